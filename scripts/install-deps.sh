@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Quillport needs to build, run and test.
+# Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev libgl-dev
+  libasio-dev
+  googletest libgtest-dev libgmock-dev
+  inn2
+  xvfb xdotool imagemagick x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+# Runs a command as root, through sudo when this script is not root already.
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -E "$@"; fi
+}
+
+# inn2's post-install step refuses to finish when the host name has no domain.
+# Give it one before (and after) installing, then let dpkg finish configuring.
+fix_inn_domain() {
+  local conf=/etc/news/inn.conf
+  [ -f "$conf" ] || return 0
+  if ! grep -qE '^domain:[[:space:]]*[^[:space:]]' "$conf"; then
+    if grep -qE '^#?[[:space:]]*domain:' "$conf"; then
+      as_root sed -i -E 's/^#?[[:space:]]*domain:.*/domain:                 localdomain/' "$conf"
+    else
+      echo 'domain:                 localdomain' | as_root tee -a "$conf" >/dev/null
+    fi
+  fi
+}
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  as_root apt-get update -q
+  as_root apt-get install -y -q --no-install-recommends "${missing[@]}" || true
+fi
+
+fix_inn_domain
+if ! dpkg-query -W -f='${Status}' inn2 2>/dev/null | grep -q 'install ok installed'; then
+  export DEBIAN_FRONTEND=noninteractive
+  as_root dpkg --configure -a || true
+  fix_inn_domain
+  as_root dpkg --configure -a
+fi
+
+# Verify that everything is really installed now.
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+    || { echo "install-deps: package $p is not installed" >&2; exit 1; }
+done

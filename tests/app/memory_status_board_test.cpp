@@ -1,0 +1,56 @@
+#include "app/memory_status_board.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "app/board_counter.h"
+#include "app/board_fields.h"
+#include "app/busy_state.h"
+
+namespace quillport {
+namespace {
+
+TEST(MemoryStatusBoard, StartsWithTheDesignValues) {
+  MemoryStatusBoard board;
+  EXPECT_EQ(board.Text(field::kWindow), "Quillport");
+  EXPECT_EQ(board.Text(field::kTimPer), "2");
+  EXPECT_EQ(board.Text(field::kTimRem), "1");
+  EXPECT_EQ(board.Text(field::Info(3)), "");
+  EXPECT_EQ(board.Text(field::Info(12)), "0");
+  EXPECT_EQ(board.BackColor(field::Info(3)), (Rgb{255, 255, 0}));
+  EXPECT_EQ(board.BackColor(field::Info(7)), (Rgb{255, 128, 128}));
+  EXPECT_EQ(board.BackColor(field::kTimRem), (Rgb{128, 128, 255}));
+  EXPECT_TRUE(board.Visible(field::kStatusE));
+  EXPECT_TRUE(board.Visible(field::kImgGoo));
+  EXPECT_EQ(board.MousePointer(), kPointerDefault);
+  EXPECT_TRUE(board.Enabled());
+  EXPECT_THROW(board.Text("txt_Info(2)"), std::out_of_range);
+  EXPECT_THROW(board.SetText("txt_Info(13)", "x"), std::out_of_range);
+}
+
+TEST(MemoryStatusBoard, CountersLiveAsTextAndFailOnNonNumbers) {
+  MemoryStatusBoard board;
+  board.SetText(field::Info(9), "1 234 567");
+  AddToCounter(board, field::Info(9), 1, "### ### ### ##0");
+  EXPECT_EQ(board.Text(field::Info(9)), "1 234 568");
+  board.SetText(field::kTimNbT, "x");
+  EXPECT_THROW(AddToCounter(board, field::kTimNbT, 1, "0"), NotANumber);
+  EXPECT_EQ(board.Text(field::kTimNbT), "x");
+}
+
+TEST(BusyState, IsLeftEvenWhenTheWorkFails) {
+  MemoryStatusBoard board;
+  try {
+    BusyState busy(board);
+    EXPECT_EQ(board.MousePointer(), kPointerHourglass);
+    EXPECT_FALSE(board.Enabled());
+    throw std::runtime_error("boom");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(board.MousePointer(), kPointerDefault);
+  EXPECT_TRUE(board.Enabled());
+}
+
+}  // namespace
+}  // namespace quillport

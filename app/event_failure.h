@@ -1,0 +1,49 @@
+// What an event handler does with a failure that escapes its work: show it
+// on the status board's error line and on standard error, and go on.
+#pragma once
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "app/board_fields.h"
+#include "app/status_board.h"
+#include "news/news_error.h"
+
+namespace quillport {
+
+// The text shown for a failure of `handler`: "Action failed: <what>", with
+// the error number in brackets for a news client error.
+inline std::string FailureText(std::string_view handler, const std::exception& failure) {
+  std::string text = std::string(handler) + " failed: " + failure.what();
+  if (const auto* news = dynamic_cast<const NewsError*>(&failure)) {
+    text += " (" + std::to_string(news->number()) + ")";
+  }
+  return text;
+}
+
+// Runs `work`. A failure that escapes it is written to the error line, which
+// is made visible, and to standard error. Returns whether `work` completed.
+template <class Work>
+bool RunEventHandler(StatusBoard& board, std::string_view handler, Work&& work) {
+  std::string text;
+  try {
+    work();
+    return true;
+  } catch (const std::exception& failure) {
+    text = FailureText(handler, failure);
+  } catch (...) {
+    text = std::string(handler) + " failed: unknown failure";
+  }
+  std::cerr << "quillport: " << text << std::endl;
+  try {
+    board.SetText(field::kStatusE, text);
+    board.SetVisible(field::kStatusE, true);
+  } catch (...) {
+    // The board itself failed; standard error already has the report.
+  }
+  return false;
+}
+
+}  // namespace quillport

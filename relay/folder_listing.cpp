@@ -1,0 +1,72 @@
+#include "relay/folder_listing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "common/path_join.h"
+
+namespace quillport {
+namespace fs = std::filesystem;
+
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  const auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  // Iterative wildcard match with backtracking to the last "*".
+  std::size_t n = 0, p = 0;
+  std::size_t star = std::string_view::npos, star_n = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_n = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_n;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+FolderListing::FolderListing(std::string_view folder, std::string_view pattern)
+    : folder_(folder) {
+  std::error_code ec;
+  fs::directory_iterator it(folder_, ec);
+  if (ec) return;  // a missing or unreadable folder lists nothing
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    const std::string name = it->path().filename().string();
+    if (!MatchesPattern(name, pattern)) continue;
+    ListedEntry entry;
+    entry.name = name;
+    std::error_code status_ec;
+    entry.is_folder = it->is_directory(status_ec);
+    if (!entry.is_folder) {
+      const std::uintmax_t size = it->file_size(status_ec);
+      entry.size = status_ec ? 0 : static_cast<std::uint64_t>(size);
+    }
+    entries_.push_back(std::move(entry));
+  }
+  std::sort(entries_.begin(), entries_.end(),
+            [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+}
+
+bool FolderListing::Next() {
+  while (position_ + 1 < entries_.size()) {
+    ++position_;
+    // An entry removed since the snapshot is not handed out.
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(JoinPath(folder_, entry().name), ec))) return true;
+  }
+  position_ = entries_.size() - (entries_.empty() ? 0 : 1);
+  return false;
+}
+
+}  // namespace quillport

@@ -1,0 +1,160 @@
+#include "relay/relay_cycle.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "app/board_counter.h"
+#include "app/board_fields.h"
+#include "app/busy_state.h"
+#include "common/number_format.h"
+#include "common/path_join.h"
+#include "common/rtrim_null.h"
+#include "relay/folder_listing.h"
+#include "relay/message_poster.h"
+
+namespace quillport {
+namespace {
+
+constexpr auto kPauseAfterFile = std::chrono::milliseconds(100);
+
+// Marks the Action as running for the length of a scope.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// Runs `action` when the scope is left, by return or by exception.
+template <class Action>
+class AtScopeEnd {
+ public:
+  explicit AtScopeEnd(Action action) : action_(std::move(action)) {}
+  ~AtScopeEnd() {
+    try {
+      action_();
+    } catch (...) {
+      // Never let clean-up hide the failure that is already on its way.
+    }
+  }
+  AtScopeEnd(const AtScopeEnd&) = delete;
+  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+ private:
+  Action action_;
+};
+
+void PaintFileInProgress(StatusBoard& board, Rgb colour) {
+  board.SetBackColor(field::Info(3), colour);
+  board.SetBackColor(field::Info(4), colour);
+}
+
+}  // namespace
+
+std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t size) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  return "#" + std::string(stamp) + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
+}
+
+RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield,
+                       RelaySettings settings, Clock clock)
+    : board_(board),
+      client_(client),
+      yield_(std::move(yield)),
+      settings_(std::move(settings)),
+      clock_(std::move(clock)),
+      connection_(client, board) {}
+
+void RelayCycle::DoAction() {
+  if (running_) return;  // a tick met at one of this Action's yields
+  RunningFlag running(running_);
+
+  board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
+  board_.SetText(field::kTimNbT, PlainNumber(ReadCount(board_.Text(field::kTimNbT)) + 1));
+  board_.SetText(field::Info(3), "");
+  for (int i = 4; i <= 8; ++i) board_.SetText(field::Info(i), "0");
+  PaintFileInProgress(board_, colour::kIdle);
+  yield_();
+
+  // Clean-up runs in reverse order of these declarations: close the listing,
+  // clear the file in progress, leave the busy state, then disconnect.
+  AtScopeEnd disconnect([this] {
+    if (connection_.Connected()) connection_.NntpDisconnect();
+  });
+  BusyState busy(board_);
+  AtScopeEnd clear([this] { ClearFileInProgress(); });
+  FolderListing listing(settings_.drop_folder, settings_.message_pattern);
+  if (!listing.valid()) return;
+
+  connection_.NntpConnect();
+  if (!connection_.Connected()) return;
+  do {
+    const ListedEntry& entry = listing.entry();
+    if (entry.is_folder) continue;
+    const std::string name = RTrimNull(entry.name);
+    const std::string path = JoinPath(settings_.drop_folder, name);
+    const auto size = static_cast<std::int64_t>(entry.size);
+    board_.SetText(field::Info(3), path);
+    board_.SetText(field::Info(4), FormatNumber(size, kPattern9));
+    if (entry.size != 0) {
+      HandleNonEmptyFile(path, size);
+    } else {
+      HandleEmptyFile();
+    }
+    std::this_thread::sleep_for(kPauseAfterFile);
+  } while (listing.Next());
+}
+
+void RelayCycle::HandleNonEmptyFile(const std::string& path, std::int64_t size) {
+  AddToCounter(board_, field::Info(5), size, kPattern12);
+  AddToCounter(board_, field::Info(6), 1, kPattern9);
+  AddToCounter(board_, field::Info(9), size, kPattern12);
+  AddToCounter(board_, field::Info(10), 1, kPattern9);
+  board_.SetVisible(field::kImgGoo, true);
+  PaintFileInProgress(board_, colour::kFileGood);
+  yield_();
+  AppendLogRecord(size);
+  PostingContext context{client_, board_, yield_, names_, settings_};
+  TrtMsg(path, context);
+}
+
+void RelayCycle::HandleEmptyFile() {
+  AddToCounter(board_, field::Info(7), 0, kPattern12);
+  AddToCounter(board_, field::Info(8), 1, kPattern9);
+  AddToCounter(board_, field::Info(11), 0, kPattern12);
+  AddToCounter(board_, field::Info(12), 1, kPattern9);
+  board_.SetVisible(field::kImgBad, true);
+  PaintFileInProgress(board_, colour::kFileEmpty);
+  yield_();
+}
+
+void RelayCycle::AppendLogRecord(std::int64_t size) const {
+  std::ofstream log(settings_.log_file, std::ios::out | std::ios::app | std::ios::binary);
+  if (!log.is_open()) {
+    throw std::runtime_error("cannot open the log file " + settings_.log_file + ": " +
+                             std::strerror(errno));
+  }
+  log << LogRecord(clock_(), size);
+  log.close();
+  if (log.fail()) throw std::runtime_error("cannot write the log file " + settings_.log_file);
+}
+
+void RelayCycle::ClearFileInProgress() {
+  board_.SetText(field::Info(3), "");
+  board_.SetText(field::Info(4), "0");
+  PaintFileInProgress(board_, colour::kIdle);
+}
+
+}  // namespace quillport

@@ -1,5 +1,6 @@
 #include "relay/message_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -13,19 +14,35 @@ MessageFile::MessageFile(const std::string& path)
   }
 }
 
-bool MessageFile::AtEnd() {
-  return stream_.peek() == std::ifstream::traits_type::eof();
+bool MessageFile::Fill() {
+  if (position_ < length_) return true;
+  if (!stream_.is_open()) return false;
+  stream_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+  if (stream_.bad()) throw std::runtime_error("cannot read " + path_);
+  position_ = 0;
+  length_ = static_cast<std::size_t>(stream_.gcount());
+  return length_ > 0;
 }
+
+bool MessageFile::AtEnd() { return !Fill(); }
 
 std::string MessageFile::ReadLine() {
   std::string line;
-  std::getline(stream_, line, '\r');
-  if (stream_.bad()) throw std::runtime_error("cannot read " + path_);
-  if (stream_.eof()) {
-    stream_.clear(stream_.rdstate() & ~std::ios::failbit & ~std::ios::eofbit);
-    return line;
+  while (Fill()) {
+    const char* start = buffer_.data() + position_;
+    const std::size_t available = length_ - position_;
+    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
+    const std::size_t count = cr ? static_cast<std::size_t>(cr - start) : available;
+    if (line.size() < kMaxLineKept) {
+      line.append(start, std::min(count, kMaxLineKept - line.size()));
+    }
+    position_ += count;
+    if (cr) {
+      ++position_;
+      if (Fill() && buffer_[position_] == '\n') ++position_;
+      return line;
+    }
   }
-  if (stream_.peek() == '\n') stream_.get();
   return line;
 }
 

@@ -45,6 +45,9 @@ void ReplaceAll(std::string& text, char from, std::string_view to) {
   text = std::move(out);
 }
 
+// The longest piece the news client takes.
+constexpr std::size_t kMaxPiece = 32767;
+
 // Transport headers that never reach the article.
 constexpr std::array<std::string_view, 6> kDroppedHeaders = {
     "Received: ", "Return-path: ", "X-Envelope-To: ", "Date: ", "To: ", "CC: "};
@@ -112,6 +115,20 @@ std::int16_t PostArticle(MessageFile& file, const Header& header, NewsClient& cl
   return client.EndArticle();
 }
 
+// A message that can never be posted: filed in the error folder so it does
+// not stop every later Action at the same point, then reported.
+[[noreturn]] void RejectOverlong(MessageFile& file, const std::string& path,
+                                 PostingContext& context) {
+  file.Close();
+  FileInErrorFolder(path, context);
+  const bool filed = !std::filesystem::exists(path);
+  throw NewsError(news_error::kOverflow,
+                  path + " holds a header or a line longer than 32767 characters and cannot be "
+                         "posted; " +
+                      (filed ? "it was filed in the error folder"
+                             : "it could not be filed and stays in the drop folder"));
+}
+
 }  // namespace
 
 void TrtMsg(const std::string& path, PostingContext& context) {
@@ -124,18 +141,15 @@ void TrtMsg(const std::string& path, PostingContext& context) {
       DeleteFile(path);
       return;
     }
+    // Nothing of an article whose header cannot be sent goes to the server.
+    if (header.block.size() > kMaxPiece) RejectOverlong(file, path, context);
     try {
       status = PostArticle(file, header, context.client);
     } catch (const NewsError& error) {
+      // The client dropped the connection on the overlong line, so the part
+      // already sent is never posted.
       if (error.number() != news_error::kOverflow) throw;
-      // The client has dropped the connection, so nothing of the article is
-      // posted. Filing the message keeps it from stopping every later Action.
-      file.Close();
-      FileInErrorFolder(path, context);
-      const bool filed = !std::filesystem::exists(path);
-      throw NewsError(news_error::kOverflow,
-                      path + " holds a header or line longer than 32767 characters and cannot be posted; " +
-                          (filed ? "filed in the error folder" : "it could not be filed and stays"));
+      RejectOverlong(file, path, context);
     }
   }
 

@@ -1,0 +1,55 @@
+#include "app/error_folder_tools.h"
+
+#include <filesystem>
+
+#include "app/board_fields.h"
+#include "common/number_format.h"
+#include "common/path_join.h"
+#include "relay/folder_listing.h"
+
+namespace quillport {
+
+void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t& count,
+                 std::int64_t& volume) {
+  count = 0;
+  volume = 0;
+  FolderListing listing(folder, pattern);
+  if (!listing.valid()) return;
+  do {
+    const ListedEntry& entry = listing.entry();
+    if (entry.is_folder || entry.size == 0) continue;
+    count += 1;
+    volume += static_cast<std::int64_t>(entry.size);
+  } while (listing.Next());
+}
+
+void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::string_view pattern,
+                         const std::function<void()>& yield) {
+  std::int64_t count = 0;
+  std::int64_t volume = 0;
+  MyFileCount(folder, pattern, count, volume);
+  board.SetText(field::kErrorNb, FormatNumber(count, kPattern4));
+  board.SetText(field::kErrorVol, FormatNumber(volume, kPattern7));
+  yield();
+}
+
+void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern,
+                      const std::function<void()>& yield) {
+  {
+    FolderListing listing(folder, pattern);
+    if (listing.valid()) {
+      do {
+        if (listing.entry().is_folder) continue;
+        std::error_code ignored;
+        std::filesystem::remove(JoinPath(folder, listing.entry().name), ignored);
+      } while (listing.Next());
+    }
+  }
+  try {
+    RefreshErrorFigures(board, folder, pattern, yield);
+  } catch (...) {
+    // The purge reports nothing; the figures stay as they were.
+  }
+}
+
+}  // namespace quillport

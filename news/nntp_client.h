@@ -1,17 +1,105 @@
 // The news client over NNTP/TCP.
+//
+// Every call blocks its caller and runs on the caller's thread; every wait
+// on the network is bounded by the Timeout setting. The rules the relay can
+// count on, beyond those of NewsClient:
+//   - Connect closes a connection that is still open, reads the greeting
+//     (200 or 201), sends MODE READER when ReaderMode is set and waits for
+//     its answer before saying anything more (INN hands the connection to
+//     its reader process then and loses whatever came in the same write),
+//     and logs in with AUTHINFO USER/PASS when both a user name and a
+//     password are set. Any other answer is returned as its reply code.
+//   - An article is sent piece by piece as it comes, nothing held back, so a
+//     connection that breaks off never leaves a finished-looking article.
+//     Any failure while an article is open closes the connection, and the
+//     server then discards what it received of it.
+//   - A multi-line reply left unread is read to its end and discarded before
+//     the next command is sent.
+//   - A failure of the network (including a timeout) or a reply that makes
+//     no sense closes the connection. A refusal by the server does not.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
+#include "news/article_encoder.h"
 #include "news/news_client.h"
+#include "news/nntp_reply.h"
 
 namespace quillport {
+
+class TimedConnection;
 
 class NntpClient : public NewsClient {
  public:
   NntpClient();
-  ~NntpClient() override;
-  // (declarations of the NewsClient operations follow)
+  ~NntpClient() override;  // closes the connection quietly, without QUIT
+  NntpClient(const NntpClient&) = delete;
+  NntpClient& operator=(const NntpClient&) = delete;
+
+  // Timeout and ReadSize take values from 1 up; ServerPort is checked when
+  // Connect uses it. Defaults: ReaderMode true, Timeout 30, ReadSize 1024,
+  // ServerPort "119", the others false or empty.
+  void SetSetting(NewsSetting setting, const NewsValue& value) override;
+  NewsValue Setting(NewsSetting setting) const override;
+  void SetErrorHandler(NewsErrorHandler handler) override;
+
+  std::int16_t Connect() override;
+  std::int16_t Disconnect() override;
+  std::int16_t BeginArticle() override;
+  void WriteText(std::string_view text) override;
+  std::int16_t EndArticle() override;
+  void CommandText(std::string_view line) override;
+  std::string ReceivedText() override;
+  bool Readable() const override;
+
+  // The status line of the server's last reply, without its line end.
+  const std::string& LastReply() const { return last_reply_; }
+
+  // The longest piece WriteText takes: the most a 16-bit length can count.
+  static constexpr std::size_t kMaxPiece = 32767;
+
+ private:
+  enum class Article {
+    kNone,     // no article begun
+    kOpen,     // POST accepted; the article is going out on the wire
+    kRefused,  // POST refused; text is discarded until EndArticle
+  };
+
+  template <typename Operation>
+  auto Guarded(Operation operation) -> decltype(operation());
+  NewsError Refusal(const NntpStatus& status) const;
+  void Notify(const NewsError& error) const;
+  void DropConnection() noexcept;
+  void RequireConnection() const;
+
+  void Send(std::string_view wire);
+  NntpStatus ReadStatus();
+  NntpStatus Exchange(std::string_view command, std::string_view shown = {});
+  void SkipPendingBody();
+  void Trace(char direction, std::string_view bytes) const;
+
+  // Settings.
+  bool reader_mode_ = true;
+  std::string host_;
+  std::string port_ = "119";
+  std::string user_;
+  std::string password_;
+  std::int16_t read_size_ = 1024;
+  std::int16_t timeout_ = 30;
+  bool trace_ = false;
+  bool read_lines_ = false;
+  NewsErrorHandler handler_;
+
+  std::unique_ptr<TimedConnection> link_;
+  Article article_ = Article::kNone;
+  NntpStatus post_refusal_;
+  ArticleEncoder encoder_;
+  bool body_pending_ = false;  // a multi-line reply is not read to its end
+  ReplyBodyTracker body_;
+  std::string last_reply_;
 };
 
 }  // namespace quillport

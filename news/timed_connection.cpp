@@ -1,0 +1,187 @@
+#include "news/timed_connection.h"
+
+#include <array>
+#include <asio.hpp>
+#include <optional>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "news/news_error.h"
+
+namespace quillport {
+
+namespace {
+
+// The result of one asynchronous operation. Handlers own it jointly with
+// the waiting call, so a handler that completes after its wait gave up
+// (a name lookup cannot be interrupted) writes into live memory.
+struct Outcome {
+  bool done = false;
+  std::error_code error;
+  std::size_t bytes = 0;
+  asio::ip::tcp::resolver::results_type endpoints;
+};
+
+NewsError NetworkFailure(const std::error_code& error, const std::string& peer, const char* doing) {
+  namespace ae = asio::error;
+  const std::string where = std::string(doing) + " " + peer + ": ";
+  if (error == ae::connection_refused) {
+    return NewsError(news_error::kRefused, where + "the connection was refused");
+  }
+  if (error == ae::host_not_found || error == ae::host_not_found_try_again || error == ae::no_data) {
+    return NewsError(news_error::kHostNotFound, where + "the host name does not resolve");
+  }
+  if (error == ae::eof || error == ae::connection_reset || error == ae::connection_aborted ||
+      error == ae::broken_pipe || error == ae::not_connected) {
+    return NewsError(news_error::kConnectionLost, where + "the server closed the connection");
+  }
+  if (error == ae::timed_out) {
+    return NewsError(news_error::kTimedOut, where + "the server did not answer in time");
+  }
+  return NewsError(news_error::kNetwork, where + error.message());
+}
+
+NewsError TimedOut(const std::string& peer, const char* doing) {
+  return NewsError(news_error::kTimedOut, std::string(doing) + " " + peer + ": the server did not answer in time");
+}
+
+}  // namespace
+
+struct TimedConnection::Io {
+  asio::io_context context;
+  asio::ip::tcp::socket socket{context};
+  asio::ip::tcp::resolver resolver{context};
+  std::array<char, 8192> chunk{};
+
+  // Runs the context until `outcome` is done or the deadline passes.
+  bool RunUntil(const Outcome& outcome, Clock::time_point deadline) {
+    context.restart();
+    while (!outcome.done) {
+      if (context.run_one_until(deadline) == 0) break;
+    }
+    return outcome.done;
+  }
+
+  // Lets the handlers of operations cut short by a close run now, so none
+  // is left to touch the socket's buffers later.
+  void Settle() noexcept {
+    context.restart();
+    context.poll();
+  }
+};
+
+TimedConnection::TimedConnection() : io_(std::make_unique<Io>()) {}
+
+TimedConnection::~TimedConnection() { Close(); }
+
+bool TimedConnection::is_open() const { return io_->socket.is_open(); }
+
+void TimedConnection::Close() noexcept {
+  std::error_code ignored;
+  io_->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  io_->socket.close(ignored);
+  io_->resolver.cancel();
+  io_->Settle();
+  received_.clear();
+}
+
+void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chrono::seconds timeout) {
+  Close();
+  peer_ = host + ":" + std::to_string(port);
+
+  std::vector<asio::ip::tcp::endpoint> endpoints;
+  std::error_code error;
+  const asio::ip::address address = asio::ip::make_address(host, error);
+  if (!error) {
+    endpoints.emplace_back(address, port);
+  } else {
+    // A host name: look it up. The lookup itself cannot be interrupted;
+    // when it runs out of time it is abandoned and its late result ignored.
+    auto outcome = std::make_shared<Outcome>();
+    io_->resolver.async_resolve(host, std::to_string(port),
+                                [outcome](const std::error_code& e, asio::ip::tcp::resolver::results_type r) {
+                                  outcome->done = true;
+                                  outcome->error = e;
+                                  outcome->endpoints = std::move(r);
+                                });
+    if (!io_->RunUntil(*outcome, Clock::now() + timeout)) {
+      io_->resolver.cancel();
+      throw TimedOut(peer_, "Looking up");
+    }
+    if (outcome->error) throw NetworkFailure(outcome->error, peer_, "Looking up");
+    for (const auto& entry : outcome->endpoints) endpoints.push_back(entry.endpoint());
+  }
+
+  auto outcome = std::make_shared<Outcome>();
+  asio::async_connect(io_->socket, endpoints, [outcome](const std::error_code& e, const asio::ip::tcp::endpoint&) {
+    outcome->done = true;
+    outcome->error = e;
+  });
+  const bool done = io_->RunUntil(*outcome, Clock::now() + timeout);
+  if (!done || outcome->error) {
+    Close();
+    if (!done) throw TimedOut(peer_, "Connecting to");
+    throw NetworkFailure(outcome->error, peer_, "Connecting to");
+  }
+  // Commands and article lines are small writes each followed by more;
+  // send them at once instead of letting them wait for acknowledgements.
+  io_->socket.set_option(asio::ip::tcp::no_delay(true), error);
+}
+
+void TimedConnection::Write(std::string_view bytes, Clock::time_point deadline) {
+  if (!is_open()) throw NewsError(news_error::kNotConnected, "Not connected to a news server");
+  auto outcome = std::make_shared<Outcome>();
+  asio::async_write(io_->socket, asio::buffer(bytes.data(), bytes.size()),
+                    [outcome](const std::error_code& e, std::size_t n) {
+                      outcome->done = true;
+                      outcome->error = e;
+                      outcome->bytes = n;
+                    });
+  const bool done = io_->RunUntil(*outcome, deadline);
+  if (!done || outcome->error) {
+    Close();
+    if (!done) throw TimedOut(peer_, "Sending to");
+    throw NetworkFailure(outcome->error, peer_, "Sending to");
+  }
+}
+
+void TimedConnection::ReadMore(Clock::time_point deadline) {
+  if (!is_open()) throw NewsError(news_error::kNotConnected, "Not connected to a news server");
+  auto outcome = std::make_shared<Outcome>();
+  io_->socket.async_read_some(asio::buffer(io_->chunk), [outcome](const std::error_code& e, std::size_t n) {
+    outcome->done = true;
+    outcome->error = e;
+    outcome->bytes = n;
+  });
+  const bool done = io_->RunUntil(*outcome, deadline);
+  if (!done || outcome->error) {
+    Close();
+    if (!done) throw TimedOut(peer_, "Waiting for");
+    throw NetworkFailure(outcome->error, peer_, "Reading from");
+  }
+  received_.append(io_->chunk.data(), outcome->bytes);
+}
+
+std::string TimedConnection::ReadLine(Clock::time_point deadline, std::size_t max_length) {
+  std::size_t searched = 0;
+  for (;;) {
+    const std::size_t lf = received_.find('\n', searched);
+    if (lf != std::string::npos) return Take(lf + 1);
+    if (received_.size() > max_length) {
+      Close();
+      throw NewsError(news_error::kProtocol, "Reading from " + peer_ + ": a reply line is longer than " +
+                                                 std::to_string(max_length) + " bytes");
+    }
+    searched = received_.size();
+    ReadMore(deadline);
+  }
+}
+
+std::string TimedConnection::Take(std::size_t count) {
+  std::string taken = received_.substr(0, count);
+  received_.erase(0, count);
+  return taken;
+}
+
+}  // namespace quillport

@@ -9,6 +9,7 @@
 #include "app/board_fields.h"
 #include "app/event_failure.h"
 #include "app/memory_status_board.h"
+#include "common/number_format.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
 #include "tests/relay/temp_folder.h"
@@ -54,7 +55,8 @@ std::vector<Message> Corpus() {
   return {
       {"01-ordinary.cnm", Ordinary("ordinary", "First line.\r\n.leading dot\r\n..two dots\r\n"
                                                ".\r\n\r\nLast line.\r\n")},
-      {"02-emptybody.cnm", Ordinary("emptybody", "")},
+      {"02-emptyline.cnm", Ordinary("emptyline", "\r\n")},
+      {"02-nobody.cnm", Ordinary("nobody", "")},
       {"03-held.cnm", Ordinary("held", "The server has this one already.\r\n")},
       {"04-Unknown.CNM", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
                          "Message-ID: <unknown1@quillport.test>\r\n\r\nbody\r\n"},
@@ -113,7 +115,7 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   // Posted, and stored byte for byte as built: transport headers gone.
   EXPECT_EQ(inn_.Body("<ordinary@quillport.test>"),
             "First line.\r\n.leading dot\r\n..two dots\r\n.\r\n\r\nLast line.\r\n");
-  EXPECT_EQ(inn_.Body("<emptybody@quillport.test>"), "");
+  EXPECT_EQ(inn_.Body("<emptyline@quillport.test>"), "\r\n");
   const std::string head = inn_.Head("<ordinary@quillport.test>").value_or("");
   EXPECT_THAT(head, HasSubstr("From: Sender <sender@example.org>\r\n"));
   EXPECT_THAT(head, HasSubstr("Subject: corpus ordinary\r\n"));
@@ -127,30 +129,33 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
                          "<neverends@quillport.test>", "<lfonly@quillport.test>"}) {
     EXPECT_EQ(inn_.Head(id), std::nullopt) << id;
   }
-  // A stock INN refuses the disguised From line (it is no longer an
-  // address), does not hold the message, so the relay files it.
+  // A stock INN refuses an article without a body ("441 Article is empty")
+  // and the disguised From line ("441 Address in From header field not in
+  // Internet syntax"); it does not hold them, so the relay files them.
+  EXPECT_EQ(inn_.Head("<nobody@quillport.test>"), std::nullopt);
   EXPECT_EQ(inn_.Head("<nospam@quillport.test>"), std::nullopt);
   EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
 
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   const std::vector<std::string> filed = Names(settings_.error_folder);
-  ASSERT_EQ(filed.size(), 3u);
-  EXPECT_EQ(filed[0], "04-unknown.cnm");
-  EXPECT_EQ(filed[1], "09-nospam.cnm");
-  EXPECT_THAT(filed[2], ::testing::MatchesRegex("~col[a-z0-9]{4}\\.cnm"));
+  ASSERT_EQ(filed.size(), 4u);
+  EXPECT_EQ(filed[0], "02-nobody.cnm");
+  EXPECT_EQ(filed[1], "04-unknown.cnm");
+  EXPECT_EQ(filed[2], "09-nospam.cnm");
+  EXPECT_THAT(filed[3], ::testing::MatchesRegex("~col[a-z0-9]{4}\\.cnm"));
   EXPECT_THAT(ReadFile(settings_.error_folder + "/09-nospam.cnm"),
               HasSubstr("From: A. User <a.user@host>"));  // filed as it came
 
   // One log record per non-empty file, in the record format.
   const std::string log = ReadFile(settings_.log_file);
   const std::regex record("#\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d#,\"\\d{7,}\"\r\n");
-  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 9);
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 10);
   const auto size = static_cast<std::int64_t>(Corpus()[1].bytes.size());
   EXPECT_THAT(log, HasSubstr(",\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n"));
 
   // The board.
   EXPECT_EQ(board_.Text(field::Info(5)), FormatNumber(NonEmptyBytes(), kPattern12));
-  EXPECT_EQ(board_.Text(field::Info(6)), "9");
+  EXPECT_EQ(board_.Text(field::Info(6)), "10");
   EXPECT_EQ(board_.Text(field::Info(7)), "0");
   EXPECT_EQ(board_.Text(field::Info(8)), "1");
   EXPECT_EQ(board_.Text(field::Info(3)), "");
@@ -167,10 +172,10 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   relay_->DoAction();
   EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
-  EXPECT_EQ(Names(settings_.error_folder).size(), 6u);
-  EXPECT_EQ(board_.Text(field::Info(6)), "9");
+  EXPECT_EQ(Names(settings_.error_folder).size(), 8u);
+  EXPECT_EQ(board_.Text(field::Info(6)), "10");
   EXPECT_EQ(board_.Text(field::Info(9)), FormatNumber(2 * NonEmptyBytes(), kPattern12));
-  EXPECT_EQ(board_.Text(field::Info(10)), "18");
+  EXPECT_EQ(board_.Text(field::Info(10)), "20");
   EXPECT_EQ(board_.Text(field::Info(12)), "2");
   EXPECT_EQ(board_.Text(field::kTimNbT), "2");
 }

@@ -1,0 +1,53 @@
+// The single-instance guard: one running copy of the program per user,
+// display and program file.
+//
+// The first instance takes a lock file and listens on a local socket, both
+// named by the instance key. A later start cannot take the lock, so it knows
+// another instance runs; it connects to the socket, sends one request and
+// ends. The running instance answers each request by calling its request
+// handler, which brings its window forward. The lock decides who is first,
+// so two starts at the same moment cannot both win; a socket left behind by
+// a crashed instance is removed by whoever holds the lock next.
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "app/instance_guard.h"
+
+class QLocalServer;
+
+namespace quillport {
+
+class SingleInstance : public InstanceGuard {
+ public:
+  // `key` names the lock file (in the temporary folder) and the socket.
+  explicit SingleInstance(const QString& key);
+  ~SingleInstance() override;
+
+  // Called in the first instance for every request of a later start.
+  void SetRequestHandler(std::function<void()> handler) { on_request_ = std::move(handler); }
+
+  bool AnotherInstanceRuns() override;
+  void ActivatePreviousInstance() override;
+
+ private:
+  void AcceptRequests();
+
+  QString key_;
+  QLockFile lock_;
+  std::unique_ptr<QLocalServer> server_;
+  std::function<void()> on_request_;
+};
+
+// The key shared by every start of `program` (its canonical path) by `user`
+// on `display`: a short name that is valid for a socket and a file.
+QString InstanceKey(const QString& user, const QString& display, const QString& program);
+
+// The key of this process: the user it runs as, the display it shows on
+// and its own program file.
+QString CurrentInstanceKey();
+
+}  // namespace quillport

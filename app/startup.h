@@ -1,0 +1,37 @@
+// Start-up: what happens once, when the window has been made and before it
+// is first shown. In this order: centre the window on the screen; extend
+// its caption with the drop folder; minimise it; ask whether another
+// instance runs, and if so have it come forward and stop here. Otherwise:
+// write the settings onto the board; hide the two indicators; show the
+// window's icon in img_Ico; configure the news client; take the start time.
+// Start-up never yields.
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <chrono>
+#include <functional>
+
+#include "app/instance_guard.h"
+#include "app/main_window.h"
+#include "news/news_client.h"
+
+namespace quillport {
+
+// Runs start-up. Returns false when another instance runs: it has been asked
+// to come forward, and this window must close without being shown; neither
+// the board (beyond the caption) nor `news` has been touched then. Returns
+// true when this instance goes on; `start_time` then holds the time start-up
+// ended with, read from `clock`. A failing step throws and leaves the rest
+// undone.
+bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
+                const std::function<std::chrono::system_clock::time_point()>& clock,
+                std::chrono::system_clock::time_point& start_time);
+
+// Top-left corner that centres a window of outer size `outer` (frame
+// included) on `screen`: half the difference each way, rounded down.
+// Negative when the screen is the smaller.
+QPoint CentredTopLeft(const QRect& screen, const QSize& outer);
+
+}  // namespace quillport

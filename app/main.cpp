@@ -3,33 +3,60 @@
 // settings are compiled in.
 #include <QApplication>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/application.h"
+#include "app/error_folder_tools.h"
+#include "app/error_folder_view.h"
 #include "app/event_failure.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
+#include "app/process_events.h"
+#include "app/scheduler.h"
 #include "app/single_instance.h"
 #include "common/settings.h"
 #include "news/nntp_client.h"
+#include "relay/relay_cycle.h"
 
 int main(int argc, char* argv[]) {
+  using namespace quillport;
   QApplication qt(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(quillport::settings::kApplicationTitle.data(),
-                                                     quillport::settings::kApplicationTitle.size()));
-  QApplication::setWindowIcon(quillport::pictures::ProgramIcon());
+  QApplication::setApplicationName(QString::fromUtf8(settings::kApplicationTitle.data(),
+                                                     settings::kApplicationTitle.size()));
+  QApplication::setWindowIcon(pictures::ProgramIcon());
 
-  quillport::MainWindow window;
-  quillport::SingleInstance guard(quillport::CurrentInstanceKey());
-  quillport::Application app(window, guard, std::make_unique<quillport::NntpClient>());
+  MainWindow window;
+  SingleInstance guard(CurrentInstanceKey());
+  Application app(window, guard, std::make_unique<NntpClient>());
   guard.SetRequestHandler([&window] {
-    quillport::RunEventHandler(window, "Activation", [&window] { window.ComeForward(); });
+    RunEventHandler(window, "Activation", [&window] { window.ComeForward(); });
   });
 
-  // The scheduler and the error-folder tools are wired to the window's
-  // hooks here (window.SetHooks); until then the timer and the buttons do
-  // nothing.
-
   if (!app.Start()) return 0;
+
+  const RelaySettings relay_settings = RelaySettings::Compiled();
+  RelayCycle relay(window, app.news(), &ProcessPendingEvents, relay_settings, app.clock());
+  const auto refresh = [&] {
+    RefreshErrorFigures(window, relay_settings.error_folder, relay_settings.message_pattern,
+                        &ProcessPendingEvents);
+  };
+  Scheduler scheduler(window,
+                      {[&] { relay.DoAction(); }, [&] { return relay.Running(); }, refresh,
+                       &ProcessPendingEvents},
+                      app.clock(), app.start_time());
+  window.SetHooks({
+      .tick = [&] { scheduler.Tick(); },
+      .remaining_double_clicked = [&] { scheduler.RunNow(); },
+      .refresh = refresh,
+      .purge =
+          [&] {
+            PurgeErrorFolder(window, relay_settings.error_folder, relay_settings.message_pattern,
+                             &ProcessPendingEvents);
+          },
+      .view = [&] { ViewErrorFolder(relay_settings.error_folder); },
+  });
+
   window.show();
   return QApplication::exec();
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/board_fields.h"
-#include "app/news_error_line.h"
+#include "news/server_connection.h"
 #include "common/settings.h"
 
 namespace quillport {

@@ -43,4 +43,10 @@ void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& d
   board.SetText(field::kStatusE, description + " (" + std::to_string(number) + ")");
 }
 
+void ShowNewsErrors(NewsClient& client, StatusBoard& board) {
+  client.SetErrorHandler([&board](std::int16_t number, const std::string& description) {
+    ShowNewsError(board, number, description);
+  });
+}
+
 }  // namespace quillport

@@ -41,4 +41,7 @@ class ServerConnection {
 // "<description> (<number>)"; its visibility is left as it is.
 void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& description);
 
+// From now on every error `client` reports is shown by ShowNewsError.
+void ShowNewsErrors(NewsClient& client, StatusBoard& board);
+
 }  // namespace quillport

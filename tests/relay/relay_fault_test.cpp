@@ -39,8 +39,7 @@ class RelayFaultTest : public ::testing::Test {
     settings_ = {folder_ / "drop", "*.cnm", folder_ / "drop/Errors", folder_ / "nntp.log"};
     fs::create_directories(settings_.error_folder);
     WriteFile(settings_.drop_folder + "/a.cnm", kMessage);
-    client_.SetErrorHandler(
-        [this](std::int16_t number, const std::string& text) { ShowNewsError(board_, number, text); });
+    ShowNewsErrors(client_, board_);
     client_.SetSetting(NewsSetting::kServerHost, std::string("127.0.0.1"));
     relay_ = std::make_unique<RelayCycle>(board_, client_, [] {}, settings_);
   }

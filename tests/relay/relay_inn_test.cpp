@@ -81,8 +81,7 @@ class RelayInnTest : public ::testing::Test {
     settings_ = {folder_ / "_M2News", "*.cnm", folder_ / "_M2News/Errors", folder_ / "~NNTP.log"};
     fs::create_directories(settings_.error_folder);
     fs::create_directories(settings_.drop_folder + "/10-folder.cnm");
-    client_.SetErrorHandler(
-        [this](std::int16_t number, const std::string& text) { ShowNewsError(board_, number, text); });
+    ShowNewsErrors(client_, board_);
     client_.SetSetting(NewsSetting::kTimeout, std::int16_t{10});
     client_.SetSetting(NewsSetting::kServerHost, inn_.host());
     client_.SetSetting(NewsSetting::kServerPort, inn_.port_text());

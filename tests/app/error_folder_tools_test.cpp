@@ -7,7 +7,7 @@
 
 #include "app/board_fields.h"
 #include "app/memory_status_board.h"
-#include "tests/relay/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quillport {
 namespace {

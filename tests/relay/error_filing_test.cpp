@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "tests/relay/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quillport {
 namespace {

@@ -9,7 +9,7 @@
 #include "app/memory_status_board.h"
 #include "relay/folder_listing.h"
 #include "tests/relay/fake_news_client.h"
-#include "tests/relay/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace quillport {
 namespace {

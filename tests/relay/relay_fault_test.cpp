@@ -11,7 +11,7 @@
 #include "app/memory_status_board.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
-#include "tests/relay/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/fake_nntp_server.h"
 #include "tests/support/inn_server.h"
 

@@ -12,7 +12,7 @@
 #include "common/number_format.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
-#include "tests/relay/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/inn_server.h"
 
 namespace quillport {

@@ -7,7 +7,7 @@
 
 #include "app/board_fields.h"
 #include "app/memory_status_board.h"
-#include "tests/relay/fake_news_client.h"
+#include "tests/support/fake_news_client.h"
 #include "tests/support/temp_folder.h"
 
 namespace quillport {

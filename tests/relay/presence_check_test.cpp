@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/relay/fake_news_client.h"
+#include "tests/support/fake_news_client.h"
 
 namespace quillport {
 namespace {

@@ -30,9 +30,18 @@ class FakeNewsClient : public NewsClient {
   // Throws this from WriteText at the given piece (0-based), if set.
   std::optional<std::pair<std::size_t, NewsError>> write_failure;
 
+  // Recorded as "Set:<id>:<type>:<value>", type bool, int16 or text.
   void SetSetting(NewsSetting setting, const NewsValue& value) override {
     settings_[setting] = value;
-    calls.push_back("Set:" + std::to_string(static_cast<int>(setting)));
+    std::string call = "Set:" + std::to_string(static_cast<int>(setting));
+    if (const bool* flag = std::get_if<bool>(&value)) {
+      call += std::string(":bool:") + (*flag ? "true" : "false");
+    } else if (const std::int16_t* number = std::get_if<std::int16_t>(&value)) {
+      call += ":int16:" + std::to_string(*number);
+    } else {
+      call += ":text:" + std::get<std::string>(value);
+    }
+    calls.push_back(call);
   }
   NewsValue Setting(NewsSetting setting) const override {
     const auto it = settings_.find(setting);
@@ -88,6 +97,7 @@ class FakeNewsClient : public NewsClient {
   }
   bool Readable() const override { return !reply.empty(); }
 
+  // Raises the error event, as the real client does with every failure.
   void Fire(std::int16_t number, const std::string& text) {
     if (handler_) handler_(number, text);
   }

@@ -11,20 +11,8 @@
 namespace quillport {
 namespace {
 
-TEST(MemoryStatusBoard, StartsWithTheDesignValues) {
+TEST(MemoryStatusBoard, UnknownControlsAreRefused) {
   MemoryStatusBoard board;
-  EXPECT_EQ(board.Text(field::kWindow), "Quillport");
-  EXPECT_EQ(board.Text(field::kTimPer), "2");
-  EXPECT_EQ(board.Text(field::kTimRem), "1");
-  EXPECT_EQ(board.Text(field::Info(3)), "");
-  EXPECT_EQ(board.Text(field::Info(12)), "0");
-  EXPECT_EQ(board.BackColor(field::Info(3)), (Rgb{255, 255, 0}));
-  EXPECT_EQ(board.BackColor(field::Info(7)), (Rgb{255, 128, 128}));
-  EXPECT_EQ(board.BackColor(field::kTimRem), (Rgb{128, 128, 255}));
-  EXPECT_TRUE(board.Visible(field::kStatusE));
-  EXPECT_TRUE(board.Visible(field::kImgGoo));
-  EXPECT_EQ(board.MousePointer(), kPointerDefault);
-  EXPECT_TRUE(board.Enabled());
   EXPECT_THROW(board.Text("txt_Info(2)"), std::out_of_range);
   EXPECT_THROW(board.SetText("txt_Info(13)", "x"), std::out_of_range);
 }

@@ -1,401 +1,200 @@
 #include "tests/support/inn_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
-#include <system_error>
-#include <utility>
-
-#ifndef QUILLPORT_INN_INSTANCE_SCRIPT
-#error "QUILLPORT_INN_INSTANCE_SCRIPT must name scripts/inn-instance.sh"
-#endif
 
 namespace quillport::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
+constexpr int kPortTaken = 3;  // the script's exit code when the port is in use
 
-constexpr auto kStartLimit = 60s;   // the script gives up after 30 s itself
-constexpr auto kStopLimit = 30s;
-constexpr auto kConnectLimit = 5s;
-constexpr auto kReplyLimit = 20s;   // per reply line; INN can be slow on a busy machine
-constexpr int kPortTaken = 3;       // exit code of the script: the port is in use
-constexpr std::size_t kMaxLine = 1 << 20;
-
-std::runtime_error SystemError(const std::string& what) {
-  return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-struct ScriptResult {
-  int exit_code = -1;
-  std::string output;
-};
-
-// Runs inn-instance.sh with `args`, collecting its standard output and error.
-// The script is killed when it outlives `limit`.
-ScriptResult RunScript(const std::vector<std::string>& args, Clock::duration limit) {
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw SystemError("pipe");
-  std::vector<std::string> argv_text{"/bin/bash", QUILLPORT_INN_INSTANCE_SCRIPT};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  pid_t pid = fork();
-  if (pid < 0) {
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-    throw SystemError("fork");
-  }
-  if (pid == 0) {
-    // Only async-signal-safe calls between fork and exec.
-    int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(pipe_fds[1], 1) < 0 || dup2(pipe_fds[1], 2) < 0) _exit(127);
-    // The server must not inherit the test's sockets and files.
-    close_range(3, ~0U, 0);
-    execv("/bin/bash", argv.data());
-    _exit(127);
-  }
-  close(pipe_fds[1]);
-
-  ScriptResult result;
-  auto deadline = Clock::now() + limit;
-  bool timed_out = false;
-  for (;;) {
-    pollfd pfd{pipe_fds[0], POLLIN, 0};
-    int ready = poll(&pfd, 1, RemainingMs(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      timed_out = true;
-      break;
-    }
-    char buffer[4096];
-    ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    result.output.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipe_fds[0]);
-  if (timed_out) kill(pid, SIGKILL);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (timed_out) {
-    result.output += "\n(inn-instance.sh killed after its time limit)";
-  } else if (WIFEXITED(status)) {
-    result.exit_code = WEXITSTATUS(status);
-  }
-  return result;
-}
-
-// A free port of 127.0.0.1: bound to port 0, read back, released.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw SystemError("socket");
+sockaddr_in Loopback(int port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+struct Fd {  // closes on scope exit
+  int fd;
+  ~Fd() { close(fd); }
+};
+
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+int FreePort() {
+  Fd probe{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    auto error = SystemError("bind 127.0.0.1:0");
-    close(fd);
-    throw error;
+  if (bind(probe.fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      getsockname(probe.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error(SystemError("no free port on 127.0.0.1"));
   }
-  close(fd);
   return ntohs(address.sin_port);
 }
 
-// True when user news (or anyone else) can walk down to `folder`: a root
-// test may have TMPDIR in a private home folder the server cannot enter.
-bool OpenToOthers(const std::filesystem::path& folder) {
-  for (auto p = folder; ; p = p.parent_path()) {
-    struct stat st{};
-    if (stat(p.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
-    if (p == p.root_path() || p.parent_path() == p) return true;
-  }
+struct Outcome {
+  int exit_code;
+  std::string output;
+};
+
+// Runs inn-instance.sh (killed after 90 s at most) without the test's open
+// sockets and files, its output going to the file `log`.
+Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
+  args.insert(args.begin(), {"timeout", "-k", "5", "90", "/bin/bash", QUILLPORT_INN_INSTANCE_SCRIPT});
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  pid_t pid = 0;
+  int status = 0;
+  const bool ran = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ) == 0 &&
+                   waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  posix_spawn_file_actions_destroy(&actions);
+  std::ostringstream output;
+  output << std::ifstream(log).rdbuf();
+  return {ran ? WEXITSTATUS(status) : -1, output.str()};
 }
 
-std::filesystem::path MakeInstanceFolder() {
-  std::filesystem::path base;
-  std::error_code ec;
-  base = std::filesystem::temp_directory_path(ec);
-  if (ec || (geteuid() == 0 && !OpenToOthers(base))) base = "/tmp";
-  std::string pattern = (base / "quillport-inn-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw SystemError("mkdtemp " + pattern);
-  return pattern;
-}
+int Code(const std::string& reply) { return std::atoi(reply.c_str()); }
 
-std::string AngleBracketed(std::string_view message_id) {
-  if (message_id.find_first_of("\r\n \t") != std::string_view::npos) {
-    throw std::invalid_argument("bad message-id: " + std::string(message_id));
-  }
-  if (!message_id.empty() && message_id.front() == '<') return std::string(message_id);
-  return "<" + std::string(message_id) + ">";
-}
-
-int ReplyCode(const std::string& line) {
-  if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
-      !std::isdigit(static_cast<unsigned char>(line[1])) || !std::isdigit(static_cast<unsigned char>(line[2]))) {
-    throw std::runtime_error("not an NNTP reply: \"" + line + "\"");
-  }
-  return std::stoi(line.substr(0, 3));
-}
-
-// One reader connection: greeting, MODE READER (its reply awaited before
-// anything else is sent, since INN drops what follows it in the same
-// write), then the caller's commands. Every read is bounded.
-class ReaderSession {
+// One reader connection, greeted and in reader mode. Every read and write
+// gives up after 20 seconds.
+class Connection {
  public:
-  ReaderSession(const std::string& host, int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd_ < 0) throw SystemError("socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-      close(fd_);
-      throw std::runtime_error("bad host " + host);
+  explicit Connection(int port) : port_(port) {
+    const timeval limit{20, 0};
+    setsockopt(socket_.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(socket_.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    const sockaddr_in address = Loopback(port);
+    if (connect(socket_.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      Fail(SystemError("connect"));
     }
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      if (errno != EINPROGRESS) {
-        auto error = SystemError("connect " + host + ":" + std::to_string(port));
-        close(fd_);
-        throw error;
-      }
-      pollfd pfd{fd_, POLLOUT, 0};
-      int soerror = 0;
-      socklen_t length = sizeof soerror;
-      if (poll(&pfd, 1, static_cast<int>(std::chrono::milliseconds(kConnectLimit).count())) != 1 ||
-          getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soerror, &length) != 0 || soerror != 0) {
-        errno = soerror != 0 ? soerror : ETIMEDOUT;
-        auto error = SystemError("connect " + host + ":" + std::to_string(port));
-        close(fd_);
-        throw error;
-      }
-    }
-    try {
-      Expect(ReadLine(), 200, 201, "greeting");
-      Expect(Command("MODE READER"), 200, 201, "MODE READER");
-    } catch (...) {
-      close(fd_);
-      throw;
+    if (Code(Line()) / 100 != 2 || Code(Command("MODE READER")) / 100 != 2) Fail("no reader connection");
+  }
+
+  void Send(const std::string& text) {
+    if (send(socket_.fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+      Fail(SystemError("send"));
     }
   }
 
-  ~ReaderSession() {
-    // QUIT is a courtesy; nnrpd ends on the closed connection anyway.
-    static constexpr char kQuit[] = "QUIT\r\n";
-    (void)send(fd_, kQuit, sizeof kQuit - 1, MSG_NOSIGNAL);
-    close(fd_);
+  std::string Command(const std::string& line) {
+    Send(line + "\r\n");
+    return last_ = Line();
   }
 
-  ReaderSession(const ReaderSession&) = delete;
-  ReaderSession& operator=(const ReaderSession&) = delete;
-
-  std::string Command(std::string_view line, Clock::duration limit = kReplyLimit) {
-    Send(std::string(line) + "\r\n");
-    return ReadLine(limit);
-  }
-
-  void Send(std::string_view data) {
-    auto deadline = Clock::now() + kReplyLimit;
-    while (!data.empty()) {
-      ssize_t n = send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n > 0) {
-        data.remove_prefix(static_cast<std::size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd pfd{fd_, POLLOUT, 0};
-        if (poll(&pfd, 1, RemainingMs(deadline)) <= 0) throw std::runtime_error("send: timed out");
-        continue;
-      }
-      throw SystemError("send");
+  // The next line without its CR LF.
+  std::string Line() {
+    std::string line;
+    for (char c; !line.ends_with("\r\n"); line += c) {
+      const ssize_t got = recv(socket_.fd, &c, 1, 0);
+      if (got != 1) Fail(got == 0 ? "the server closed the connection" : SystemError("no reply"));
     }
+    return line.substr(0, line.size() - 2);
   }
 
-  // The next line, without its CR LF.
-  std::string ReadLine(Clock::duration limit = kReplyLimit) {
-    auto deadline = Clock::now() + limit;
-    for (;;) {
-      auto end = buffer_.find("\r\n");
-      if (end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 2);
-        return line;
-      }
-      if (buffer_.size() > kMaxLine) throw std::runtime_error("reply line too long");
-      pollfd pfd{fd_, POLLIN, 0};
-      int ready = poll(&pfd, 1, RemainingMs(deadline));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) throw SystemError("poll");
-      if (ready == 0) throw std::runtime_error("no reply from the news server in time");
-      char chunk[8192];
-      ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n < 0) throw SystemError("recv");
-      if (n == 0) throw std::runtime_error("the news server closed the connection");
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
-  }
-
-  // A multi-line block up to its lone dot, with dot-stuffing undone and
-  // every line ended by CR LF.
-  std::string ReadBlock() {
+  // A multi-line block up to its "." line, unstuffed, lines ended by CR LF.
+  std::string Block() {
     std::string text;
-    for (;;) {
-      std::string line = ReadLine();
-      if (line == ".") return text;
-      if (!line.empty() && line.front() == '.') line.erase(0, 1);
-      text += line;
-      text += "\r\n";
-    }
+    for (std::string line; (line = Line()) != ".";) text += (line.starts_with(".") ? line.substr(1) : line) + "\r\n";
+    return text;
   }
 
-  static void Expect(const std::string& reply, int low, int high, std::string_view what) {
-    int code = ReplyCode(reply);
-    if (code < low || code > high) {
-      throw std::runtime_error(std::string(what) + ": unexpected reply \"" + reply + "\"");
-    }
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw std::runtime_error("INN on 127.0.0.1:" + std::to_string(port_) + ": " + what + "; last reply \"" + last_ +
+                             "\"");
   }
 
  private:
-  int fd_ = -1;
-  std::string buffer_;
+  Fd socket_{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  int port_;
+  std::string last_;
 };
-
-// `article` in NNTP wire form: dot-stuffed, CR LF at the end, terminating dot.
-std::string WireForm(std::string_view article) {
-  std::string wire;
-  wire.reserve(article.size() + article.size() / 32 + 8);
-  while (!article.empty()) {
-    auto end = article.find("\r\n");
-    std::string_view line = article.substr(0, end);
-    if (!line.empty() && line.front() == '.') wire += '.';
-    wire += line;
-    wire += "\r\n";
-    article.remove_prefix(end == std::string_view::npos ? article.size() : end + 2);
-  }
-  wire += ".\r\n";
-  return wire;
-}
 
 }  // namespace
 
-InnServer::InnServer(std::vector<std::string> groups) : groups_(std::move(groups)) {
-  dir_ = MakeInstanceFolder();
-  std::string failures;
-  // A port found free can be taken by someone else before innd binds it;
-  // the script says so with its own exit code, and another port is tried.
-  for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
+InnServer::InnServer(std::vector<std::string> groups) {
+  char folder[] = "/tmp/quillport-inn-XXXXXX";  // user news must be able to enter it
+  if (mkdtemp(folder) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  dir_ = folder;
+  Outcome started{kPortTaken, ""};
+  // A port found free may be taken before innd binds it: then try another.
+  for (int attempt = 0; attempt < 3 && started.exit_code == kPortTaken; ++attempt) {
     port_ = FreePort();
-    std::vector<std::string> args{"start",      "--watch",    std::to_string(getpid()),
-                                  "--temporary", dir_.string(), port_text()};
-    args.insert(args.end(), groups_.begin(), groups_.end());
-    ScriptResult result = RunScript(args, kStartLimit);
-    if (result.exit_code == 0) {
-      running_ = true;
-    } else {
-      failures += result.output;
-      if (result.exit_code != kPortTaken) break;
-    }
+    std::vector<std::string> args = {"start", "--watch", std::to_string(getpid()), "--temporary", dir_, port_text()};
+    args.insert(args.end(), groups.begin(), groups.end());
+    started = RunScript(args, dir_ / "script.log");
   }
-  if (!running_) {
-    RunScript({"stop", dir_.string()}, kStopLimit);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-    throw std::runtime_error("private INN did not start:\n" + failures);
+  if (started.exit_code != 0) {
+    RunScript({"stop", dir_}, "/dev/null");
+    std::filesystem::remove_all(dir_);
+    throw std::runtime_error("private INN did not start (exit code " + std::to_string(started.exit_code) + "):\n" +
+                             started.output);
   }
-}
-
-InnServer::~InnServer() {
-  try {
-    Stop();
-  } catch (...) {
-    // A destructor must not throw; the script's own fallbacks have run.
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-}
-
-void InnServer::Stop() {
-  if (!running_) return;
-  running_ = false;
-  ScriptResult result = RunScript({"stop", dir_.string()}, kStopLimit);
-  if (result.exit_code != 0) throw std::runtime_error("private INN did not stop:\n" + result.output);
-}
-
-void InnServer::Restart() {
-  if (running_) return;
-  std::vector<std::string> args{"start", "--watch", std::to_string(getpid()), "--temporary", dir_.string(),
-                                port_text()};
-  args.insert(args.end(), groups_.begin(), groups_.end());
-  ScriptResult result = RunScript(args, kStartLimit);
-  if (result.exit_code != 0) throw std::runtime_error("private INN did not restart:\n" + result.output);
   running_ = true;
 }
 
-std::optional<std::string> InnServer::Fetch(std::string_view command, int expected_code,
-                                            std::string_view message_id) {
-  ReaderSession session(host_, port_);
-  std::string request = std::string(command) + " " + AngleBracketed(message_id);
-  std::string reply = session.Command(request);
-  int code = ReplyCode(reply);
+InnServer::~InnServer() {
+  Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+void InnServer::Stop() {
+  if (running_) RunScript({"stop", dir_}, "/dev/null");
+  running_ = false;
+}
+
+std::optional<std::string> InnServer::Fetch(const std::string& command, int expected) {
+  Connection server(port_);
+  const int code = Code(server.Command(command));
   if (code == 430) return std::nullopt;
-  if (code != expected_code) throw std::runtime_error(request + ": unexpected reply \"" + reply + "\"");
-  return session.ReadBlock();
+  if (code != expected) server.Fail(command + " answered unexpectedly");
+  return server.Block();
 }
 
-std::optional<std::string> InnServer::Article(std::string_view message_id) {
-  return Fetch("ARTICLE", 220, message_id);
-}
+std::optional<std::string> InnServer::Head(const std::string& message_id) { return Fetch("HEAD " + message_id, 221); }
 
-std::optional<std::string> InnServer::Head(std::string_view message_id) {
-  return Fetch("HEAD", 221, message_id);
-}
+std::optional<std::string> InnServer::Body(const std::string& message_id) { return Fetch("BODY " + message_id, 222); }
 
-std::optional<std::string> InnServer::Body(std::string_view message_id) {
-  return Fetch("BODY", 222, message_id);
-}
-
-std::int64_t InnServer::ArticleCount(std::string_view group) {
-  ReaderSession session(host_, port_);
-  std::string reply = session.Command("GROUP " + std::string(group));
-  // 211 count low high group
-  if (ReplyCode(reply) != 211) throw std::runtime_error("GROUP " + std::string(group) + ": \"" + reply + "\"");
+std::int64_t InnServer::ArticleCount(const std::string& group) {
+  Connection server(port_);
+  const std::string reply = server.Command("GROUP " + group);  // "211 count low high group"
+  if (Code(reply) != 211) server.Fail("GROUP " + group + " refused");
   return std::stoll(reply.substr(4));
 }
 
-int InnServer::Post(std::string_view article) {
-  ReaderSession session(host_, port_);
-  last_reply_ = session.Command("POST");
-  int code = ReplyCode(last_reply_);
+int InnServer::Post(const std::string& article) {
+  Connection server(port_);
+  const int code = Code(server.Command("POST"));
   if (code != 340) return code;
-  session.Send(WireForm(article));
-  last_reply_ = session.ReadLine();
-  return ReplyCode(last_reply_);
+  std::string wire;
+  for (std::size_t i = 0; i < article.size(); ++i) {
+    if (article[i] == '.' && (i == 0 || article[i - 1] == '\n')) wire += '.';
+    wire += article[i];
+  }
+  if (!wire.ends_with("\r\n")) wire += "\r\n";
+  server.Send(wire + ".\r\n");
+  return Code(server.Line());
 }
 
 }  // namespace quillport::testing

@@ -41,16 +41,18 @@ if ! timeout 3 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null; then
   esac
 fi
 
-# A display for the window.
+# A display for the window. Without one, the window goes to the private
+# display :99, started here unless an earlier run left one there; a second
+# run then finds the first relay on it and only brings it forward.
 if [ -z "${DISPLAY:-}" ]; then
-  display=99
-  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-  echo "No display: starting the window on a private Xvfb display :$display"
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-  export DISPLAY=":$display"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  export DISPLAY=:99
+  if ! xdpyinfo >/dev/null 2>&1; then
+    echo "No display: starting the window on a private Xvfb display $DISPLAY"
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    xvfb_pid=$!
+    trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  fi
 fi
 
 echo "Quillport relays $drop to $host:$port; drop .cnm files there."

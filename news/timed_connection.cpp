@@ -63,6 +63,18 @@ struct TimedConnection::Io {
     return outcome.done;
   }
 
+  // Waits for `outcome` until the deadline. When it did not come in time,
+  // or came with a failure, closes `link` and throws: `waiting` names the
+  // step in a timeout, `failing` in a failure.
+  void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link,
+             const char* waiting, const char* failing) {
+    const bool done = RunUntil(outcome, deadline);
+    if (done && !outcome.error) return;
+    link.Close();
+    if (!done) throw TimedOut(link.peer(), waiting);
+    throw NetworkFailure(outcome.error, link.peer(), failing);
+  }
+
   // Lets the handlers of operations cut short by a close run now, so none
   // is left to touch the socket's buffers later.
   void Settle() noexcept {
@@ -118,12 +130,7 @@ void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chr
     outcome->done = true;
     outcome->error = e;
   });
-  const bool done = io_->RunUntil(*outcome, Clock::now() + timeout);
-  if (!done || outcome->error) {
-    Close();
-    if (!done) throw TimedOut(peer_, "Connecting to");
-    throw NetworkFailure(outcome->error, peer_, "Connecting to");
-  }
+  io_->Await(*outcome, Clock::now() + timeout, *this, "Connecting to", "Connecting to");
   // Commands and article lines are small writes each followed by more;
   // send them at once instead of letting them wait for acknowledgements.
   io_->socket.set_option(asio::ip::tcp::no_delay(true), error);
@@ -138,12 +145,7 @@ void TimedConnection::Write(std::string_view bytes, Clock::time_point deadline) 
                       outcome->error = e;
                       outcome->bytes = n;
                     });
-  const bool done = io_->RunUntil(*outcome, deadline);
-  if (!done || outcome->error) {
-    Close();
-    if (!done) throw TimedOut(peer_, "Sending to");
-    throw NetworkFailure(outcome->error, peer_, "Sending to");
-  }
+  io_->Await(*outcome, deadline, *this, "Sending to", "Sending to");
 }
 
 void TimedConnection::ReadMore(Clock::time_point deadline) {
@@ -154,12 +156,7 @@ void TimedConnection::ReadMore(Clock::time_point deadline) {
     outcome->error = e;
     outcome->bytes = n;
   });
-  const bool done = io_->RunUntil(*outcome, deadline);
-  if (!done || outcome->error) {
-    Close();
-    if (!done) throw TimedOut(peer_, "Waiting for");
-    throw NetworkFailure(outcome->error, peer_, "Reading from");
-  }
+  io_->Await(*outcome, deadline, *this, "Waiting for", "Reading from");
   received_.append(io_->chunk.data(), outcome->bytes);
 }
 

@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "app/event_failure.h"
+#include "board/event_failure.h"
 #include "app/startup.h"
 
 namespace quillport {

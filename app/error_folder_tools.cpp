@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/board_fields.h"
+#include "board/board_fields.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "relay/folder_listing.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 
 namespace quillport {
 

@@ -9,7 +9,7 @@
 #include "app/application.h"
 #include "app/error_folder_tools.h"
 #include "app/error_folder_view.h"
-#include "app/event_failure.h"
+#include "board/event_failure.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
 #include "app/process_events.h"

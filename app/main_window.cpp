@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/board_fields.h"
-#include "app/event_failure.h"
+#include "board/board_fields.h"
+#include "board/event_failure.h"
 #include "app/pictures.h"
 #include "common/settings.h"
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/board_layout.h"
-#include "app/status_board.h"
+#include "board/board_layout.h"
+#include "board/status_board.h"
 
 class QTimer;
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/board_fields.h"
+#include "board/board_fields.h"
 #include "common/number_format.h"
 
 namespace quillport {

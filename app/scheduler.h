@@ -5,7 +5,7 @@
 #include <chrono>
 #include <functional>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 
 namespace quillport {
 

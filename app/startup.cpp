@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/board_fields.h"
-#include "news/server_connection.h"
+#include "board/board_fields.h"
+#include "relay/server_connection.h"
 #include "common/settings.h"
 
 namespace quillport {

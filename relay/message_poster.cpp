@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "app/board_fields.h"
+#include "board/board_fields.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 #include "news/news_client.h"
 #include "relay/presence_check.h"
 #include "relay/queue_name_generator.h"

@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/board_counter.h"
-#include "app/board_fields.h"
-#include "app/busy_state.h"
+#include "board/board_counter.h"
+#include "board/board_fields.h"
+#include "board/busy_state.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "common/rtrim_null.h"

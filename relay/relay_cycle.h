@@ -5,9 +5,9 @@
 #include <chrono>
 #include <functional>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 #include "news/news_client.h"
-#include "news/server_connection.h"
+#include "relay/server_connection.h"
 #include "relay/presence_check.h"
 #include "relay/queue_name_generator.h"
 #include "relay/relay_settings.h"

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "app/board_fields.h"
-#include "app/memory_status_board.h"
+#include "board/board_fields.h"
+#include "board/memory_status_board.h"
 #include "tests/support/temp_folder.h"
 
 namespace quillport {

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "app/application.h"
-#include "app/busy_state.h"
+#include "board/busy_state.h"
 #include "app/main_window.h"
 #include "common/settings.h"
 #include "tests/support/fake_news_client.h"

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/board_fields.h"
-#include "app/memory_status_board.h"
+#include "board/board_fields.h"
+#include "board/memory_status_board.h"
 #include "common/number_format.h"
 
 namespace quillport {

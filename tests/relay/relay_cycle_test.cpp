@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "app/board_fields.h"
-#include "app/memory_status_board.h"
+#include "board/board_fields.h"
+#include "board/memory_status_board.h"
 #include "relay/folder_listing.h"
 #include "tests/support/fake_news_client.h"
 #include "tests/support/temp_folder.h"

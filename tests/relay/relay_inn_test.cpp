@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/board_fields.h"
-#include "app/event_failure.h"
-#include "app/memory_status_board.h"
+#include "board/board_fields.h"
+#include "board/event_failure.h"
+#include "board/memory_status_board.h"
 #include "common/number_format.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"

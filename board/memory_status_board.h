@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 
 namespace quillport {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 #include "common/number_format.h"
 
 namespace quillport {

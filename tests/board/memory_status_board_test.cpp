@@ -1,12 +1,12 @@
-#include "app/memory_status_board.h"
+#include "board/memory_status_board.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "app/board_counter.h"
-#include "app/board_fields.h"
-#include "app/busy_state.h"
+#include "board/board_counter.h"
+#include "board/board_fields.h"
+#include "board/busy_state.h"
 
 namespace quillport {
 namespace {

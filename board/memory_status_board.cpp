@@ -1,10 +1,10 @@
-#include "app/memory_status_board.h"
+#include "board/memory_status_board.h"
 
 #include <stdexcept>
 #include <utility>
 
-#include "app/board_fields.h"
-#include "app/board_layout.h"
+#include "board/board_fields.h"
+#include "board/board_layout.h"
 #include "common/settings.h"
 
 namespace quillport {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 
 namespace quillport::field {
 

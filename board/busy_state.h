@@ -3,7 +3,7 @@
 // the default pointer and enables the window again.
 #pragma once
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 
 namespace quillport {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/board_fields.h"
-#include "app/status_board.h"
+#include "board/board_fields.h"
+#include "board/status_board.h"
 #include "news/news_error.h"
 
 namespace quillport {

@@ -1,8 +1,8 @@
-#include "app/board_layout.h"
+#include "board/board_layout.h"
 
 #include <array>
 
-#include "app/board_fields.h"
+#include "board/board_fields.h"
 
 namespace quillport {
 namespace {

@@ -1,6 +1,6 @@
-#include "news/server_connection.h"
+#include "relay/server_connection.h"
 
-#include "app/board_fields.h"
+#include "board/board_fields.h"
 
 namespace quillport {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 
 namespace quillport {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/status_board.h"
+#include "board/status_board.h"
 #include "news/news_client.h"
 
 namespace quillport {

@@ -1,5 +1,6 @@
 #include "relay/relay_cycle.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -18,8 +19,6 @@
 
 namespace quillport {
 namespace {
-
-constexpr auto kPauseAfterFile = std::chrono::milliseconds(100);
 
 // Marks the Action as running for the length of a scope.
 class RunningFlag {
@@ -113,7 +112,7 @@ void RelayCycle::DoAction() {
     } else {
       HandleEmptyFile();
     }
-    std::this_thread::sleep_for(kPauseAfterFile);
+    PauseAfterFile();
   } while (listing.Next());
 }
 
@@ -149,6 +148,17 @@ void RelayCycle::AppendLogRecord(std::int64_t size) const {
   log << LogRecord(clock_(), size);
   log.close();
   if (log.fail()) throw std::runtime_error("cannot write the log file " + settings_.log_file);
+}
+
+void RelayCycle::PauseAfterFile() const {
+  using Steady = std::chrono::steady_clock;
+  const Steady::time_point end = Steady::now() + settings_.pause_after_file;
+  for (;;) {
+    if (keep_alive_) keep_alive_();
+    const Steady::duration left = end - Steady::now();
+    if (left <= Steady::duration::zero()) return;
+    std::this_thread::sleep_for(std::min<Steady::duration>(left, std::chrono::milliseconds(10)));
+  }
 }
 
 void RelayCycle::ClearFileInProgress() {

@@ -38,6 +38,11 @@ class RelayCycle {
   // Whether an Action is under way.
   bool Running() const { return running_; }
 
+  // Called again and again during the pause after each file, so the window
+  // can repaint and answer the window manager; it must not start any work.
+  // The window passes one that processes its pending events.
+  void SetKeepAlive(std::function<void()> keep_alive) { keep_alive_ = std::move(keep_alive); }
+
   ServerConnection& connection() { return connection_; }
   const RelaySettings& settings() const { return settings_; }
 
@@ -46,12 +51,14 @@ class RelayCycle {
   void HandleEmptyFile();
   void AppendLogRecord(std::int64_t size) const;
   void ClearFileInProgress();
+  void PauseAfterFile() const;
 
   StatusBoard& board_;
   NewsClient& client_;
   Yield yield_;
   RelaySettings settings_;
   Clock clock_;
+  std::function<void()> keep_alive_;
   ServerConnection connection_;
   QueueNameGenerator names_;
   bool running_ = false;

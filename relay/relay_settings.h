@@ -1,6 +1,7 @@
-// Where the relay takes messages from and puts them.
+// Where the relay takes messages from and puts them, and how it paces itself.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "common/settings.h"
@@ -12,6 +13,11 @@ struct RelaySettings {
   std::string message_pattern;
   std::string error_folder;
   std::string log_file;
+  // The pause after every file that is not a folder.
+  std::chrono::milliseconds pause_after_file{100};
+  // A file whose size or times changed less than this long ago may still be
+  // written: it is left for a later Action.
+  std::chrono::milliseconds quiet_period{2000};
 
   // The settings compiled into the program.
   static RelaySettings Compiled() {

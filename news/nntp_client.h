@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,6 +55,12 @@ class NntpClient : public NewsClient {
   void CommandText(std::string_view line) override;
   std::string ReceivedText() override;
   bool Readable() const override;
+
+  // Called again and again, at least every 50 ms, while the client waits on
+  // the network (looking up, connecting, sending, receiving), so that a
+  // window can repaint and answer its window manager meanwhile. The hook
+  // must not call the client.
+  void SetWaitHook(std::function<void()> hook);
 
   // The status line of the server's last reply, without its line end.
   const std::string& LastReply() const { return last_reply_; }
@@ -92,6 +99,7 @@ class NntpClient : public NewsClient {
   bool trace_ = false;
   bool read_lines_ = false;
   NewsErrorHandler handler_;
+  std::function<void()> wait_hook_;
 
   std::unique_ptr<TimedConnection> link_;
   Article article_ = Article::kNone;

@@ -73,6 +73,11 @@ class NewsClient {
   // on a network failure; the connection is then dropped.
   virtual std::int16_t EndArticle() = 0;
 
+  // Ends the article under way without completing it on the server: the
+  // connection is dropped, so the server discards what it received of it.
+  // Does nothing when no article is under way.
+  virtual void AbandonArticle() = 0;
+
   // Sends one command line and reads the reply's status line. A text holding
   // CR, LF or NUL is refused with kInvalidArgument and nothing is sent. A
   // reply with a 4xx or 5xx code throws NewsError under that code; a network

@@ -309,6 +309,12 @@ std::int16_t NntpClient::EndArticle() {
   });
 }
 
+void NntpClient::AbandonArticle() {
+  if (article_ == Article::kNone) return;
+  if (article_ == Article::kOpen) DropConnection();
+  article_ = Article::kNone;
+}
+
 void NntpClient::CommandText(std::string_view line) {
   Guarded([&] {
     if (HoldsLineBreakOrNul(line)) {

@@ -52,6 +52,7 @@ class NntpClient : public NewsClient {
   std::int16_t BeginArticle() override;
   void WriteText(std::string_view text) override;
   std::int16_t EndArticle() override;
+  void AbandonArticle() override;
   void CommandText(std::string_view line) override;
   std::string ReceivedText() override;
   bool Readable() const override;

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "common/path_join.h"
@@ -23,6 +27,8 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+std::string Reason() { return std::strerror(errno); }
+
 // A folder test passes when an entry of that name exists, folder or file.
 bool EntryExists(const std::string& path) {
   std::error_code ec;
@@ -33,6 +39,134 @@ bool EntryExists(const std::string& path) {
 bool Taken(const std::string& path) {
   std::error_code ec;
   return fs::is_regular_file(fs::status(path, ec));
+}
+
+// Renames without replacing; where the file system cannot, a hard link does
+// the same (it fails when the target exists). Returns 0 or an errno value.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  if (::unlink(from.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(to.c_str());
+    return error;
+  }
+  return 0;
+}
+
+// Closes a descriptor when the scope ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+  ~Descriptor() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return descriptor_; }
+  // Closes now; false when the close reports a failure (a lost write).
+  bool Close() {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return ::close(descriptor) == 0;
+  }
+
+ private:
+  int descriptor_;
+};
+
+// Deletes a path when the scope ends, unless kept.
+class RemoveUnlessKept {
+ public:
+  explicit RemoveUnlessKept(std::string path) : path_(std::move(path)) {}
+  ~RemoveUnlessKept() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  RemoveUnlessKept(const RemoveUnlessKept&) = delete;
+  RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
+  void Keep() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+bool WriteAll(int descriptor, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t written = ::write(descriptor, bytes, count);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += written;
+    count -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Copies `from` into a new temporary file in the folder of `to`; returns
+// its path, or an empty text with `problem` set. The copy is on disk when
+// this returns; a failed copy is removed.
+std::string CopyToTemporary(const std::string& from, const std::string& to, std::string& problem) {
+  Descriptor source(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat status {};
+  if (source.get() < 0 || ::fstat(source.get(), &status) != 0) {
+    problem = "cannot read " + from + ": " + Reason();
+    return {};
+  }
+  // A leading dot and no ".cnm" at the end: never taken for a message.
+  std::string temporary = FolderOf(to) + std::string(settings::kPathSeparator) + ".quillport-XXXXXX.part";
+  Descriptor copy(::mkostemps(temporary.data(), 5, O_CLOEXEC));
+  if (copy.get() < 0) {
+    problem = "cannot create a file in " + FolderOf(to) + ": " + Reason();
+    return {};
+  }
+  RemoveUnlessKept partial(temporary);
+  std::array<char, 65536> buffer;
+  for (;;) {
+    const ssize_t count = ::read(source.get(), buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      problem = "cannot read " + from + ": " + Reason();
+      return {};
+    }
+    if (count == 0) break;
+    if (!WriteAll(copy.get(), buffer.data(), static_cast<std::size_t>(count))) {
+      problem = "cannot write into " + FolderOf(to) + ": " + Reason();
+      return {};
+    }
+  }
+  ::fchmod(copy.get(), status.st_mode & 0777);
+  if (::fsync(copy.get()) != 0 || !copy.Close()) {
+    problem = "cannot write into " + FolderOf(to) + ": " + Reason();
+    return {};
+  }
+  partial.Keep();
+  return temporary;
+}
+
+std::string CopyWithoutReplacing(const std::string& from, const std::string& to) {
+  std::string problem;
+  const std::string temporary = CopyToTemporary(from, to, problem);
+  if (temporary.empty()) return problem;
+  RemoveUnlessKept partial(temporary);
+  if (const int error = RenameNoReplace(temporary, to); error != 0) {
+    return "cannot file it as " + to + ": " + std::strerror(error);
+  }
+  partial.Keep();
+  if (!SyncFolder(FolderOf(to))) {
+    const std::string why = Reason();
+    ::unlink(to.c_str());
+    return "cannot flush " + FolderOf(to) + " to disk: " + why;
+  }
+  if (::unlink(from.c_str()) != 0) {
+    const std::string why = Reason();
+    ::unlink(to.c_str());  // one copy only: the message stays where it was
+    SyncFolder(FolderOf(to));
+    return "cannot delete " + from + " after copying it: " + why;
+  }
+  SyncFolder(FolderOf(from));
+  return {};
 }
 
 }  // namespace
@@ -46,35 +180,24 @@ std::string FileExtension(std::string_view file_name) {
   return dot == std::string_view::npos ? std::string() : Lower(file_name.substr(dot));
 }
 
-bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno == EXDEV) {
-    // Another file system: copy without replacing, then remove the original.
-    std::error_code ec;
-    if (!fs::copy_file(from, to, fs::copy_options::none, ec)) return false;
-    if (!fs::remove(from, ec)) {
-      fs::remove(to, ec);
-      return false;
-    }
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // The file system cannot rename without replacing: a hard link fails when
-  // the target exists, so it never overwrites either.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  if (::unlink(from.c_str()) != 0) {
-    ::unlink(to.c_str());
-    return false;
-  }
-  return true;
+std::string MoveWithoutReplacing(const std::string& from, const std::string& to) {
+  const int error = RenameNoReplace(from, to);
+  if (error == EXDEV) return CopyWithoutReplacing(from, to);
+  if (error != 0) return "cannot move " + from + " to " + to + ": " + std::strerror(error);
+  SyncFolder(FolderOf(to));
+  SyncFolder(FolderOf(from));
+  return {};
 }
 
-std::string MySafeRename(std::string_view source_folder, std::string_view target_folder,
-                         std::string_view file_name, QueueNameGenerator& names) {
-  if (!EntryExists(std::string(source_folder))) return {};
-  if (!EntryExists(std::string(target_folder))) return {};
+Filing MySafeRename(std::string_view source_folder, std::string_view target_folder,
+                    std::string_view file_name, QueueNameGenerator& names,
+                    const FileIdentity* expected) {
+  if (!EntryExists(std::string(source_folder))) {
+    return {{}, "the folder " + std::string(source_folder) + " does not exist"};
+  }
+  if (!EntryExists(std::string(target_folder))) {
+    return {{}, "the error folder " + std::string(target_folder) + " does not exist"};
+  }
 
   const std::string base = FileBaseName(file_name);
   const std::string extension = FileExtension(file_name);
@@ -83,12 +206,24 @@ std::string MySafeRename(std::string_view source_folder, std::string_view target
   const std::string source = JoinPath(source_folder, file_name);
   std::string target = JoinPath(target_folder, base + extension);
 
+  if (expected != nullptr) {
+    struct stat named {};
+    if (::lstat(source.c_str(), &named) != 0 ||
+        !(FileIdentity{named.st_dev, named.st_ino} == *expected)) {
+      return {{}, source + " is no longer the message that was read"};
+    }
+  }
+
   // Bounded: after as many draws as there are random names, give up.
   for (std::int64_t draws = 0; Taken(target); ++draws) {
-    if (draws >= QueueNameGenerator::kNameCount) return {};
+    if (draws >= QueueNameGenerator::kNameCount) {
+      return {{}, "every free name in " + std::string(target_folder) + " is taken"};
+    }
     target = JoinPath(target_folder, Lower(names.RandomQueueName()) + extension);
   }
-  return MoveWithoutReplacing(source, target) ? target : std::string();
+  std::string problem = MoveWithoutReplacing(source, target);
+  if (!problem.empty()) return {{}, std::move(problem)};
+  return {std::move(target), {}};
 }
 
 }  // namespace quillport

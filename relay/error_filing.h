@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "relay/queue_name_generator.h"
+#include "relay/queued_file.h"
 
 namespace quillport {
 
@@ -17,17 +18,31 @@ std::string FileBaseName(std::string_view file_name);
 // empty when it has no ".".
 std::string FileExtension(std::string_view file_name);
 
+// What became of a filing: where the file went, or why it stayed.
+struct Filing {
+  std::string target;   // the path the file was filed under; empty when not moved
+  std::string problem;  // why it was not moved; empty when it was
+  bool filed() const { return !target.empty(); }
+};
+
 // Moves `file_name` from `source_folder` into `target_folder`, under its
 // lower-cased name or, when a file there bears that name, under a lower-cased
 // random name from `names` with the same extension. Never overwrites: the
-// move fails when the target exists. Reports nothing and throws nothing:
-// when either folder is missing, the move fails, or every random name is
-// taken, the file simply stays where it was. Returns the path the file was
-// filed under, or an empty text when it was not moved (for tests and logs).
-std::string MySafeRename(std::string_view source_folder, std::string_view target_folder,
-                         std::string_view file_name, QueueNameGenerator& names);
+// move fails when the target exists. A filed message is whole and on disk
+// before its source is deleted (see MoveWithoutReplacing). Throws nothing:
+// when either folder is missing, the source is no longer the file
+// `expected` names (when given), the move fails, or every random name is
+// taken, the file stays where it was and the result says why.
+Filing MySafeRename(std::string_view source_folder, std::string_view target_folder,
+                    std::string_view file_name, QueueNameGenerator& names,
+                    const FileIdentity* expected = nullptr);
 
-// Moves `from` to `to` unless `to` exists. Returns false when it did not.
-bool MoveWithoutReplacing(const std::string& from, const std::string& to);
+// Moves `from` to `to` unless `to` exists, and flushes both folders to disk.
+// Within one file system this is a rename. Across file systems the file is
+// copied under a temporary name that is no message name, flushed to disk,
+// then given its name without replacing anything, and only then is `from`
+// deleted; a failed copy leaves nothing behind. Returns an empty text on
+// success, otherwise why it did not move the file.
+std::string MoveWithoutReplacing(const std::string& from, const std::string& to);
 
 }  // namespace quillport

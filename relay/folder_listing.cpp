@@ -39,7 +39,12 @@ FolderListing::FolderListing(std::string_view folder, std::string_view pattern)
     : folder_(folder) {
   std::error_code ec;
   fs::directory_iterator it(folder_, ec);
-  if (ec) return;  // a missing or unreadable folder lists nothing
+  if (ec) {  // a missing or unreadable folder lists nothing
+    problem_ = ec == std::errc::no_such_file_or_directory
+                   ? "the folder " + folder_ + " does not exist"
+                   : "the folder " + folder_ + " cannot be listed: " + ec.message();
+    return;
+  }
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) break;
     const std::string name = it->path().filename().string();
@@ -47,8 +52,9 @@ FolderListing::FolderListing(std::string_view folder, std::string_view pattern)
     ListedEntry entry;
     entry.name = name;
     std::error_code status_ec;
-    entry.is_folder = it->is_directory(status_ec);
-    if (!entry.is_folder) {
+    const fs::file_status status = it->symlink_status(status_ec);
+    entry.is_folder = !status_ec && fs::is_directory(status);
+    if (!status_ec && fs::is_regular_file(status)) {
       const std::uintmax_t size = it->file_size(status_ec);
       entry.size = status_ec ? 0 : static_cast<std::uint64_t>(size);
     }

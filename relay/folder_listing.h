@@ -24,7 +24,8 @@ bool MatchesPattern(std::string_view name, std::string_view pattern);
 
 // Takes a snapshot of `folder` when constructed: every entry present then
 // (files, folders, hidden files) whose name matches `pattern`, in name
-// order. A missing folder or no match gives an invalid listing. The snapshot
+// order. A symbolic link is listed as what it is, never as a folder, even
+// when it points to one. A missing folder or no match gives an invalid listing. The snapshot
 // is released when the listing goes out of scope.
 class FolderListing {
  public:
@@ -34,6 +35,10 @@ class FolderListing {
 
   // False when the folder is missing or nothing matched.
   bool valid() const { return !entries_.empty(); }
+
+  // Why the folder could not be listed ("... does not exist"); empty when
+  // it was listed, whether or not anything matched.
+  const std::string& problem() const { return problem_; }
 
   // The current entry; the first one right after construction. Only while
   // valid() and not done().
@@ -45,6 +50,7 @@ class FolderListing {
 
  private:
   std::string folder_;
+  std::string problem_;
   std::vector<ListedEntry> entries_;
   std::size_t position_ = 0;
 };

@@ -1,33 +1,34 @@
 #include "relay/message_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
+
+#include "relay/queued_file.h"
 
 namespace quillport {
 
-MessageFile::MessageFile(const std::string& path)
-    : path_(path), stream_(path, std::ios::in | std::ios::binary) {
-  if (!stream_.is_open()) {
-    throw std::runtime_error("cannot open " + path_ + ": " + std::strerror(errno));
-  }
-}
-
 bool MessageFile::Fill() {
   if (position_ < length_) return true;
-  if (!stream_.is_open()) return false;
-  stream_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-  if (stream_.bad()) throw std::runtime_error("cannot read " + path_);
+  if (at_end_) return false;
+  ssize_t count;
+  do {
+    count = ::read(descriptor_, buffer_.data(), buffer_.size());
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) throw FileFailure("cannot read " + path_ + ": " + std::strerror(errno));
   position_ = 0;
-  length_ = static_cast<std::size_t>(stream_.gcount());
-  return length_ > 0;
+  length_ = static_cast<std::size_t>(count);
+  bytes_read_ += length_;
+  at_end_ = count == 0;
+  return !at_end_;
 }
 
 bool MessageFile::AtEnd() { return !Fill(); }
 
-std::string MessageFile::ReadLine() {
-  std::string line;
+void MessageFile::ReadLine(std::string& line) {
+  line.clear();
   while (Fill()) {
     const char* start = buffer_.data() + position_;
     const std::size_t available = length_ - position_;
@@ -40,10 +41,9 @@ std::string MessageFile::ReadLine() {
     if (cr) {
       ++position_;
       if (Fill() && buffer_[position_] == '\n') ++position_;
-      return line;
+      return;
     }
   }
-  return line;
 }
 
 }  // namespace quillport

@@ -3,14 +3,15 @@
 
 #include <array>
 #include <cstddef>
-#include <fstream>
+#include <cstdint>
 #include <string>
 
 namespace quillport {
 
 // Lines end at CR or at CR LF; the ending is not part of the line, and a
 // lone LF does not end a line. A last line without an ending is a line too.
-// The file is open from construction until Close() or destruction.
+// Reads from a descriptor it does not own, from where that descriptor
+// stands.
 class MessageFile {
  public:
   // No line longer than this can ever be posted, so a longer line is cut
@@ -18,29 +19,37 @@ class MessageFile {
   // huge line never has to fit in memory.
   static constexpr std::size_t kMaxLineKept = 32768;
 
-  // Opens `path` for reading; throws std::runtime_error when it cannot.
-  explicit MessageFile(const std::string& path);
+  // `path` names the file in failures.
+  MessageFile(int descriptor, std::string path) : descriptor_(descriptor), path_(std::move(path)) {}
   MessageFile(const MessageFile&) = delete;
   MessageFile& operator=(const MessageFile&) = delete;
 
   // True when no byte is left to read.
   bool AtEnd();
 
-  // Reads the next line, cut to kMaxLineKept characters; throws
-  // std::runtime_error on a read failure.
-  std::string ReadLine();
+  // Reads the next line into `line` (replacing what it held), cut to
+  // kMaxLineKept characters. Throws FileFailure on a read failure.
+  void ReadLine(std::string& line);
+  std::string ReadLine() {
+    std::string line;
+    ReadLine(line);
+    return line;
+  }
 
-  void Close() { stream_.close(); }
+  // Bytes read from the descriptor so far.
+  std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   // Refills the buffer once it is used up; false at the end of the file.
   bool Fill();
 
+  int descriptor_;
   std::string path_;
-  std::ifstream stream_;
   std::array<char, 65536> buffer_;
   std::size_t position_ = 0;
   std::size_t length_ = 0;
+  bool at_end_ = false;
+  std::uint64_t bytes_read_ = 0;
 };
 
 }  // namespace quillport

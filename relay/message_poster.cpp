@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <filesystem>
 #include <string_view>
 
 #include "board/board_fields.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
+#include "relay/outcome_record.h"
 
 namespace quillport {
 namespace {
@@ -32,7 +32,7 @@ bool ContainsNoSpam(std::string_view line) {
   return false;
 }
 
-void ReplaceAll(std::string& text, char from, std::string_view to) {
+std::string ReplaceAll(std::string_view text, char from, std::string_view to) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -42,7 +42,7 @@ void ReplaceAll(std::string& text, char from, std::string_view to) {
       out += c;
     }
   }
-  text = std::move(out);
+  return out;
 }
 
 // The longest piece the news client takes.
@@ -52,118 +52,170 @@ constexpr std::size_t kMaxPiece = 32767;
 constexpr std::array<std::string_view, 6> kDroppedHeaders = {
     "Received: ", "Return-path: ", "X-Envelope-To: ", "Date: ", "To: ", "CC: "};
 
-// What the header filter keeps of a message.
+// What the header filter keeps of a message, and where it stands.
 struct Header {
   std::string block;  // kept lines, each followed by CR LF
   bool has_newsgroups = false;
   std::string message_id;
+  bool skipping = false;  // the last line belonged to a dropped header
+  bool guard = false;     // From addresses are to be disguised
 };
 
-// Reads the header up to and including its empty line. Returns false when
-// the file ends first.
-bool ReadHeader(MessageFile& file, Header& header) {
-  bool skipping = false;
-  bool guard = false;
-  std::string line = "-";
-  while (!line.empty()) {
-    if (file.AtEnd()) return false;
-    line = file.ReadLine();
-
-    const auto dropped = std::find_if(kDroppedHeaders.begin(), kDroppedHeaders.end(),
-                                      [&](std::string_view p) { return StartsWith(line, p); });
-    if (dropped != kDroppedHeaders.end()) {
-      skipping = true;
-      if (*dropped == "X-Envelope-To: ") guard = ContainsNoSpam(line);
-      continue;
-    }
-    if (skipping && !line.empty() && (line[0] == ' ' || line[0] == '\t')) continue;
-
-    skipping = false;
-    if (guard && StartsWith(line, "From: ")) {
-      ReplaceAll(line, '.', " DOT ");
-      ReplaceAll(line, '@', " AT ");
-    }
-    if (StartsWith(line, "Newsgroups: ")) header.has_newsgroups = true;
-    if (StartsWith(line, "Message-ID: ")) header.message_id = line.substr(12);
-    header.block += line;
-    header.block += "\r\n";
+// Judges one header line (never empty): drops it, or keeps it in the block.
+void FilterLine(std::string_view line, Header& header) {
+  const auto dropped = std::find_if(kDroppedHeaders.begin(), kDroppedHeaders.end(),
+                                    [&](std::string_view p) { return StartsWith(line, p); });
+  if (dropped != kDroppedHeaders.end()) {
+    header.skipping = true;
+    if (*dropped == "X-Envelope-To: ") header.guard = ContainsNoSpam(line);
+    return;
   }
-  return true;
+  if (header.skipping && (line[0] == ' ' || line[0] == '\t')) return;
+
+  header.skipping = false;
+  std::string kept(line);
+  if (header.guard && StartsWith(kept, "From: ")) {
+    kept = ReplaceAll(ReplaceAll(kept, '.', " DOT "), '@', " AT ");
+  }
+  if (StartsWith(kept, "Newsgroups: ")) header.has_newsgroups = true;
+  if (StartsWith(kept, "Message-ID: ")) header.message_id = kept.substr(12);
+  header.block += kept;
+  header.block += "\r\n";
 }
 
-void DeleteFile(const std::string& path) {
-  std::filesystem::remove(path);  // throws when the file cannot be deleted
+enum class HeaderEnd { kComplete, kFileEnded, kTooLong };
+
+// Reads the header up to and including its empty line. Stops as soon as the
+// kept block is longer than can ever be posted, so a huge header is never
+// held in memory.
+HeaderEnd ReadHeader(MessageFile& file, Header& header) {
+  std::string line;
+  for (;;) {
+    if (file.AtEnd()) return HeaderEnd::kFileEnded;
+    file.ReadLine(line);
+    if (line.empty()) {
+      header.skipping = false;
+      header.block += "\r\n";
+      return HeaderEnd::kComplete;
+    }
+    // A lone LF would end the line on the wire: judge each part on its own.
+    std::string_view rest = line;
+    while (!rest.empty()) {
+      const std::size_t lf = rest.find('\n');
+      const std::string_view part = rest.substr(0, lf);
+      if (!part.empty()) FilterLine(part, header);
+      rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
+    }
+    if (header.block.size() > kMaxPiece) return HeaderEnd::kTooLong;
+  }
 }
 
 std::string FileName(const std::string& path, const RelaySettings& settings) {
   return path.substr(std::min(path.size(), settings.drop_folder.size() + 1));
 }
 
-void FileInErrorFolder(const std::string& path, PostingContext& context) {
-  MySafeRename(context.settings.drop_folder, context.settings.error_folder,
-               FileName(path, context.settings), context.names);
+Filing FileInErrorFolder(QueuedFile& file, PostingContext& context) {
+  file.Close();
+  const FileIdentity identity = file.identity();
+  return MySafeRename(context.settings.drop_folder, context.settings.error_folder,
+                      FileName(file.path(), context.settings), context.names, &identity);
 }
 
-// Posts the header block and the body; returns the server's verdict.
-std::int16_t PostArticle(MessageFile& file, const Header& header, NewsClient& client) {
+void AbandonArticle(PostingContext& context) {
+  context.client.AbandonArticle();
+  context.connection_dropped = true;
+}
+
+// A message that can never be posted: filed in the error folder so it does
+// not come back at every Action, then reported.
+[[noreturn]] void RejectOverlong(QueuedFile& file, PostingContext& context) {
+  const Filing filing = FileInErrorFolder(file, context);
+  throw FileFailure(file.path() +
+                    " holds a header or a line longer than 32767 characters and cannot be "
+                    "posted; " +
+                    (filing.filed() ? "it was filed as " + filing.target
+                                    : "it could not be filed (" + filing.problem +
+                                          ") and stays in the drop folder"));
+}
+
+struct Overlong {};
+
+// Posts the header block and the body; returns the server's verdict. The
+// article is completed only when the file is exactly what was opened.
+std::int16_t PostArticle(MessageFile& reader, QueuedFile& file, const Header& header,
+                         PostingContext& context) {
+  NewsClient& client = context.client;
   client.BeginArticle();
-  client.WriteText(header.block);
-  while (!file.AtEnd()) {
-    client.WriteText(file.ReadLine() + "\r\n");
+  try {
+    client.WriteText(header.block);
+    std::string line;
+    while (!reader.AtEnd()) {
+      reader.ReadLine(line);
+      if (line.size() + 2 > kMaxPiece) throw Overlong{};
+      line += "\r\n";
+      client.WriteText(line);
+    }
+    if (file.ChangedSinceOpened() || reader.bytes_read() != file.size()) {
+      throw FileFailure(file.path() +
+                        " changed while it was read; the article was abandoned and the file "
+                        "stays for a later Action");
+    }
+  } catch (const Overlong&) {
+    AbandonArticle(context);
+    RejectOverlong(file, context);
+  } catch (const FileFailure&) {
+    AbandonArticle(context);
+    throw;
   }
   file.Close();
   return client.EndArticle();
 }
 
-// A message that can never be posted: filed in the error folder so it does
-// not stop every later Action at the same point, then reported.
-[[noreturn]] void RejectOverlong(MessageFile& file, const std::string& path,
-                                 PostingContext& context) {
-  file.Close();
-  FileInErrorFolder(path, context);
-  const bool filed = !std::filesystem::exists(path);
-  throw NewsError(news_error::kOverflow,
-                  path + " holds a header or a line longer than 32767 characters and cannot be "
-                         "posted; " +
-                      (filed ? "it was filed in the error folder"
-                             : "it could not be filed and stays in the drop folder"));
-}
-
 }  // namespace
 
-void TrtMsg(const std::string& path, PostingContext& context) {
+MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
+  using Disposal = MessageOutcome::Disposal;
   std::int16_t status = 0;
   Header header;
   {
-    MessageFile file(path);
-    if (!ReadHeader(file, header) || !header.has_newsgroups) {
+    MessageFile reader(file.descriptor(), file.path());
+    const HeaderEnd end = ReadHeader(reader, header);
+    if (end == HeaderEnd::kTooLong) RejectOverlong(file, context);
+    if (end == HeaderEnd::kFileEnded || !header.has_newsgroups) {
+      if (file.ChangedSinceOpened()) {
+        throw FileFailure(file.path() + " changed while it was read; it stays for a later Action");
+      }
       file.Close();
-      DeleteFile(path);
-      return;
+      file.Remove();
+      RecordOutcome(file.path() + ": no newsgroups or no end of header; deleted unposted");
+      return {Disposal::kDeletedUnposted, {}};
     }
-    // Nothing of an article whose header cannot be sent goes to the server.
-    if (header.block.size() > kMaxPiece) RejectOverlong(file, path, context);
-    try {
-      status = PostArticle(file, header, context.client);
-    } catch (const NewsError& error) {
-      // The client dropped the connection on the overlong line, so the part
-      // already sent is never posted.
-      if (error.number() != news_error::kOverflow) throw;
-      RejectOverlong(file, path, context);
-    }
+    file.RequireRemovable();
+    status = PostArticle(reader, file, header, context);
   }
 
   if (status == 0) {
     context.board.SetVisible(field::kStatusE, false);
-    DeleteFile(path);
-    return;
+    file.Remove();
+    RecordOutcome(file.path() + ": posted " + header.message_id);
+    return {Disposal::kPosted, {}};
   }
   context.board.SetVisible(field::kStatusE, true);
+  const std::string refusal = context.board.Text(field::kStatusE);
   if (ArticleExists(context.client, header.message_id, context.yield)) {
-    DeleteFile(path);
-  } else {
-    FileInErrorFolder(path, context);
+    file.Remove();
+    RecordOutcome(file.path() + ": refused, but the server holds " + header.message_id +
+                  "; deleted");
+    return {Disposal::kHeld, {}};
   }
+  const Filing filing = FileInErrorFolder(file, context);
+  if (!filing.filed()) {
+    throw FileFailure(file.path() + " was refused by the server (" + refusal +
+                      ") and could not be filed: " + filing.problem +
+                      "; it stays in the drop folder");
+  }
+  return {Disposal::kFiled,
+          file.path() + " was refused by the server (" + refusal + ") and filed as " + filing.target};
 }
 
 }  // namespace quillport

@@ -7,6 +7,7 @@
 #include "news/news_client.h"
 #include "relay/presence_check.h"
 #include "relay/queue_name_generator.h"
+#include "relay/queued_file.h"
 #include "relay/relay_settings.h"
 
 namespace quillport {
@@ -18,24 +19,51 @@ struct PostingContext {
   Yield yield;
   QueueNameGenerator& names;
   const RelaySettings& settings;
+  // Set when an article had to be abandoned: the connection is gone and
+  // must be opened again before the next message.
+  bool connection_dropped = false;
 };
 
-// Reads the message at `path` (the drop folder, a separator and the file's
-// name), drops its transport headers (Received, Return-path, X-Envelope-To,
-// Date, To, CC and their continuation lines), disguises the From address
-// when an X-Envelope-To line holds "_NoSpam", and posts the rest: the kept
-// header block in one piece, then each body line as it is read.
+// What became of a message that TrtMsg handled without failing.
+struct MessageOutcome {
+  enum class Disposal {
+    kDeletedUnposted,  // no "Newsgroups: ", or a header that never ends
+    kPosted,           // accepted by the server, deleted
+    kHeld,             // refused, but the server holds its message id: deleted
+    kFiled,            // refused and filed in the error folder
+  };
+  Disposal disposal;
+  std::string failure;  // for a filed message: the refusal, to keep in view
+};
+
+// Reads the message in `file` (opened and checked by QueuedFile::Open),
+// drops its transport headers (Received, Return-path, X-Envelope-To, Date,
+// To, CC and their continuation lines), disguises the From address when an
+// X-Envelope-To line holds "_NoSpam", and posts the rest: the kept header
+// block in one piece, then each body line as it is read.
+//
+// Header lines end at CR or CR LF, as all lines of the file do. A lone LF
+// inside a header line would end that line on the wire, so each part of it
+// between lone LFs is judged by the filter as a header line of its own
+// (empty parts are left out): no dropped header can reach the server hidden
+// behind a kept one.
 //
 // Disposal: a header that never ends, or one without "Newsgroups: ", and the
 // file is deleted unposted. An accepted article: the file is deleted and the
 // error line hidden. A refused one: the error line is shown; if the server
 // holds the message id already the file is deleted, otherwise it is filed
-// in the error folder.
+// in the error folder. Only the very file that was read is ever deleted or
+// filed.
 //
-// A header block or body line longer than 32767 characters can never be
-// posted: the news client drops the connection, the file is filed in the
-// error folder, and a NewsError(kOverflow) saying so is thrown. Any other
-// failure is thrown as it came and the file stays in the drop folder.
-void TrtMsg(const std::string& path, PostingContext& context);
+// Throws FileFailure, with the file left in the drop folder unless the text
+// says otherwise, when: the file cannot be read; it could not be deleted
+// after posting (checked before anything is sent); it changed while it was
+// read (the article is abandoned, never completed on the server); a refused
+// message cannot be filed; a header block or body line longer than 32767
+// characters makes it unpostable (it is then filed in the error folder and
+// the article, if begun, abandoned). An abandoned article sets
+// `context.connection_dropped`. A failure of the news client is thrown as it
+// came.
+MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context);
 
 }  // namespace quillport

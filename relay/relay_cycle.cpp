@@ -1,10 +1,15 @@
 #include "relay/relay_cycle.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <stdexcept>
 #include <thread>
 
@@ -16,6 +21,7 @@
 #include "common/rtrim_null.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
+#include "relay/outcome_record.h"
 
 namespace quillport {
 namespace {
@@ -79,6 +85,7 @@ RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield,
 void RelayCycle::DoAction() {
   if (running_) return;  // a tick met at one of this Action's yields
   RunningFlag running(running_);
+  failure_.clear();
 
   board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
   board_.SetText(field::kTimNbT, PlainNumber(ReadCount(board_.Text(field::kTimNbT)) + 1));
@@ -88,35 +95,60 @@ void RelayCycle::DoAction() {
   yield_();
 
   // Clean-up runs in reverse order of these declarations: close the listing,
-  // clear the file in progress, leave the busy state, then disconnect.
+  // clear the file in progress, leave the busy state, disconnect, then put
+  // back the failure that the disconnect's status would hide.
+  AtScopeEnd keep_failure_in_view([this] {
+    if (!failure_.empty()) {
+      board_.SetText(field::kStatusE, failure_);
+      board_.SetVisible(field::kStatusE, true);
+    }
+  });
   AtScopeEnd disconnect([this] {
     if (connection_.Connected()) connection_.NntpDisconnect();
   });
   BusyState busy(board_);
   AtScopeEnd clear([this] { ClearFileInProgress(); });
   FolderListing listing(settings_.drop_folder, settings_.message_pattern);
+  if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
   if (!listing.valid()) return;
+  CheckErrorFolder();
 
   connection_.NntpConnect();
   if (!connection_.Connected()) return;
   do {
-    const ListedEntry& entry = listing.entry();
-    if (entry.is_folder) continue;
-    const std::string name = RTrimNull(entry.name);
-    const std::string path = JoinPath(settings_.drop_folder, name);
-    const auto size = static_cast<std::int64_t>(entry.size);
-    board_.SetText(field::Info(3), path);
-    board_.SetText(field::Info(4), FormatNumber(size, kPattern9));
-    if (entry.size != 0) {
-      HandleNonEmptyFile(path, size);
-    } else {
-      HandleEmptyFile();
-    }
+    if (listing.entry().is_folder) continue;
+    if (!HandleEntry(listing.entry())) break;
     PauseAfterFile();
   } while (listing.Next());
 }
 
-void RelayCycle::HandleNonEmptyFile(const std::string& path, std::int64_t size) {
+bool RelayCycle::HandleEntry(const ListedEntry& entry) {
+  const std::string name = RTrimNull(entry.name);
+  const std::string path = JoinPath(settings_.drop_folder, name);
+  const auto size = static_cast<std::int64_t>(entry.size);
+  board_.SetText(field::Info(3), path);
+  board_.SetText(field::Info(4), FormatNumber(size, kPattern9));
+  try {
+    QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period,
+                                       std::chrono::system_clock::now());
+    if (file.busy()) return true;  // may still be written: left for a later Action
+    if (entry.size == 0) {
+      HandleEmptyFile();
+      return true;
+    }
+    // An earlier file had to drop the connection: open it again.
+    if (!connection_.Connected()) {
+      connection_.NntpConnect();
+      if (!connection_.Connected()) return false;
+    }
+    HandleNonEmptyFile(file, size);
+  } catch (const FileFailure& failure) {
+    ReportFailure(failure.what());
+  }
+  return true;
+}
+
+void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   AddToCounter(board_, field::Info(5), size, kPattern12);
   AddToCounter(board_, field::Info(6), 1, kPattern9);
   AddToCounter(board_, field::Info(9), size, kPattern12);
@@ -126,7 +158,33 @@ void RelayCycle::HandleNonEmptyFile(const std::string& path, std::int64_t size) 
   yield_();
   AppendLogRecord(size);
   PostingContext context{client_, board_, yield_, names_, settings_};
-  TrtMsg(path, context);
+  // The article was abandoned by dropping the connection: close it on the
+  // board too, so the next file opens a new one.
+  AtScopeEnd after_drop([&] {
+    if (context.connection_dropped) connection_.NntpDisconnect();
+  });
+  const MessageOutcome outcome = TrtMsg(file, context);
+  if (!outcome.failure.empty()) ReportFailure(outcome.failure);
+}
+
+void RelayCycle::CheckErrorFolder() {
+  const std::string& folder = settings_.error_folder;
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    ReportFailure("Error folder: the folder " + folder +
+                  " does not exist; refused messages cannot be filed and stay in the drop folder");
+  } else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    ReportFailure("Error folder: " + folder + " is not writable (" + std::strerror(errno) +
+                  "); refused messages cannot be filed and stay in the drop folder");
+  }
+}
+
+void RelayCycle::ReportFailure(const std::string& text) {
+  failure_ = text;
+  board_.SetText(field::kStatusE, text);
+  board_.SetVisible(field::kStatusE, true);
+  std::cerr << "quillport: " << text << std::endl;
+  RecordOutcome(text);
 }
 
 void RelayCycle::HandleEmptyFile() {

@@ -8,7 +8,9 @@
 #include "board/status_board.h"
 #include "news/news_client.h"
 #include "relay/server_connection.h"
+#include "relay/folder_listing.h"
 #include "relay/presence_check.h"
+#include "relay/queued_file.h"
 #include "relay/queue_name_generator.h"
 #include "relay/relay_settings.h"
 
@@ -28,11 +30,22 @@ class RelayCycle {
   // Action, clears the per-Action figures, lists the drop folder and, when
   // it found anything, connects and handles every entry in name order:
   // a non-empty file is counted, logged and posted; an empty one is counted
-  // and left in place; a folder is skipped. After each file it pauses
-  // 100 ms. At the end the file-in-progress fields are cleared, the window
-  // is enabled again and the connection closed, also when a failure ends
-  // the Action early; the failure is then passed on. Called while an Action
-  // is running (from one of its yields), it does nothing.
+  // and left in place; a folder is skipped. After each file it pauses.
+  //
+  // A file is opened before it is counted (see QueuedFile::Open): one that
+  // may still be written is left for a later Action without a trace. A
+  // failure that belongs to one file (FileFailure) is shown on the error
+  // line and the Action goes on with the next file; when handling a file
+  // dropped the connection, it is opened again for the next one. A missing
+  // drop folder and a missing or unwritable error folder are shown too.
+  // The last failure met stays on the error line after the Action's
+  // disconnect.
+  //
+  // At the end the file-in-progress fields are cleared, the window is
+  // enabled again and the connection closed, also when a failure ends the
+  // Action early; such a failure (the connection, the log file, a counter)
+  // is then passed on. Called while an Action is running (from one of its
+  // yields), it does nothing.
   void DoAction();
 
   // Whether an Action is under way.
@@ -47,11 +60,14 @@ class RelayCycle {
   const RelaySettings& settings() const { return settings_; }
 
  private:
-  void HandleNonEmptyFile(const std::string& path, std::int64_t size);
+  bool HandleEntry(const ListedEntry& entry);
+  void HandleNonEmptyFile(QueuedFile& file, std::int64_t size);
   void HandleEmptyFile();
   void AppendLogRecord(std::int64_t size) const;
   void ClearFileInProgress();
   void PauseAfterFile() const;
+  void CheckErrorFolder();
+  void ReportFailure(const std::string& text);
 
   StatusBoard& board_;
   NewsClient& client_;
@@ -62,6 +78,7 @@ class RelayCycle {
   ServerConnection connection_;
   QueueNameGenerator names_;
   bool running_ = false;
+  std::string failure_;  // the last failure met during this Action
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

@@ -41,13 +41,13 @@ TEST(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
   EXPECT_THAT(first, ::testing::MatchesRegex("~col[a-z0-9]{4}"));
 
   WriteFile(drop + "/MSG001.CNM", "one");
-  EXPECT_EQ(MySafeRename(drop, errors, "MSG001.CNM", names), errors + "/msg001.cnm");
+  EXPECT_EQ(MySafeRename(drop, errors, "MSG001.CNM", names).target, errors + "/msg001.cnm");
   WriteFile(drop + "/msg001.cnm", "two");
-  EXPECT_EQ(MySafeRename(drop, errors, "msg001.cnm", names), errors + "/" + first + ".cnm");
+  EXPECT_EQ(MySafeRename(drop, errors, "msg001.cnm", names).target, errors + "/" + first + ".cnm");
   WriteFile(drop + "/README", "three");
-  EXPECT_EQ(MySafeRename(drop, errors, "README", names), errors + "/readme");
+  EXPECT_EQ(MySafeRename(drop, errors, "README", names).target, errors + "/readme");
   WriteFile(drop + "/readme", "four");
-  EXPECT_EQ(MySafeRename(drop, errors, "readme", names), errors + "/" + second);
+  EXPECT_EQ(MySafeRename(drop, errors, "readme", names).target, errors + "/" + second);
   EXPECT_TRUE(fs::is_empty(drop));
   EXPECT_EQ(testing::ReadFile(errors + "/msg001.cnm"), "one");  // never overwritten
 }
@@ -58,10 +58,10 @@ TEST(ErrorFiling, NothingMovesWhenAFolderIsMissingOrTheTargetIsNoFile) {
   fs::create_directories(drop);
   WriteFile(drop + "/a.cnm", "x");
   QueueNameGenerator names;
-  EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names), "");
-  EXPECT_EQ(MySafeRename(folder / "nowhere", drop, "a.cnm", names), "");
+  EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names).target, "");
+  EXPECT_EQ(MySafeRename(folder / "nowhere", drop, "a.cnm", names).target, "");
   fs::create_directories(errors + "/a.cnm");  // a folder bears the name
-  EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names), "");
+  EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names).target, "");
   EXPECT_THAT(Names(drop), ::testing::ElementsAre("a.cnm"));
 }
 

@@ -3,7 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
@@ -14,6 +21,7 @@ namespace quillport {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::Names;
 namespace fs = std::filesystem;
 
 class TrtMsgTest : public ::testing::Test {
@@ -28,8 +36,9 @@ class TrtMsgTest : public ::testing::Test {
   std::string Post(const std::string& name, const std::string& bytes) {
     const std::string path = settings_.drop_folder + "/" + name;
     testing::WriteFile(path, bytes);
-    PostingContext context{client_, board_, [] {}, names_, settings_};
-    TrtMsg(path, context);
+    QueuedFile file = QueuedFile::Open(path, bytes.size(), {}, std::chrono::system_clock::now());
+    context_.connection_dropped = false;
+    TrtMsg(file, context_);
     return path;
   }
 
@@ -38,6 +47,7 @@ class TrtMsgTest : public ::testing::Test {
   testing::FakeNewsClient client_;
   MemoryStatusBoard board_;
   QueueNameGenerator names_;
+  PostingContext context_{client_, board_, [] {}, names_, settings_};
 };
 
 TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
@@ -93,6 +103,68 @@ TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
                                           "no ending\r\n"));
 }
 
+TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
+  struct Case {
+    std::string header, kept;
+  };
+  for (const auto& [header, kept] : std::vector<Case>{
+           {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n",
+            "Subject: hi\r\n"},
+           {"Subject: hi\n\tfolded\n\nCC: x\n", "Subject: hi\r\n\tfolded\r\n"},
+           {"X-Envelope-To: a_NoSpam\nFrom: a.b@c\r\n", "From: a DOT b AT c\r\n"},
+           {"\nDate: today\r\n more of the date\r\n", ""},
+       }) {
+    client_.pieces.clear();
+    Post("lf.cnm", header + "Newsgroups: x\r\n\r\nbody\r\n");
+    ASSERT_FALSE(client_.pieces.empty());
+    EXPECT_EQ(client_.pieces[0], kept + "Newsgroups: x\r\n\r\n") << header;
+  }
+}
+
+// Sets or clears the immutable flag of a folder; false where the file
+// system does not have it.
+bool SetImmutable(const std::string& folder, bool immutable) {
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  int flags = 0;
+  bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  done = done && ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+  if (descriptor >= 0) ::close(descriptor);
+  return done;
+}
+
+TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
+  // The file grows while it is posted: the article is abandoned, never
+  // completed, and the file stays for a later Action.
+  const std::string path = settings_.drop_folder + "/growing.cnm";
+  client_.on_write = [&] {
+    std::ofstream(path, std::ios::app | std::ios::binary) << "more\r\n";
+    client_.on_write = nullptr;
+  };
+  EXPECT_THROW(Post("growing.cnm", "Newsgroups: x\r\n\r\nbody\r\n"), FileFailure);
+  EXPECT_THAT(client_.calls, ::testing::Contains("AbandonArticle"));
+  EXPECT_THAT(client_.calls, ::testing::Not(::testing::Contains("EndArticle")));
+  EXPECT_TRUE(context_.connection_dropped);
+  EXPECT_TRUE(fs::exists(path));
+
+  // A file that could not be deleted after posting is never posted, so it
+  // cannot be posted again by every later Action.
+  client_.calls.clear();
+  const bool root = ::geteuid() == 0;
+  if (root ? !SetImmutable(settings_.drop_folder, true)
+           : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
+    GTEST_SKIP() << "cannot make the drop folder undeletable here";
+  }
+  EXPECT_THROW(Post("growing.cnm", testing::ReadFile(path)), FileFailure);
+  if (root) {
+    SetImmutable(settings_.drop_folder, false);
+  } else {
+    ::chmod(settings_.drop_folder.c_str(), 0755);
+  }
+  EXPECT_TRUE(client_.calls.empty());
+  EXPECT_TRUE(fs::exists(path));
+}
+
 TEST_F(TrtMsgTest, UnpostableMessagesAreDeletedWithoutCallingTheClient) {
   for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
            {"nogroups.cnm", "Subject: x\r\n\r\nbody\r\n"},
@@ -108,20 +180,25 @@ TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   try {
     Post("Long.cnm", "Newsgroups: local.test\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");
     FAIL() << "no failure";
-  } catch (const NewsError& error) {
-    EXPECT_EQ(error.number(), news_error::kOverflow);
-    EXPECT_THAT(error.what(), ::testing::HasSubstr("filed in the error folder"));
+  } catch (const FileFailure& failure) {
+    EXPECT_THAT(failure.what(), ::testing::HasSubstr("it was filed as " + settings_.error_folder));
   }
-  EXPECT_THAT(client_.calls, ::testing::Not(::testing::Contains("EndArticle")));
+  EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "AbandonArticle"));
+  EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(settings_.error_folder + "/long.cnm"));
 
-  // A header block that cannot be sent: nothing reaches the client.
+  // A header block that cannot be sent, even when spread over many lines:
+  // nothing reaches the client.
   client_.calls.clear();
-  EXPECT_THROW(Post("head.cnm", "Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') +
-                                    "\r\n\r\n"),
-               NewsError);
+  std::string many_lines = "Newsgroups: local.test\r\n";
+  for (int i = 0; i < 4000; ++i) many_lines += "X-Filler: " + std::to_string(i) + "\r\n";
+  for (const std::string& header : {"Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') +
+                                        "\r\n\r\n",
+                                    many_lines + "\r\nbody\r\n"}) {
+    EXPECT_THROW(Post("head.cnm", header), FileFailure);
+  }
   EXPECT_TRUE(client_.calls.empty());
-  EXPECT_TRUE(fs::exists(settings_.error_folder + "/head.cnm"));
+  EXPECT_EQ(Names(settings_.error_folder).size(), 3u);
 
   // 32765 characters and CR LF fit exactly.
   Post("fits.cnm", "Newsgroups: local.test\r\n\r\n" + std::string(32765, 'y') + "\r\n");

@@ -3,11 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
 #include "relay/folder_listing.h"
+#include "relay/queued_file.h"
 #include "tests/support/fake_news_client.h"
 #include "tests/support/temp_folder.h"
 
@@ -30,6 +36,7 @@ class RelayCycleTest : public ::testing::Test {
  protected:
   RelayCycleTest() {
     settings_ = {folder_ / "drop", "*.cnm", folder_ / "drop/Errors", folder_ / "nntp.log"};
+    settings_.quiet_period = {};
     fs::create_directories(settings_.error_folder);
   }
   RelayCycle& relay() {
@@ -117,6 +124,117 @@ TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFull) {
   relay().DoAction();
   EXPECT_EQ(Text(field::Info(5)), "2 147 483 653");
   EXPECT_THAT(ReadFile(settings_.log_file), ::testing::HasSubstr("\"2147483653\""));
+}
+
+TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnce) {
+  const std::string path = settings_.drop_folder + "/a.cnm";
+  std::ofstream writer(path, std::ios::binary);
+  writer << "Newsgroups: local.test\r\n" << std::flush;
+  relay().DoAction();
+  EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
+  EXPECT_EQ(Text(field::Info(6)), "0");
+  EXPECT_FALSE(fs::exists(settings_.log_file));
+  EXPECT_FALSE(board_.Visible(field::kStatusE));  // not a failure
+
+  writer << "\r\nbody\r\n";
+  writer.close();
+  relay().DoAction();
+  EXPECT_THAT(client_.pieces, ElementsAre("Newsgroups: local.test\r\n\r\n", "body\r\n"));
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(ReadFile(settings_.log_file), "#2026-12-06 09:05:07#,\"0000032\"\r\n");
+}
+
+// Runs `scenario` with the rights of an ordinary user, so that a file can be
+// unreadable: in a child process that gives up root, when run as root.
+void AsOrdinaryUser(const fs::path& folder, const std::function<void()>& scenario) {
+  if (::geteuid() != 0) return scenario();
+  fs::permissions(folder, fs::perms::all);
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_directory() && !entry.is_symlink()) fs::permissions(entry.path(), fs::perms::all);
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool ordinary = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    if (ordinary) scenario();
+    ::_exit(!ordinary || ::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the scenario failed in the child";
+}
+
+TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
+  const std::string outside = folder_ / "outside.txt";
+  const std::string message = "Newsgroups: local.test\r\n\r\nbody\r\n";
+  testing::WriteFile(outside, message);
+  Drop("a.cnm", message);
+  Drop("b.cnm", "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");
+  Drop("c.cnm", message);
+  fs::permissions(settings_.drop_folder + "/c.cnm", fs::perms::none);
+  ASSERT_EQ(::mkfifo((settings_.drop_folder + "/d.cnm").c_str(), 0666), 0);
+  fs::create_symlink(outside, settings_.drop_folder + "/e.cnm");
+  Drop("f.cnm", message);
+
+  AsOrdinaryUser(folder_.path(), [&] {
+    relay().DoAction();
+    EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e.cnm"));
+    EXPECT_THAT(Names(settings_.error_folder), ElementsAre("b.cnm"));
+    EXPECT_EQ(ReadFile(outside), message);
+    // a and f posted; b abandoned, after which the connection is opened anew.
+    EXPECT_EQ(std::count(client_.calls.begin(), client_.calls.end(), "EndArticle"), 2);
+    EXPECT_EQ(std::count(client_.calls.begin(), client_.calls.end(), "Connect"), 2);
+    EXPECT_EQ(Text(field::Info(6)), "3");
+    const std::string log = ReadFile(settings_.log_file);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);  // a, b and f
+    // The last failure (the link) is still in view after the disconnect.
+    EXPECT_TRUE(board_.Visible(field::kStatusE));
+    EXPECT_THAT(Text(field::kStatusE), ::testing::HasSubstr("e.cnm is a symbolic link"));
+    EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: news.example");
+  });
+}
+
+TEST_F(RelayCycleTest, MissingFoldersAreReportedAtEachAction) {
+  fs::remove_all(settings_.drop_folder);
+  relay().DoAction();
+  EXPECT_THAT(Text(field::kStatusE), ::testing::HasSubstr("the folder " + settings_.drop_folder +
+                                                          " does not exist"));
+  EXPECT_TRUE(board_.Visible(field::kStatusE));
+
+  fs::create_directories(settings_.drop_folder);  // but no error folder in it
+  Drop("a.cnm", "Newsgroups: local.test\r\n\r\n");
+  board_.SetVisible(field::kStatusE, false);
+  relay().DoAction();
+  EXPECT_TRUE(board_.Visible(field::kStatusE));
+  EXPECT_THAT(Text(field::kStatusE), ::testing::StartsWith("Error folder: the folder " +
+                                                           settings_.error_folder));
+}
+
+TEST(QueuedFile, OpensOnlyQuietRegularFilesThatNobodyWrites) {
+  testing::TempFolder folder;
+  const auto now = std::chrono::system_clock::now();
+  const auto open = [&](const std::string& name, std::uint64_t size,
+                        std::chrono::milliseconds quiet = {}) {
+    return QueuedFile::Open(folder / name, size, quiet, now);
+  };
+  testing::WriteFile(folder / "a.cnm", "12345");
+  EXPECT_FALSE(open("a.cnm", 5).busy());
+  EXPECT_TRUE(open("a.cnm", 4).busy());  // not the size listed
+  EXPECT_TRUE(open("a.cnm", 5, std::chrono::seconds(60)).busy());  // just written
+  {
+    std::ofstream writer(folder / "a.cnm", std::ios::app);
+    EXPECT_TRUE(open("a.cnm", 5).busy());  // open for writing elsewhere
+  }
+  ASSERT_EQ(::mkfifo((folder / "fifo.cnm").c_str(), 0666), 0);
+  fs::create_symlink(folder / "a.cnm", folder / "link.cnm");
+  for (const auto& [name, problem] : std::vector<std::pair<std::string, std::string>>{
+           {"gone.cnm", "vanished"}, {"fifo.cnm", "is a FIFO"}, {"link.cnm", "is a symbolic link"}}) {
+    try {
+      open(name, 0);
+      ADD_FAILURE() << name << " was opened";
+    } catch (const FileFailure& failure) {
+      EXPECT_THAT(failure.what(), ::testing::HasSubstr(problem));
+    }
+  }
 }
 
 TEST(FolderListing, MatchesWithoutRegardToCaseInNameOrder) {

@@ -37,6 +37,7 @@ class RelayFaultTest : public ::testing::Test {
  protected:
   RelayFaultTest() {
     settings_ = {folder_ / "drop", "*.cnm", folder_ / "drop/Errors", folder_ / "nntp.log"};
+    settings_.quiet_period = {};
     fs::create_directories(settings_.error_folder);
     WriteFile(settings_.drop_folder + "/a.cnm", kMessage);
     ShowNewsErrors(client_, board_);

@@ -79,6 +79,7 @@ class RelayInnTest : public ::testing::Test {
  protected:
   RelayInnTest() {
     settings_ = {folder_ / "_M2News", "*.cnm", folder_ / "_M2News/Errors", folder_ / "~NNTP.log"};
+    settings_.quiet_period = {};
     fs::create_directories(settings_.error_folder);
     fs::create_directories(settings_.drop_folder + "/10-folder.cnm");
     ShowNewsErrors(client_, board_);

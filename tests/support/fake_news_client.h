@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -27,6 +28,8 @@ class FakeNewsClient : public NewsClient {
   // Reply pieces ReceivedText returns after an accepted command; a
   // NewsError entry is thrown instead of returned.
   std::deque<std::variant<std::string, NewsError>> reply;
+  // Runs at every WriteText, before the piece is taken, if set.
+  std::function<void()> on_write;
   // Throws this from WriteText at the given piece (0-based), if set.
   std::optional<std::pair<std::size_t, NewsError>> write_failure;
 
@@ -69,6 +72,7 @@ class FakeNewsClient : public NewsClient {
       calls.push_back("Dropped");
       throw NewsError(news_error::kOverflow, "overflow");
     }
+    if (on_write) on_write();
     if (write_failure && write_failure->first == pieces.size()) {
       calls.push_back("Dropped");
       throw write_failure->second;
@@ -83,6 +87,7 @@ class FakeNewsClient : public NewsClient {
     end_article_statuses.pop_front();
     return status;
   }
+  void AbandonArticle() override { calls.push_back("AbandonArticle"); }
   void CommandText(std::string_view line) override {
     calls.push_back("Command:" + std::string(line));
     if (command_failure) throw *command_failure;

@@ -1,0 +1,95 @@
+// A listed message file, opened the safe way before the relay reads it.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace quillport {
+
+// A failure that belongs to one message file (it vanished, it is no regular
+// file, it cannot be read, deleted or filed, ...). The Action reports it and
+// goes on with the next file; the connection is not at fault.
+class FileFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Identifies one file, whatever name it bears now.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// An open, regular message file that no program was writing when it was
+// opened. Owns its descriptor.
+class QueuedFile {
+ public:
+  // Opens `path` for reading. Only a regular file is opened: the name is not
+  // followed when it is a symbolic link, the open never blocks (a FIFO or
+  // device in its place), and the type is checked on the opened descriptor.
+  // Throws FileFailure when the file has vanished, is no regular file or
+  // cannot be opened.
+  //
+  // Returns an unopened QueuedFile (busy() true) when the file may still be
+  // being written: another program has it open for writing, its size is not
+  // `listed_size` any more, or it was modified less than `quiet_period`
+  // before `now`. Such a file is left for a later Action.
+  static QueuedFile Open(const std::string& path, std::uint64_t listed_size,
+                         std::chrono::milliseconds quiet_period,
+                         std::chrono::system_clock::time_point now);
+
+  QueuedFile(QueuedFile&& other) noexcept;
+  QueuedFile& operator=(QueuedFile&& other) noexcept;
+  QueuedFile(const QueuedFile&) = delete;
+  QueuedFile& operator=(const QueuedFile&) = delete;
+  ~QueuedFile();
+
+  bool busy() const { return descriptor_ < 0; }
+  const std::string& path() const { return path_; }
+  int descriptor() const { return descriptor_; }
+  std::uint64_t size() const { return static_cast<std::uint64_t>(opened_.st_size); }
+  FileIdentity identity() const { return {opened_.st_dev, opened_.st_ino}; }
+
+  // True when the file's size or modification time is no longer what it was
+  // when it was opened: someone wrote to it meanwhile.
+  bool ChangedSinceOpened() const;
+
+  // True when path() still names this very file (and not one put there in
+  // its place since it was opened).
+  bool StillAtItsPath() const;
+
+  // Throws FileFailure when the relay could not delete the file from its
+  // folder afterwards: the folder is not writable to it, a sticky folder
+  // belongs to someone else, or the file or folder is immutable.
+  void RequireRemovable() const;
+
+  // Deletes the file from its folder, provided its path still names this
+  // very file. Throws FileFailure when the deletion fails; a path that names
+  // another file by now is left alone.
+  void Remove() const;
+
+  // Closes the descriptor; the file stays where it is.
+  void Close();
+
+ private:
+  QueuedFile(std::string path, int descriptor, const struct stat& opened)
+      : path_(std::move(path)), descriptor_(descriptor), opened_(opened) {}
+
+  std::string path_;
+  int descriptor_ = -1;
+  struct stat opened_ {};
+};
+
+// The folder part of `path`: everything before its last separator.
+std::string FolderOf(const std::string& path);
+
+// Flushes a folder's entries to disk, so a rename or deletion in it lasts.
+// Returns false when it could not.
+bool SyncFolder(const std::string& folder);
+
+}  // namespace quillport

@@ -110,16 +110,18 @@ QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size,
   // Something else may have been put under the name since it was looked at.
   if (!S_ISREG(opened.st_mode)) NotRegular(path, opened.st_mode);
 
+  if (OpenForWritingElsewhere(descriptor.get())) return QueuedFile(path, -1, opened, true);
   if (static_cast<std::uint64_t>(opened.st_size) != listed_size ||
-      ModifiedRecently(opened, quiet_period, now) || OpenForWritingElsewhere(descriptor.get())) {
-    return QueuedFile(path, -1, opened);
+      ModifiedRecently(opened, quiet_period, now)) {
+    return QueuedFile(path, -1, opened, false);
   }
-  return QueuedFile(path, descriptor.release(), opened);
+  return QueuedFile(path, descriptor.release(), opened, false);
 }
 
 QueuedFile::QueuedFile(QueuedFile&& other) noexcept
     : path_(std::move(other.path_)),
       descriptor_(std::exchange(other.descriptor_, -1)),
+      written_elsewhere_(other.written_elsewhere_),
       opened_(other.opened_) {}
 
 QueuedFile& QueuedFile::operator=(QueuedFile&& other) noexcept {
@@ -127,6 +129,7 @@ QueuedFile& QueuedFile::operator=(QueuedFile&& other) noexcept {
     Close();
     path_ = std::move(other.path_);
     descriptor_ = std::exchange(other.descriptor_, -1);
+    written_elsewhere_ = other.written_elsewhere_;
     opened_ = other.opened_;
   }
   return *this;

@@ -50,6 +50,9 @@ class QueuedFile {
   ~QueuedFile();
 
   bool busy() const { return descriptor_ < 0; }
+  // For a busy file: true when it was busy only because it changed lately
+  // (no other program has it open for writing), so it may settle soon.
+  bool settling() const { return busy() && !written_elsewhere_; }
   const std::string& path() const { return path_; }
   int descriptor() const { return descriptor_; }
   std::uint64_t size() const { return static_cast<std::uint64_t>(opened_.st_size); }
@@ -77,11 +80,15 @@ class QueuedFile {
   void Close();
 
  private:
-  QueuedFile(std::string path, int descriptor, const struct stat& opened)
-      : path_(std::move(path)), descriptor_(descriptor), opened_(opened) {}
+  QueuedFile(std::string path, int descriptor, const struct stat& opened, bool written_elsewhere)
+      : path_(std::move(path)),
+        descriptor_(descriptor),
+        written_elsewhere_(written_elsewhere),
+        opened_(opened) {}
 
   std::string path_;
   int descriptor_ = -1;
+  bool written_elsewhere_ = false;
   struct stat opened_ {};
 };
 

@@ -115,14 +115,29 @@ void RelayCycle::DoAction() {
 
   connection_.NntpConnect();
   if (!connection_.Connected()) return;
+  std::vector<ListedEntry> settling;
   do {
     if (listing.entry().is_folder) continue;
-    if (!HandleEntry(listing.entry())) break;
+    if (!HandleEntry(listing.entry(), &settling)) return;
     PauseAfterFile();
   } while (listing.Next());
+  RetrySettled(std::move(settling));
 }
 
-bool RelayCycle::HandleEntry(const ListedEntry& entry) {
+void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
+  if (settling.empty()) return;
+  WaitKeepingAlive(settings_.quiet_period);
+  for (ListedEntry& entry : settling) {
+    struct stat status {};
+    const std::string path = JoinPath(settings_.drop_folder, RTrimNull(entry.name));
+    if (::lstat(path.c_str(), &status) != 0) continue;  // gone meanwhile
+    entry.size = static_cast<std::uint64_t>(status.st_size);
+    if (!HandleEntry(entry, nullptr)) return;
+    PauseAfterFile();
+  }
+}
+
+bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling) {
   const std::string name = RTrimNull(entry.name);
   const std::string path = JoinPath(settings_.drop_folder, name);
   const auto size = static_cast<std::int64_t>(entry.size);
@@ -131,7 +146,10 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry) {
   try {
     QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period,
                                        std::chrono::system_clock::now());
-    if (file.busy()) return true;  // may still be written: left for a later Action
+    if (file.busy()) {  // may still be written: left for later
+      if (file.settling() && settling != nullptr) settling->push_back(entry);
+      return true;
+    }
     if (entry.size == 0) {
       HandleEmptyFile();
       return true;
@@ -208,9 +226,11 @@ void RelayCycle::AppendLogRecord(std::int64_t size) const {
   if (log.fail()) throw std::runtime_error("cannot write the log file " + settings_.log_file);
 }
 
-void RelayCycle::PauseAfterFile() const {
+void RelayCycle::PauseAfterFile() const { WaitKeepingAlive(settings_.pause_after_file); }
+
+void RelayCycle::WaitKeepingAlive(std::chrono::milliseconds length) const {
   using Steady = std::chrono::steady_clock;
-  const Steady::time_point end = Steady::now() + settings_.pause_after_file;
+  const Steady::time_point end = Steady::now() + length;
   for (;;) {
     if (keep_alive_) keep_alive_();
     const Steady::duration left = end - Steady::now();

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include "board/status_board.h"
 #include "news/news_client.h"
@@ -33,7 +34,10 @@ class RelayCycle {
   // and left in place; a folder is skipped. After each file it pauses.
   //
   // A file is opened before it is counted (see QueuedFile::Open): one that
-  // may still be written is left for a later Action without a trace. A
+  // another program has open for writing is left for a later Action without
+  // a trace. One that only changed lately (a mail program that just put it
+  // there) is tried once more at the end of the walk, after the quiet
+  // period, and left for a later Action if it changed again. A
   // failure that belongs to one file (FileFailure) is shown on the error
   // line and the Action goes on with the next file; when handling a file
   // dropped the connection, it is opened again for the next one. A missing
@@ -60,7 +64,9 @@ class RelayCycle {
   const RelaySettings& settings() const { return settings_; }
 
  private:
-  bool HandleEntry(const ListedEntry& entry);
+  bool HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling);
+  void RetrySettled(std::vector<ListedEntry> settling);
+  void WaitKeepingAlive(std::chrono::milliseconds length) const;
   void HandleNonEmptyFile(QueuedFile& file, std::int64_t size);
   void HandleEmptyFile();
   void AppendLogRecord(std::int64_t size) const;

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "tests/support/temp_folder.h"
@@ -63,6 +66,35 @@ TEST(ErrorFiling, NothingMovesWhenAFolderIsMissingOrTheTargetIsNoFile) {
   fs::create_directories(errors + "/a.cnm");  // a folder bears the name
   EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names).target, "");
   EXPECT_THAT(Names(drop), ::testing::ElementsAre("a.cnm"));
+}
+
+TEST(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {
+  testing::TempFolder folder;
+  const std::string drop = folder / "drop", errors = folder / "errors";
+  fs::create_directories(drop);
+  fs::create_directories(errors);
+  if (::geteuid() != 0 || ::mount("tmpfs", errors.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "a small file system for the error folder needs root";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{errors};
+  QueueNameGenerator names;
+
+  const std::string small(1000, 's'), big(200 * 1024, 'b');
+  WriteFile(drop + "/small.cnm", small);
+  EXPECT_TRUE(MySafeRename(drop, errors, "small.cnm", names).filed());
+  EXPECT_EQ(testing::ReadFile(errors + "/small.cnm"), small);
+
+  // The error folder's file system is full: nothing partial is left there.
+  WriteFile(drop + "/big.cnm", big);
+  const Filing filing = MySafeRename(drop, errors, "big.cnm", names);
+  EXPECT_FALSE(filing.filed());
+  EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
+  EXPECT_THAT(Names(errors), ::testing::ElementsAre("small.cnm"));
+  EXPECT_THAT(Names(drop), ::testing::ElementsAre("big.cnm"));
+  EXPECT_EQ(testing::ReadFile(drop + "/big.cnm"), big);
 }
 
 }  // namespace

@@ -144,6 +144,14 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnce) {
   EXPECT_EQ(ReadFile(settings_.log_file), "#2026-12-06 09:05:07#,\"0000032\"\r\n");
 }
 
+TEST_F(RelayCycleTest, AFreshlyDeliveredFileIsTakenOnceItHasSettled) {
+  settings_.quiet_period = std::chrono::milliseconds(300);
+  Drop("fresh.cnm", "Newsgroups: local.test\r\n\r\nbody\r\n");
+  relay().DoAction();
+  EXPECT_THAT(client_.pieces, ElementsAre("Newsgroups: local.test\r\n\r\n", "body\r\n"));
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
+}
+
 // Runs `scenario` with the rights of an ordinary user, so that a file can be
 // unreadable: in a child process that gives up root, when run as root.
 void AsOrdinaryUser(const fs::path& folder, const std::function<void()>& scenario) {

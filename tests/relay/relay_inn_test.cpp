@@ -69,6 +69,9 @@ std::vector<Message> Corpus() {
       {"07-lfonly.cnm", "From: a@example.org\nNewsgroups: local.test\n"
                         "Message-ID: <lfonly@quillport.test>\n\nbody\n"},
       {"08-empty.cnm", ""},
+      {"08-lonelf.cnm", "Subject: hidden\nTo: secret@corp.example\nReceived: from internal.corp\r\n"
+                        "\tby relay\r\nFrom: a@example.org\r\nNewsgroups: local.test\r\n"
+                        "Message-ID: <lonelf@quillport.test>\r\n\r\nbody\r\n"},
       {"09-nospam.cnm", "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\n"
                         "Subject: disguised\r\nNewsgroups: local.test\r\n"
                         "Message-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
@@ -134,7 +137,12 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   // Internet syntax"); it does not hold them, so the relay files them.
   EXPECT_EQ(inn_.Head("<nobody@quillport.test>"), std::nullopt);
   EXPECT_EQ(inn_.Head("<nospam@quillport.test>"), std::nullopt);
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
+  // Lone LFs in a kept header line cannot carry dropped headers along.
+  const std::string hidden = inn_.Head("<lonelf@quillport.test>").value_or("");
+  EXPECT_THAT(hidden, HasSubstr("Subject: hidden\r\n"));
+  EXPECT_THAT(hidden, Not(HasSubstr("secret@corp")));
+  EXPECT_THAT(hidden, Not(HasSubstr("internal.corp")));
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
 
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   const std::vector<std::string> filed = Names(settings_.error_folder);
@@ -149,13 +157,13 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   // One log record per non-empty file, in the record format.
   const std::string log = ReadFile(settings_.log_file);
   const std::regex record("#\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d#,\"\\d{7,}\"\r\n");
-  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 10);
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 11);
   const auto size = static_cast<std::int64_t>(Corpus()[1].bytes.size());
   EXPECT_THAT(log, HasSubstr(",\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n"));
 
   // The board.
   EXPECT_EQ(board_.Text(field::Info(5)), FormatNumber(NonEmptyBytes(), kPattern12));
-  EXPECT_EQ(board_.Text(field::Info(6)), "10");
+  EXPECT_EQ(board_.Text(field::Info(6)), "11");
   EXPECT_EQ(board_.Text(field::Info(7)), "0");
   EXPECT_EQ(board_.Text(field::Info(8)), "1");
   EXPECT_EQ(board_.Text(field::Info(3)), "");
@@ -163,6 +171,9 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   EXPECT_TRUE(board_.Visible(field::kImgGoo));
   EXPECT_TRUE(board_.Visible(field::kImgBad));
   EXPECT_EQ(board_.Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
+  // The last refusal stays in view after the disconnect.
+  EXPECT_TRUE(board_.Visible(field::kStatusE));
+  EXPECT_THAT(board_.Text(field::kStatusE), HasSubstr("09-nospam.cnm was refused"));
   EXPECT_TRUE(board_.Enabled());
   EXPECT_GE(yields_, 11);
 
@@ -170,12 +181,12 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   // refused ones are filed under further free names.
   DropCorpus();
   relay_->DoAction();
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   EXPECT_EQ(Names(settings_.error_folder).size(), 8u);
-  EXPECT_EQ(board_.Text(field::Info(6)), "10");
+  EXPECT_EQ(board_.Text(field::Info(6)), "11");
   EXPECT_EQ(board_.Text(field::Info(9)), FormatNumber(2 * NonEmptyBytes(), kPattern12));
-  EXPECT_EQ(board_.Text(field::Info(10)), "20");
+  EXPECT_EQ(board_.Text(field::Info(10)), "22");
   EXPECT_EQ(board_.Text(field::Info(12)), "2");
   EXPECT_EQ(board_.Text(field::kTimNbT), "2");
 }

@@ -182,7 +182,6 @@ void QueuedFile::Remove() const {
   if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
     throw FileFailure("cannot delete " + path_ + ": " + Reason());
   }
-  SyncFolder(FolderOf(path_));
 }
 
 std::string FolderOf(const std::string& path) {

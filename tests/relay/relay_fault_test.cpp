@@ -96,5 +96,24 @@ TEST_F(RelayFaultTest, SilentServerTimesOutAndTheWindowComesBack) {
   EXPECT_FALSE(relay_->connection().Connected());
 }
 
+TEST_F(RelayFaultTest, HeadReplyThatNeverEndsStillEndsTheActionInTime) {
+  std::vector<std::string> endless;  // 10 s of header lines, 50 ms apart
+  for (int i = 0; i < 200; ++i) endless.push_back("X-Line: " + std::to_string(i) + "\r\n");
+  FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
+                         Expect("POST\r\n"), Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"),
+                         Send("441 refused\r\n"), Expect("Head <interrupted@quillport.test>\r\n"),
+                         Send("221 0 <interrupted@quillport.test>\r\n"), SendPieces(endless),
+                         AwaitClose()},
+                        std::chrono::seconds(15));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Action(server.port_text(), 2));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+  EXPECT_TRUE(board_.Enabled());
+  EXPECT_THAT(board_.Text(field::kStatusE), HasSubstr("(10060)"));
+  // Neither deleted nor filed: the next Action asks again.
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
+  EXPECT_TRUE(fs::is_empty(settings_.error_folder));
+}
+
 }  // namespace
 }  // namespace quillport

@@ -43,7 +43,7 @@ class PhaseMeter {
 struct PhaseResult {
   bool completed = false;   // false when the phase threw or its process died
   PhaseFigures figures;
-  std::int64_t done = 0;    // articles the server took, as the phase saw it
+  std::int64_t done = 0;    // what the phase counted: files handled, articles taken
   std::string note;         // what happened, in a few words
 };
 

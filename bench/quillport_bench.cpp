@@ -157,9 +157,10 @@ PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& set
   PhaseResult result;
   result.figures = meter.Stop();
   result.completed = completed;
-  result.done = std::atoll(board.Text(field::Info(6)).c_str());  // files handled
-  result.note = errors.empty() ? "no news client error" : "first news client error: " + errors.front();
-  if (!completed) result.note = board.Text(field::kStatusE);
+  result.done = std::atoll(board.Text(field::Info(6)).c_str());
+  result.note = board.Text(field::Info(6)) + " file(s) handled; ";
+  result.note += errors.empty() ? "no news client error" : "first news client error: " + errors.front();
+  if (!completed) result.note += "; " + board.Text(field::kStatusE);
   result.note += "; status line: " + board.Text(field::kStatusH);
   return result;
 }
@@ -174,13 +175,13 @@ PhaseResult RawArticles(const testing::InnServer& inn, const std::vector<std::st
       if (poster.Post(article) == 240) {
         ++result.done;
       } else if (result.note.empty()) {
-        result.note = "first refusal: " + poster.last_reply();
+        result.note = "; first refusal: " + poster.last_reply();
       }
     }
   }  // QUIT and close belong to the phase, as Disconnect does for the engine
   result.figures = meter.Stop();
   result.completed = true;
-  if (result.note.empty()) result.note = "every article answered 240";
+  result.note = std::to_string(result.done) + " answered 240" + result.note;
   return result;
 }
 
@@ -206,8 +207,7 @@ PhaseResult RawLarge(const testing::InnServer& inn, const LargeMessage& message)
 // ---- Report -------------------------------------------------------------
 
 void PrintPhase(const char* name, const PhaseResult& result) {
-  std::printf("  %-16s %s, %lld taken; %s\n", name, result.completed ? "completed" : "FAILED",
-              static_cast<long long>(result.done), result.note.c_str());
+  std::printf("  %-16s %s; %s\n", name, result.completed ? "completed" : "FAILED", result.note.c_str());
 }
 
 std::string Figure(std::optional<double> value, int decimals) {

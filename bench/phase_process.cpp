@@ -16,10 +16,7 @@
 namespace quillport::bench {
 namespace {
 
-double CpuSeconds(const rusage& usage) {
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 rusage Usage() {
   rusage usage{};
@@ -92,7 +89,9 @@ void PhaseMeter::Start() {
   // Writing 5 resets the peak resident size to the current one.
   std::ofstream("/proc/self/clear_refs") << "5";
   rss_start_kib_ = CurrentRssKib();
-  cpu_start_ = CpuSeconds(Usage());
+  const rusage usage = Usage();
+  user_start_ = Seconds(usage.ru_utime);
+  system_start_ = Seconds(usage.ru_stime);
   wall_start_ = std::chrono::steady_clock::now();
 }
 
@@ -101,7 +100,8 @@ PhaseFigures PhaseMeter::Stop() const {
   const rusage usage = Usage();
   PhaseFigures figures;
   figures.wall_seconds = std::chrono::duration<double>(wall_end - wall_start_).count();
-  figures.cpu_seconds = CpuSeconds(usage) - cpu_start_;
+  figures.system_seconds = Seconds(usage.ru_stime) - system_start_;
+  figures.cpu_seconds = Seconds(usage.ru_utime) - user_start_ + figures.system_seconds;
   figures.start_rss_kib = rss_start_kib_;
   figures.peak_rss_kib = usage.ru_maxrss;
   figures.rss_growth_kib = std::max(0L, usage.ru_maxrss - rss_start_kib_);

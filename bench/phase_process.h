@@ -18,6 +18,7 @@ namespace quillport::bench {
 struct PhaseFigures {
   double wall_seconds = 0;
   double cpu_seconds = 0;    // user + system time between Start and Stop
+  double system_seconds = 0; // the system part of it
   long start_rss_kib = 0;    // resident size when the timed part began
   long peak_rss_kib = 0;     // ru_maxrss when it ended: the process's peak
   long rss_growth_kib = 0;   // peak_rss_kib - start_rss_kib
@@ -35,7 +36,8 @@ class PhaseMeter {
 
  private:
   std::chrono::steady_clock::time_point wall_start_;
-  double cpu_start_ = 0;
+  double user_start_ = 0;
+  double system_start_ = 0;
   long rss_start_kib_ = 0;
 };
 

@@ -157,7 +157,9 @@ PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& set
   PhaseResult result;
   result.figures = meter.Stop();
   result.completed = completed;
-  result.done = std::atoll(board.Text(field::Info(6)).c_str());
+  for (char c : board.Text(field::Info(6))) {  // the board groups thousands
+    if (c >= '0' && c <= '9') result.done = result.done * 10 + (c - '0');
+  }
   result.note = board.Text(field::Info(6)) + " file(s) handled; ";
   result.note += errors.empty() ? "no news client error" : "first news client error: " + errors.front();
   if (!completed) result.note += "; " + board.Text(field::kStatusE);
@@ -242,6 +244,7 @@ void PrintTable(const Options& options, const std::optional<PhaseResult>& engine
     Row("wall ms per article", If(e, e.figures.wall_seconds * 1e3 / n), If(r, r.figures.wall_seconds * 1e3 / n), 3);
     Row("CPU ms per article (user+sys)", If(e, e.figures.cpu_seconds * 1e3 / n),
         If(r, r.figures.cpu_seconds * 1e3 / n), 3);
+    Row("  of which system", If(e, e.figures.system_seconds * 1e3 / n), If(r, r.figures.system_seconds * 1e3 / n), 3);
     Row("wall s for all", If(e, e.figures.wall_seconds), If(r, r.figures.wall_seconds), 2);
     Row("peak RSS MiB (ru_maxrss)", If(e, e.figures.peak_rss_kib / 1024.0), If(r, r.figures.peak_rss_kib / 1024.0), 1);
     Row("RSS growth in phase MiB", If(e, e.figures.rss_growth_kib / 1024.0),
@@ -255,6 +258,7 @@ void PrintTable(const Options& options, const std::optional<PhaseResult>& engine
     Row("wall s", If(e, e.figures.wall_seconds), If(r, r.figures.wall_seconds), 2);
     Row("MiB/s (higher is better)", If(e, mib / e.figures.wall_seconds), If(r, mib / r.figures.wall_seconds), 1);
     Row("CPU s (user+sys)", If(e, e.figures.cpu_seconds), If(r, r.figures.cpu_seconds), 2);
+    Row("  of which system", If(e, e.figures.system_seconds), If(r, r.figures.system_seconds), 2);
     Row("CPU ms per MiB", If(e, e.figures.cpu_seconds * 1e3 / mib), If(r, r.figures.cpu_seconds * 1e3 / mib), 2);
     Row("peak RSS MiB (ru_maxrss)", If(e, e.figures.peak_rss_kib / 1024.0), If(r, r.figures.peak_rss_kib / 1024.0), 1);
     Row("RSS growth in phase MiB", If(e, e.figures.rss_growth_kib / 1024.0),

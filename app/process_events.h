@@ -7,10 +7,11 @@
 //
 // All pending events are processed, user input included: during an Action
 // the window is disabled, and input that reaches a disabled window is
-// dropped. Holding input back instead would only deliver it once the Action
-// has ended and the window is enabled again, starting work the operator
-// asked for while it was busy. A close from the window manager hides the
-// window; the program then ends when the work under way has returned.
+// dropped. Holding input back (QEventLoop::ExcludeUserInputEvents) would
+// keep it queued for a later round, which may come after the window is
+// enabled again and set off work the operator asked for while it was busy.
+// A close from the window manager hides the window; the program then ends
+// when the work under way has returned.
 #pragma once
 
 namespace quillport {

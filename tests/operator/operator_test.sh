@@ -417,7 +417,6 @@ alike 4-after-fresh.png $ERROR_NB 4-after-fresh.png $TOTAL_NB ||
 program_runs || fail "the program has ended"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "FRESH changed the drop folder"
 
-
 # ---------------------------------------------------------------------------
 # 4. A stalling server: the busy window stays alive and takes no clicks
 

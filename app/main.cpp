@@ -28,7 +28,11 @@ int main(int argc, char* argv[]) {
 
   MainWindow window;
   SingleInstance guard(CurrentInstanceKey());
-  Application app(window, guard, std::make_unique<NntpClient>());
+  // While an Action waits on the server the window goes on repainting and
+  // answering the window manager; being disabled, it takes no input.
+  auto news = std::make_unique<NntpClient>();
+  news->SetWaitHook(&ProcessPendingEvents);
+  Application app(window, guard, std::move(news));
   guard.SetRequestHandler([&window] {
     RunEventHandler(window, "Activation", [&window] { window.ComeForward(); });
   });
@@ -37,6 +41,7 @@ int main(int argc, char* argv[]) {
 
   const RelaySettings relay_settings = RelaySettings::Compiled();
   RelayCycle relay(window, app.news(), &ProcessPendingEvents, relay_settings, app.clock());
+  relay.SetKeepAlive(&ProcessPendingEvents);  // the same during the pause after each file
   const auto refresh = [&] {
     RefreshErrorFigures(window, relay_settings.error_folder, relay_settings.message_pattern,
                         &ProcessPendingEvents);

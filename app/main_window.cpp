@@ -258,7 +258,11 @@ void MainWindow::Run(std::string_view handler, const std::function<void()>& hook
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonDblClick && watched == At(field::kTimRem).widget) {
+  // A filter sees the mouse even on a disabled field; a busy window takes
+  // no input, so the double-click counts only while the field is enabled.
+  QWidget* remaining = At(field::kTimRem).widget;
+  if (event->type() == QEvent::MouseButtonDblClick && watched == remaining &&
+      remaining->isEnabled()) {
     Run("Immediate Action", hooks_.remaining_double_clicked);
   }
   return QWidget::eventFilter(watched, event);

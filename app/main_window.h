@@ -25,8 +25,9 @@ namespace quillport {
 
 // The window's events, wired by the application to the scheduler and the
 // error-folder tools. Each runs on the window's thread; a hook may yield
-// (ProcessPendingEvents), so a tick can arrive while another hook runs. An
-// empty hook does nothing. A failure it throws is shown under the handler
+// (ProcessPendingEvents), so a tick can arrive while another hook runs.
+// While the window is disabled (busy) no click or double-click sets a hook
+// off; the timer still does. An empty hook does nothing. A failure it throws is shown under the handler
 // name in brackets: "<name> failed: <what>".
 struct WindowHooks {
   std::function<void()> tick{};                      // Timer1, every 60000 ms ("Tick")

@@ -9,7 +9,7 @@ packages=(
   libasio-dev
   googletest libgtest-dev libgmock-dev
   inn2
-  xvfb xdotool imagemagick x11-utils
+  xvfb xdotool imagemagick x11-utils libx11-dev
 )
 
 missing=()

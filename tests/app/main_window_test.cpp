@@ -257,6 +257,28 @@ TEST(MainWindow, RunsItsHooksAndShowsAFailureOnTheErrorLine) {
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+// While an Action runs the window keeps processing its events (the relay
+// yields and waits with ProcessPendingEvents), but being busy it lets no
+// click or double-click set anything off; a timer tick still comes through.
+TEST(MainWindow, StartsNothingOnInputWhileBusy) {
+  MainWindow window;
+  window.show();
+  std::string ran;
+  const auto note = [&ran](const char* hook) { return [&ran, hook] { ran += hook; }; };
+  window.SetHooks({note("tick "), note("now "), note("refresh "), note("purge "), note("view")});
+  {
+    BusyState busy(window);
+    QTest::mouseDClick(Control(window, "txt_TIM_Rem"), Qt::LeftButton);
+    for (const char* button : {"cmd_REFRESH", "cmd_PURGE", "cmd_VIEW"}) {
+      QTest::mouseClick(Control(window, button), Qt::LeftButton);
+    }
+    auto* timer = window.findChild<QTimer*>("Timer1");
+    QTimerEvent tick(timer->timerId());
+    QCoreApplication::sendEvent(timer, &tick);
+  }
+  EXPECT_EQ(ran, "tick ");
+}
+
 }  // namespace
 }  // namespace quillport
 

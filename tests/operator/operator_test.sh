@@ -16,14 +16,23 @@
 #      one (the Action reset the countdown to the period, 2 minutes), and the
 #      error-folder figures must not be recounted.
 #   3. FRESH recounts them.
+#   4. The news server stalls (it is stopped with SIGSTOP: the kernel takes
+#      the program's connection, the greeting comes only when the server is
+#      let go on). While the program waits, its window must repaint after
+#      being unmapped and mapped again and answer the window manager's
+#      _NET_WM_PING, and a click on FRESH must not count; the message goes
+#      out once the server answers. Then the window is closed during such a
+#      wait: the program ends, with status 0, once that Action has posted
+#      its message.
 #
 # Field texts of a Qt window cannot be read through X, so the window is
 # checked on screenshots: the indicator pictures by their colours, the
 # figures by comparing a field with itself on earlier shots or with a field
 # of the same size and style that must show the same number. The shots are
-# kept in SCREEN_DIR (1-start.png ... 4-after-fresh.png) to be looked at.
+# kept in SCREEN_DIR (1-start.png ... 6-after-stall.png) to be looked at.
 #
-# usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR
+# usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR WM_MESSAGE
+# WM_MESSAGE is the test helper that sends window-manager messages.
 # Runs as root (the private INN runs as user news). Exit 77: skipped.
 set -u
 
@@ -33,6 +42,7 @@ compiler=$3
 generator=$4
 build_type=$5
 screens=$6
+wm_message=${7:-}
 corpus=$(dirname "$(realpath "$0")")/corpus
 inn_script=$source_dir/scripts/inn-instance.sh
 
@@ -41,6 +51,8 @@ for tool in Xvfb xdotool xwininfo import convert compare; do
 done
 [[ -x /usr/lib/news/bin/innd ]] || { echo "skipped: inn2 is not installed"; exit 77; }
 [[ $(id -u) == 0 ]] || { echo "skipped: the private news server needs root"; exit 77; }
+[[ -n $wm_message && -x $wm_message ]] ||
+  { echo "skipped: no window-manager message helper (Xlib missing?)"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillport-operator-XXXXXX")
 # The news server runs as user news and needs a way into its folder.
@@ -51,6 +63,7 @@ log=$work/log/~NNTP.log
 program_pid=
 xvfb_pid=
 window=
+innd=
 
 # Ends a process started here: TERM, and KILL when it is still there 5 s on.
 stop_process() {
@@ -64,6 +77,7 @@ stop_process() {
   wait "$1" 2>/dev/null
 }
 cleanup() {
+  [[ -z $innd ]] || kill -CONT "$innd" 2>/dev/null  # a stalled server could not shut down
   stop_process "$program_pid"
   stop_process "$xvfb_pid"
   timeout 30 bash "$inn_script" stop "$inn_dir" >/dev/null 2>&1
@@ -402,5 +416,89 @@ alike 4-after-fresh.png $ERROR_NB 4-after-fresh.png $TOTAL_NB ||
   fail "FRESH did not change the error-folder volume (4-after-fresh.png)"
 program_runs || fail "the program has ended"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "FRESH changed the drop folder"
+
+# ---------------------------------------------------------------------------
+# 4. A stalling server: the busy window stays alive and takes no clicks
+
+readonly BELOW_TIMER=420x212+0+128  # the window below the Constants and Timer frames
+innd=$(tr -dc '0-9' <"$inn_dir/run/innd.pid")
+[[ -n $innd ]] || fail "no pid file of the news server"
+stall_server() { kill -STOP "$innd" || fail "cannot stop the news server"; }
+resume_server() { kill -CONT "$innd" || fail "cannot let the news server go on"; }
+# Whether a connection of the program to the server is open (with the server
+# stopped, its kernel has taken the connection and nobody has greeted yet).
+connection_open() {
+  awk -v remote="$(printf '0100007F:%04X' "$port")" \
+    '$3 == remote && $4 == "01" { found = 1 } END { exit !found }' /proc/net/tcp
+}
+
+# Well before the tick at 180 s, the next that would run an Action; the one
+# at 120 s only counts down.
+(($(since_launch) < 140000000)) || fail "too slow: the stall would meet the next timed Action"
+drop_corpus "$corpus/stalled"
+# A file filed meanwhile by someone else: a recount would show 3 files.
+printf 'Filed by hand.\r\n' >"$errors/z-extra.cnm"
+sleep 2.5  # the relay leaves a file alone for two seconds after it changed
+
+stall_server
+xdotool mousemove --window "$window" $REMAINING_X $REMAINING_Y click --repeat 2 --delay 80 1
+wait_for 10 connection_open || fail "the double-click did not connect to the server"
+sleep 1
+shot 5-stalled.png
+say "the program waits on the stalled server"
+
+problems=()
+xdotool windowunmap --sync "$window" && xdotool windowmap --sync "$window" ||
+  fail "cannot unmap and map the window"
+end=$((${EPOCHREALTIME/./} + 5000000))
+until shot 5-stalled-mapped.png && alike 5-stalled-mapped.png $BELOW_TIMER 5-stalled.png $BELOW_TIMER; do
+  if ((${EPOCHREALTIME/./} >= end)); then
+    problems+=("the window did not repaint within 5 s after being mapped again (5-stalled.png, 5-stalled-mapped.png)")
+    break
+  fi
+  sleep 0.2
+done
+ping=$("$wm_message" ping "$window" 2000) ||
+  problems+=("the window did not answer _NET_WM_PING: $ping")
+say "repaint and ping checked: ${ping:-no answer}"
+# The window is disabled: this click must be lost, not run after the Action.
+xdotool mousemove --window "$window" $FRESH_X $FRESH_Y click 1
+sleep 0.5
+program_runs || fail "the program has ended while it waited"
+resume_server
+
+wait_for 20 folders_are "Errors d-empty.cnm " "c-nowhere.cnm g-elsewhere.cnm z-extra.cnm " ||
+  fail "the stalled Action did not relay its file (drop folder: $(listing "$drop"))"
+sleep 1.5
+shot 6-after-stall.png
+alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB ||
+  problems+=("a click on FRESH while the window was busy recounted the error folder (6-after-stall.png)")
+((${#problems[@]} == 0)) || fail "while the server stalled: $(printf '%s; ' "${problems[@]}")"
+posted_as_dropped "$corpus/stalled/h-stalled.cnm"
+say "the window stayed alive while the server stalled; the message went out after"
+
+# The window closed during a stall: the Action ends its work, then the program.
+drop_corpus "$corpus/closing"
+sleep 2.5
+stall_server
+xdotool mousemove --window "$window" $REMAINING_X $REMAINING_Y click --repeat 2 --delay 80 1
+wait_for 10 connection_open || fail "the double-click did not connect to the server"
+"$wm_message" close "$window" || fail "cannot send WM_DELETE_WINDOW"
+sleep 1
+program_runs || fail "the program ended at once when its window was closed during an Action"
+resume_server
+for _ in $(seq 100); do
+  program_runs || break
+  sleep 0.2
+done
+! program_runs || fail "the program did not end after its window was closed"
+wait "$program_pid"
+status=$?
+program_pid=
+((status == 0)) || fail "the program ended with status $status after its window was closed"
+[[ $(listing "$drop") == "Errors d-empty.cnm " ]] ||
+  fail "the Action cut short by the close left $(listing "$drop")"
+posted_as_dropped "$corpus/closing/i-closing.cnm"
+say "closed during an Action: the program ended, status 0, after posting"
 
 say "PASS; screenshots in $screens"

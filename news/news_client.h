@@ -20,7 +20,7 @@ enum class NewsSetting : int {
   kPassword = 12,     // text: AUTHINFO password; with a user name, Connect logs in
   kReadSize = 13,     // 16-bit integer, default 1024: most bytes ReceivedText returns
   kServerPort = 14,   // text: port number
-  kTimeout = 17,      // 16-bit integer, seconds, default 30: bound on every network wait
+  kTimeout = 17,      // 16-bit integer, seconds, default 30: bound on every network wait and reply
   kUserName = 18,     // text: AUTHINFO user name
   kTrace = 19,        // bool, default false: copy the dialogue to standard error
   kReadLines = 43,    // bool, default false: ReceivedText returns whole lines

@@ -167,8 +167,10 @@ void NntpClient::Send(std::string_view wire) {
   link_->Write(wire, TimedConnection::Clock::now() + std::chrono::seconds(timeout_));
 }
 
+void NntpClient::AwaitReply() { reply_deadline_ = TimedConnection::Clock::now() + std::chrono::seconds(timeout_); }
+
 NntpStatus NntpClient::ReadStatus() {
-  const std::string raw = link_->ReadLine(TimedConnection::Clock::now() + std::chrono::seconds(timeout_), kMaxStatusLine);
+  const std::string raw = link_->ReadLine(reply_deadline_, kMaxStatusLine);
   Trace('<', raw);
   std::optional<NntpStatus> status = ParseStatusLine(raw);
   if (!status) {
@@ -188,13 +190,14 @@ NntpStatus NntpClient::Exchange(std::string_view command, std::string_view shown
   wire += "\r\n";
   Trace('>', shown.empty() ? command : shown);
   Send(wire);
+  AwaitReply();
   return ReadStatus();
 }
 
 void NntpClient::SkipPendingBody() {
   while (body_pending_) {
     if (link_->received().empty()) {
-      link_->ReadMore(TimedConnection::Clock::now() + std::chrono::seconds(timeout_));
+      link_->ReadMore(reply_deadline_);
     }
     link_->Take(body_.Take(link_->received(), link_->received().size()));
     body_pending_ = !body_.Complete();
@@ -216,6 +219,7 @@ std::int16_t NntpClient::Connect() {
 
     if (trace_) std::cerr << "NNTP * connecting to " << host_ << ":" << *port << "\n";
     link_->Open(host_, *port, std::chrono::seconds(timeout_));
+    AwaitReply();  // the greeting
     const NntpStatus greeting = ReadStatus();
     if (greeting.code != 200 && greeting.code != 201) throw Refusal(greeting);
 
@@ -301,6 +305,7 @@ std::int16_t NntpClient::EndArticle() {
     const std::string wire = encoder_.Finish();
     Trace('>', wire);
     Send(wire);
+    AwaitReply();
     const NntpStatus reply = ReadStatus();
     article_ = Article::kNone;
     if (reply.code == 240) return 0;
@@ -336,17 +341,16 @@ std::string NntpClient::ReceivedText() {
   return Guarded([&]() -> std::string {
     RequireConnection();
     if (!body_pending_) return {};
-    const auto deadline = TimedConnection::Clock::now() + std::chrono::seconds(timeout_);
     std::string piece;
     if (read_lines_) {
       // The terminating line ends at an LF like any other, so a whole line
       // never reaches past it.
-      piece = link_->ReadLine(deadline, kMaxBodyLine);
+      piece = link_->ReadLine(reply_deadline_, kMaxBodyLine);
       body_.Take(piece, piece.size());
     } else {
       // What has arrived, up to ReadSize and the end of the reply; a piece
       // is never empty while the reply goes on.
-      if (link_->received().empty()) link_->ReadMore(deadline);
+      if (link_->received().empty()) link_->ReadMore(reply_deadline_);
       piece = link_->Take(body_.Take(link_->received(), static_cast<std::size_t>(read_size_)));
     }
     Trace('<', piece);

@@ -13,12 +13,17 @@
 //     connection that breaks off never leaves a finished-looking article.
 //     Any failure while an article is open closes the connection, and the
 //     server then discards what it received of it.
+//   - Every reply, status line and body together, must come in full within
+//     Timeout seconds of sending its command (or the article's end),
+//     however slowly it is read: a server that dribbles out a reply that
+//     never ends times out like a silent one.
 //   - A multi-line reply left unread is read to its end and discarded before
 //     the next command is sent.
 //   - A failure of the network (including a timeout) or a reply that makes
 //     no sense closes the connection. A refusal by the server does not.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,6 +89,7 @@ class NntpClient : public NewsClient {
   void RequireConnection() const;
 
   void Send(std::string_view wire);
+  void AwaitReply();
   NntpStatus ReadStatus();
   NntpStatus Exchange(std::string_view command, std::string_view shown = {});
   void SkipPendingBody();
@@ -107,6 +113,9 @@ class NntpClient : public NewsClient {
   NntpStatus post_refusal_;
   ArticleEncoder encoder_;
   bool body_pending_ = false;  // a multi-line reply is not read to its end
+  // When the reply awaited now must have come in full: its status line and
+  // any body. Fixed once its command (or the article's end) has been sent.
+  std::chrono::steady_clock::time_point reply_deadline_;
   ReplyBodyTracker body_;
   std::string last_reply_;
 };

@@ -54,11 +54,16 @@ struct TimedConnection::Io {
   asio::ip::tcp::resolver resolver{context};
   std::array<char, 8192> chunk{};
 
-  // Runs the context until `outcome` is done or the deadline passes.
+  // Runs the context until `outcome` is done or the deadline passes. What
+  // is ready by then still counts, even when the deadline had already
+  // passed on entry: bytes that have arrived are never refused for being
+  // read late.
   bool RunUntil(const Outcome& outcome, Clock::time_point deadline) {
     context.restart();
     while (!outcome.done) {
       if (context.run_one_until(deadline) == 0) break;
+    }
+    while (!outcome.done && context.poll_one() > 0) {
     }
     return outcome.done;
   }

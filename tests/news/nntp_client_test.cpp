@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -104,6 +105,37 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
   EXPECT_TRUE(within_timeout());
   EXPECT_EQ(server_->Finish(), "");
   EXPECT_EQ(ErrorOf([&] { client_.CommandText("DATE"); }), news_error::kNotConnected);
+
+  // A reply that never ends, one line at a time: its one deadline runs out
+  // however it is read (by bytes, by lines, or skipped by the next command).
+  const std::vector<std::pair<bool, bool>> readings = {{false, false}, {true, false}, {false, true}};
+  for (const auto& [by_lines, skipped] : readings) {
+    SCOPED_TRACE(::testing::Message() << "by lines " << by_lines << ", skipped " << skipped);
+    Serve(Opened({Expect("HEAD <a@b>\r\n"), Send("221 0 <a@b>\r\n"), Dribble("X-Line: more\r\n", 300ms)}), 1);
+    client_.SetSetting(NewsSetting::kReadLines, by_lines);
+    ASSERT_EQ(client_.Connect(), 0);
+    events_.clear();
+    start = Clock::now();
+    client_.CommandText("HEAD <a@b>");
+    const int error = ErrorOf([&] {
+      if (skipped) client_.CommandText("DATE");
+      for (int i = 0; client_.Readable() && i < 1000; ++i) client_.ReceivedText();
+    });
+    EXPECT_EQ(error, news_error::kTimedOut);
+    EXPECT_TRUE(within_timeout());
+    EXPECT_EQ(server_->Finish(), "");
+    EXPECT_FALSE(client_.Readable());
+    ASSERT_EQ(events_.size(), 1u);
+    EXPECT_EQ(events_[0].first, news_error::kTimedOut);
+  }
+
+  // A reply that came in full in time is read in full, however late.
+  Serve(Opened({Expect("HEAD <a@b>\r\n"), SendPieces({"221 0 <a@b>\r\n", "Subject: x\r\n.\r\n"}), AwaitClose()}), 1);
+  ASSERT_EQ(client_.Connect(), 0);
+  client_.CommandText("HEAD <a@b>");
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(client_.ReceivedText(), "Subject: x\r\n.\r\n");
+  EXPECT_FALSE(client_.Readable());
 }
 
 TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSent) {

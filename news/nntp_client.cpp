@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::size_t kMaxStatusLine = 64 * 1024;
 constexpr std::size_t kMaxBodyLine = 1024 * 1024;
+// An article's wire text is gathered and written once it passes this size,
+// so a long article costs a few large writes rather than one per line.
+constexpr std::size_t kArticleWriteSize = 64 * 1024;
 
 enum class Kind : std::size_t { kBool = 0, kInt16 = 1, kText = 2 };  // NewsValue's alternatives
 
@@ -89,6 +92,7 @@ void NntpClient::DropConnection() noexcept {
   if (trace_ && link_->is_open()) std::cerr << "NNTP * closing the connection to " << link_->peer() << "\n";
   link_->Close();
   article_ = Article::kNone;
+  article_wire_.clear();
   body_pending_ = false;
 }
 
@@ -269,6 +273,7 @@ std::int16_t NntpClient::BeginArticle() {
     if (reply.code == 340) {
       article_ = Article::kOpen;
       encoder_.Reset();
+      article_wire_.clear();
       return 0;
     }
     article_ = Article::kRefused;
@@ -287,9 +292,13 @@ void NntpClient::WriteText(std::string_view text) {
     RequireConnection();
     if (article_ == Article::kRefused) return;  // the server refused the article: nothing to send
     if (article_ == Article::kNone) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
-    const std::string wire = encoder_.Encode(text);
-    Trace('>', wire);
-    Send(wire);
+    const std::size_t start = article_wire_.size();
+    encoder_.Encode(text, article_wire_);
+    Trace('>', std::string_view(article_wire_).substr(start));
+    if (article_wire_.size() >= kArticleWriteSize) {
+      Send(article_wire_);
+      article_wire_.clear();
+    }
   });
 }
 
@@ -302,9 +311,11 @@ std::int16_t NntpClient::EndArticle() {
       return post_refusal_.code;
     }
     if (article_ == Article::kNone) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
-    const std::string wire = encoder_.Finish();
-    Trace('>', wire);
-    Send(wire);
+    const std::size_t start = article_wire_.size();
+    encoder_.Finish(article_wire_);
+    Trace('>', std::string_view(article_wire_).substr(start));
+    Send(article_wire_);  // the rest of the article and its end in one write
+    article_wire_.clear();
     AwaitReply();
     const NntpStatus reply = ReadStatus();
     article_ = Article::kNone;

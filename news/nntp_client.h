@@ -9,10 +9,14 @@
 //     its reader process then and loses whatever came in the same write),
 //     and logs in with AUTHINFO USER/PASS when both a user name and a
 //     password are set. Any other answer is returned as its reply code.
-//   - An article is sent piece by piece as it comes, nothing held back, so a
-//     connection that breaks off never leaves a finished-looking article.
-//     Any failure while an article is open closes the connection, and the
-//     server then discards what it received of it.
+//   - An article's wire text is gathered in the client and written in
+//     large blocks: whenever 64 KiB or more have gathered, and the rest
+//     together with the terminating line by EndArticle. The terminating
+//     line goes out only there, so a connection that breaks off never
+//     leaves a finished-looking article. Any failure while an article is
+//     open, and AbandonArticle, close the connection and throw away what
+//     was not yet written; the server then discards what it received.
+//     Commands go out at once, each in one write.
 //   - Every reply, status line and body together, must come in full within
 //     Timeout seconds of sending its command (or the article's end),
 //     however slowly it is read: a server that dribbles out a reply that
@@ -112,6 +116,7 @@ class NntpClient : public NewsClient {
   Article article_ = Article::kNone;
   NntpStatus post_refusal_;
   ArticleEncoder encoder_;
+  std::string article_wire_;  // the open article's wire text not yet written
   bool body_pending_ = false;  // a multi-line reply is not read to its end
   // When the reply awaited now must have come in full: its status line and
   // any body. Fixed once its command (or the article's end) has been sent.

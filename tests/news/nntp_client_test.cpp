@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -40,6 +41,18 @@ int ErrorOf(Call call) {
     return error.number();
   }
   return 0;
+}
+
+// Empty when `actual` equals `expected`; otherwise where they part, shown
+// briefly (whole articles are too long to print).
+std::string Difference(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return "";
+  const auto [at, ignored] = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  const std::size_t offset = static_cast<std::size_t>(at - actual.begin());
+  const std::size_t from = offset < 40 ? 0 : offset - 40;
+  return "they part at byte " + std::to_string(offset) + " of " + std::to_string(actual.size()) + "/" +
+         std::to_string(expected.size()) + ": \"" + actual.substr(from, 80) + "\" versus \"" +
+         expected.substr(from, 80) + "\"";
 }
 
 class NntpClientTest : public ::testing::Test {
@@ -163,6 +176,7 @@ TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSen
 TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized) {
   Serve(Opened({Expect("POST\r\n"), Send("440 Posting not permitted\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"),
                 ReadThrough("\r\n.\r\n"), Send("240 Posted\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"),
+                ReadThrough("\r\n.\r\n"), Send("240 Posted\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"),
                 AwaitClose()}));
   ASSERT_EQ(client_.Connect(), 0);
   EXPECT_EQ(client_.BeginArticle(), 440);
@@ -177,29 +191,62 @@ TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized)
   }
   EXPECT_EQ(client_.EndArticle(), 0);
 
+  // Several times the size the client gathers before it writes.
+  std::string many_lines;
+  std::string many_lines_wire;
+  ASSERT_EQ(client_.BeginArticle(), 0);
+  for (int i = 0; i < 2500; ++i) {
+    const std::string line = ".line " + std::to_string(i) + " of a long article, dot-stuffed on the wire\r\n";
+    client_.WriteText(line);
+    many_lines_wire += "." + line;
+  }
+  EXPECT_EQ(client_.EndArticle(), 0);
+
   ASSERT_EQ(client_.BeginArticle(), 0);
   client_.WriteText("Subject: big\r\n");
   EXPECT_EQ(ErrorOf([&] { client_.WriteText(std::string(32768, 'b')); }), news_error::kOverflow);
   EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kNotConnected);  // dropped, never ended
   EXPECT_EQ(server_->Finish(), "");
-  EXPECT_EQ(server_->Received(), kOpening +
-                                     "POST\r\nPOST\r\n..leading dot\r\nlone LF\r\nlone CR\r\ncut CR LF\r\n"
-                                     "..after the cut\r\n..\r\nQUIT\r\n" +
-                                     longest + "\r\n.\r\nPOST\r\nSubject: big\r\n");
+  EXPECT_EQ(Difference(server_->Received(), kOpening +
+                                                "POST\r\nPOST\r\n..leading dot\r\nlone LF\r\nlone CR\r\ncut CR LF\r\n"
+                                                "..after the cut\r\n..\r\nQUIT\r\n" +
+                                                longest + "\r\n.\r\nPOST\r\n" + many_lines_wire + ".\r\nPOST\r\n"),
+            "");
 }
 
-TEST_F(NntpClientTest, AConnectionDroppedMidArticleFailsItWithoutATerminator) {
+TEST_F(NntpClientTest, AnArticleCutShortIsNeverCompletedOnTheServer) {
+  // The server hangs up while the article goes out: a later write fails.
   Serve(Opened({Expect("POST\r\n"), Send("340 Go ahead\r\n"), ReadThrough("first\r\n"), HangUp()}));
   ASSERT_EQ(client_.Connect(), 0);
   ASSERT_EQ(client_.BeginArticle(), 0);
   client_.WriteText("first\r\n");
-  EXPECT_EQ(server_->Finish(), "");  // it has hung up
+  int written = 0;
   EXPECT_EQ(ErrorOf([&] {
-              for (int i = 0; i < 100; ++i) client_.WriteText("more\r\n");
-              client_.EndArticle();
+              for (; written < 1000000; ++written) client_.WriteText("more and more text\r\n");
             }),
             news_error::kConnectionLost);
+  EXPECT_LT(written, 1000000);
+  EXPECT_EQ(server_->Finish(), "");
   EXPECT_EQ(server_->Received().find("\r\n.\r\n"), std::string::npos);
+  EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kNotConnected);
+
+  // The caller abandons the article: nothing of it goes out, the connection
+  // goes. Abandoning with no article open, or a refused one, changes nothing.
+  Serve(Opened({Expect("POST\r\n"), Send("440 Posting not permitted\r\n"), Expect("DATE\r\n"),
+                Send("111 20240102030405\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"), AwaitClose()}));
+  ASSERT_EQ(client_.Connect(), 0);
+  client_.AbandonArticle();
+  EXPECT_EQ(client_.BeginArticle(), 440);
+  client_.AbandonArticle();
+  EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kInvalidArgument);  // no article any more
+  client_.CommandText("DATE");
+  ASSERT_EQ(client_.BeginArticle(), 0);
+  client_.WriteText("Subject: half\r\n\r\nthe first half\r\n");
+  client_.AbandonArticle();
+  EXPECT_EQ(server_->Finish(), "");
+  EXPECT_EQ(server_->Received(), kOpening + "POST\r\nDATE\r\nPOST\r\n");
+  EXPECT_EQ(ErrorOf([&] { client_.WriteText("the second half\r\n"); }), news_error::kNotConnected);
+  client_.AbandonArticle();
 }
 
 }  // namespace

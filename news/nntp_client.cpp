@@ -152,7 +152,7 @@ NewsValue NntpClient::Setting(NewsSetting setting) const {
 
 void NntpClient::SetErrorHandler(NewsErrorHandler handler) { handler_ = std::move(handler); }
 
-void NntpClient::SetWaitHook(std::function<void()> hook) { wait_hook_ = std::move(hook); }
+void NntpClient::SetWaitHook(std::function<void()> hook) { link_->SetWaitHook(std::move(hook)); }
 
 // ---- The dialogue -----------------------------------------------------
 

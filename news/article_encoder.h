@@ -8,7 +8,8 @@
 // A piece may end anywhere, even between the CR and the LF of a line end:
 // the encoder remembers where it stands in the line from one piece to the
 // next. It never holds bytes back: everything a piece brings is in the text
-// Encode returns, so whatever reached the server is all that was given.
+// Encode appends. The wire text is appended to a buffer the caller owns, so
+// that a whole article can be gathered without a string per piece.
 #pragma once
 
 #include <string>
@@ -18,13 +19,13 @@ namespace quillport {
 
 class ArticleEncoder {
  public:
-  // The wire text for the next piece of the article.
-  std::string Encode(std::string_view piece);
+  // Appends the wire text for the next piece of the article to `wire`.
+  void Encode(std::string_view piece, std::string& wire);
 
-  // The wire text that ends the article: CR LF when the last line is
-  // unfinished, then the terminating "." line. Leaves the encoder ready for
-  // a new article.
-  std::string Finish();
+  // Appends the wire text that ends the article to `wire`: CR LF when the
+  // last line is unfinished, then the terminating "." line. Leaves the
+  // encoder ready for a new article.
+  void Finish(std::string& wire);
 
   // Forgets the article under way.
   void Reset() { state_ = State::kLineStart; }

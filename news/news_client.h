@@ -20,7 +20,7 @@ enum class NewsSetting : int {
   kPassword = 12,     // text: AUTHINFO password; with a user name, Connect logs in
   kReadSize = 13,     // 16-bit integer, default 1024: most bytes ReceivedText returns
   kServerPort = 14,   // text: port number
-  kTimeout = 17,      // 16-bit integer, seconds, default 30: bound on every network wait
+  kTimeout = 17,      // 16-bit integer, seconds, default 30: bound on every network wait and reply
   kUserName = 18,     // text: AUTHINFO user name
   kTrace = 19,        // bool, default false: copy the dialogue to standard error
   kReadLines = 43,    // bool, default false: ReceivedText returns whole lines
@@ -61,7 +61,8 @@ class NewsClient {
   // return that code. Throws NewsError on a network failure.
   virtual std::int16_t BeginArticle() = 0;
 
-  // Sends one piece of the article. Lines that begin with "." are
+  // Adds one piece to the article; it may be gathered with the next ones
+  // before it goes out on the wire. Lines that begin with "." are
   // dot-stuffed, and a CR or LF standing alone is sent as a line end, so no
   // content can end the article early. A piece longer than 32767 characters
   // throws NewsError(kOverflow) before anything of it is sent. Any failure
@@ -74,8 +75,10 @@ class NewsClient {
   virtual std::int16_t EndArticle() = 0;
 
   // Ends the article under way without completing it on the server: the
-  // connection is dropped, so the server discards what it received of it.
-  // Does nothing when no article is under way.
+  // connection is dropped, so the server discards what it received, and no
+  // terminating line is sent. An article the server refused is just
+  // forgotten, and the connection stays. With no article begun it does
+  // nothing. Never throws, and raises no error event.
   virtual void AbandonArticle() = 0;
 
   // Sends one command line and reads the reply's status line. A text holding

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::size_t kMaxStatusLine = 64 * 1024;
 constexpr std::size_t kMaxBodyLine = 1024 * 1024;
+// An article's wire text is gathered and written once it passes this size,
+// so a long article costs a few large writes rather than one per line.
+constexpr std::size_t kArticleWriteSize = 64 * 1024;
 
 enum class Kind : std::size_t { kBool = 0, kInt16 = 1, kText = 2 };  // NewsValue's alternatives
 
@@ -89,6 +92,7 @@ void NntpClient::DropConnection() noexcept {
   if (trace_ && link_->is_open()) std::cerr << "NNTP * closing the connection to " << link_->peer() << "\n";
   link_->Close();
   article_ = Article::kNone;
+  article_wire_.clear();
   body_pending_ = false;
 }
 
@@ -148,7 +152,7 @@ NewsValue NntpClient::Setting(NewsSetting setting) const {
 
 void NntpClient::SetErrorHandler(NewsErrorHandler handler) { handler_ = std::move(handler); }
 
-void NntpClient::SetWaitHook(std::function<void()> hook) { wait_hook_ = std::move(hook); }
+void NntpClient::SetWaitHook(std::function<void()> hook) { link_->SetWaitHook(std::move(hook)); }
 
 // ---- The dialogue -----------------------------------------------------
 
@@ -167,8 +171,10 @@ void NntpClient::Send(std::string_view wire) {
   link_->Write(wire, TimedConnection::Clock::now() + std::chrono::seconds(timeout_));
 }
 
+void NntpClient::AwaitReply() { reply_deadline_ = TimedConnection::Clock::now() + std::chrono::seconds(timeout_); }
+
 NntpStatus NntpClient::ReadStatus() {
-  const std::string raw = link_->ReadLine(TimedConnection::Clock::now() + std::chrono::seconds(timeout_), kMaxStatusLine);
+  const std::string raw = link_->ReadLine(reply_deadline_, kMaxStatusLine);
   Trace('<', raw);
   std::optional<NntpStatus> status = ParseStatusLine(raw);
   if (!status) {
@@ -188,13 +194,14 @@ NntpStatus NntpClient::Exchange(std::string_view command, std::string_view shown
   wire += "\r\n";
   Trace('>', shown.empty() ? command : shown);
   Send(wire);
+  AwaitReply();
   return ReadStatus();
 }
 
 void NntpClient::SkipPendingBody() {
   while (body_pending_) {
     if (link_->received().empty()) {
-      link_->ReadMore(TimedConnection::Clock::now() + std::chrono::seconds(timeout_));
+      link_->ReadMore(reply_deadline_);
     }
     link_->Take(body_.Take(link_->received(), link_->received().size()));
     body_pending_ = !body_.Complete();
@@ -216,6 +223,7 @@ std::int16_t NntpClient::Connect() {
 
     if (trace_) std::cerr << "NNTP * connecting to " << host_ << ":" << *port << "\n";
     link_->Open(host_, *port, std::chrono::seconds(timeout_));
+    AwaitReply();  // the greeting
     const NntpStatus greeting = ReadStatus();
     if (greeting.code != 200 && greeting.code != 201) throw Refusal(greeting);
 
@@ -265,6 +273,7 @@ std::int16_t NntpClient::BeginArticle() {
     if (reply.code == 340) {
       article_ = Article::kOpen;
       encoder_.Reset();
+      article_wire_.clear();
       return 0;
     }
     article_ = Article::kRefused;
@@ -283,9 +292,13 @@ void NntpClient::WriteText(std::string_view text) {
     RequireConnection();
     if (article_ == Article::kRefused) return;  // the server refused the article: nothing to send
     if (article_ == Article::kNone) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
-    const std::string wire = encoder_.Encode(text);
-    Trace('>', wire);
-    Send(wire);
+    const std::size_t start = article_wire_.size();
+    encoder_.Encode(text, article_wire_);
+    Trace('>', std::string_view(article_wire_).substr(start));
+    if (article_wire_.size() >= kArticleWriteSize) {
+      Send(article_wire_);
+      article_wire_.clear();
+    }
   });
 }
 
@@ -298,9 +311,12 @@ std::int16_t NntpClient::EndArticle() {
       return post_refusal_.code;
     }
     if (article_ == Article::kNone) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
-    const std::string wire = encoder_.Finish();
-    Trace('>', wire);
-    Send(wire);
+    const std::size_t start = article_wire_.size();
+    encoder_.Finish(article_wire_);
+    Trace('>', std::string_view(article_wire_).substr(start));
+    Send(article_wire_);  // the rest of the article and its end in one write
+    article_wire_.clear();
+    AwaitReply();
     const NntpStatus reply = ReadStatus();
     article_ = Article::kNone;
     if (reply.code == 240) return 0;
@@ -336,17 +352,16 @@ std::string NntpClient::ReceivedText() {
   return Guarded([&]() -> std::string {
     RequireConnection();
     if (!body_pending_) return {};
-    const auto deadline = TimedConnection::Clock::now() + std::chrono::seconds(timeout_);
     std::string piece;
     if (read_lines_) {
       // The terminating line ends at an LF like any other, so a whole line
       // never reaches past it.
-      piece = link_->ReadLine(deadline, kMaxBodyLine);
+      piece = link_->ReadLine(reply_deadline_, kMaxBodyLine);
       body_.Take(piece, piece.size());
     } else {
       // What has arrived, up to ReadSize and the end of the reply; a piece
       // is never empty while the reply goes on.
-      if (link_->received().empty()) link_->ReadMore(deadline);
+      if (link_->received().empty()) link_->ReadMore(reply_deadline_);
       piece = link_->Take(body_.Take(link_->received(), static_cast<std::size_t>(read_size_)));
     }
     Trace('<', piece);

@@ -9,16 +9,25 @@
 //     its reader process then and loses whatever came in the same write),
 //     and logs in with AUTHINFO USER/PASS when both a user name and a
 //     password are set. Any other answer is returned as its reply code.
-//   - An article is sent piece by piece as it comes, nothing held back, so a
-//     connection that breaks off never leaves a finished-looking article.
-//     Any failure while an article is open closes the connection, and the
-//     server then discards what it received of it.
+//   - An article's wire text is gathered in the client and written in
+//     large blocks: whenever 64 KiB or more have gathered, and the rest
+//     together with the terminating line by EndArticle. The terminating
+//     line goes out only there, so a connection that breaks off never
+//     leaves a finished-looking article. Any failure while an article is
+//     open, and AbandonArticle, close the connection and throw away what
+//     was not yet written; the server then discards what it received.
+//     Commands go out at once, each in one write.
+//   - Every reply, status line and body together, must come in full within
+//     Timeout seconds of sending its command (or the article's end),
+//     however slowly it is read: a server that dribbles out a reply that
+//     never ends times out like a silent one.
 //   - A multi-line reply left unread is read to its end and discarded before
 //     the next command is sent.
 //   - A failure of the network (including a timeout) or a reply that makes
 //     no sense closes the connection. A refusal by the server does not.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,8 +68,11 @@ class NntpClient : public NewsClient {
 
   // Called again and again, at least every 50 ms, while the client waits on
   // the network (looking up, connecting, sending, receiving), so that a
-  // window can repaint and answer its window manager meanwhile. The hook
-  // must not call the client.
+  // window can repaint and answer its window manager meanwhile. It runs on
+  // the caller's thread, inside the client's call, and must not call the
+  // client. Deadlines are unchanged by it. A hook that throws ends the wait
+  // and closes the connection; its exception passes on to the caller. An
+  // empty hook (the default) is never called.
   void SetWaitHook(std::function<void()> hook);
 
   // The status line of the server's last reply, without its line end.
@@ -84,6 +96,7 @@ class NntpClient : public NewsClient {
   void RequireConnection() const;
 
   void Send(std::string_view wire);
+  void AwaitReply();
   NntpStatus ReadStatus();
   NntpStatus Exchange(std::string_view command, std::string_view shown = {});
   void SkipPendingBody();
@@ -100,13 +113,16 @@ class NntpClient : public NewsClient {
   bool trace_ = false;
   bool read_lines_ = false;
   NewsErrorHandler handler_;
-  std::function<void()> wait_hook_;
 
   std::unique_ptr<TimedConnection> link_;
   Article article_ = Article::kNone;
   NntpStatus post_refusal_;
   ArticleEncoder encoder_;
+  std::string article_wire_;  // the open article's wire text not yet written
   bool body_pending_ = false;  // a multi-line reply is not read to its end
+  // When the reply awaited now must have come in full: its status line and
+  // any body. Fixed once its command (or the article's end) has been sent.
+  std::chrono::steady_clock::time_point reply_deadline_;
   ReplyBodyTracker body_;
   std::string last_reply_;
 };

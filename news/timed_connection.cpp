@@ -1,6 +1,8 @@
 #include "news/timed_connection.h"
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <asio.hpp>
 #include <optional>
 #include <system_error>
@@ -12,6 +14,9 @@
 namespace quillport {
 
 namespace {
+
+// How long the context runs between two calls of the wait hook.
+constexpr std::chrono::milliseconds kHookInterval{20};
 
 // The result of one asynchronous operation. Handlers own it jointly with
 // the waiting call, so a handler that completes after its wait gave up
@@ -53,12 +58,28 @@ struct TimedConnection::Io {
   asio::ip::tcp::socket socket{context};
   asio::ip::tcp::resolver resolver{context};
   std::array<char, 8192> chunk{};
+  std::function<void()> wait_hook;
 
-  // Runs the context until `outcome` is done or the deadline passes.
+  // Runs the context until `outcome` is done or the deadline passes, with
+  // a wait hook in slices of kHookInterval, calling the hook after each.
+  // What is ready by the deadline still counts, even when it had already
+  // passed on entry: bytes that have arrived are never refused for being
+  // read late.
   bool RunUntil(const Outcome& outcome, Clock::time_point deadline) {
     context.restart();
+    Clock::time_point next_hook = Clock::now() + kHookInterval;
     while (!outcome.done) {
-      if (context.run_one_until(deadline) == 0) break;
+      const Clock::time_point now = Clock::now();
+      if (now >= deadline) break;
+      if (wait_hook && now >= next_hook) {
+        wait_hook();
+        next_hook = Clock::now() + kHookInterval;
+        continue;
+      }
+      const Clock::time_point until = wait_hook ? std::min(deadline, next_hook) : deadline;
+      if (context.run_one_until(until) == 0 && context.stopped()) break;  // nothing left to wait for
+    }
+    while (!outcome.done && context.poll_one() > 0) {
     }
     return outcome.done;
   }
@@ -68,7 +89,13 @@ struct TimedConnection::Io {
   // step in a timeout, `failing` in a failure.
   void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link,
              const char* waiting, const char* failing) {
-    const bool done = RunUntil(outcome, deadline);
+    bool done = false;
+    try {
+      done = RunUntil(outcome, deadline);
+    } catch (...) {  // from the wait hook: the operation is left unfinished
+      link.Close();
+      throw;
+    }
     if (done && !outcome.error) return;
     link.Close();
     if (!done) throw TimedOut(link.peer(), waiting);
@@ -88,6 +115,8 @@ TimedConnection::TimedConnection() : io_(std::make_unique<Io>()) {}
 TimedConnection::~TimedConnection() { Close(); }
 
 bool TimedConnection::is_open() const { return io_->socket.is_open(); }
+
+void TimedConnection::SetWaitHook(std::function<void()> hook) { io_->wait_hook = std::move(hook); }
 
 void TimedConnection::Close() noexcept {
   std::error_code ignored;
@@ -117,7 +146,14 @@ void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chr
                                   outcome->error = e;
                                   outcome->endpoints = std::move(r);
                                 });
-    if (!io_->RunUntil(*outcome, Clock::now() + timeout)) {
+    bool done = false;
+    try {
+      done = io_->RunUntil(*outcome, Clock::now() + timeout);
+    } catch (...) {  // from the wait hook
+      Close();
+      throw;
+    }
+    if (!done) {
       io_->resolver.cancel();
       throw TimedOut(peer_, "Looking up");
     }
@@ -131,8 +167,8 @@ void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chr
     outcome->error = e;
   });
   io_->Await(*outcome, Clock::now() + timeout, *this, "Connecting to", "Connecting to");
-  // Commands and article lines are small writes each followed by more;
-  // send them at once instead of letting them wait for acknowledgements.
+  // A command is a small write followed by a wait for its answer: send it
+  // at once instead of letting it wait for an acknowledgement.
   io_->socket.set_option(asio::ip::tcp::no_delay(true), error);
 }
 

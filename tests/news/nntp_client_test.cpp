@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,6 +41,18 @@ int ErrorOf(Call call) {
     return error.number();
   }
   return 0;
+}
+
+// Empty when `actual` equals `expected`; otherwise where they part, shown
+// briefly (whole articles are too long to print).
+std::string Difference(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return "";
+  const auto [at, ignored] = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  const std::size_t offset = static_cast<std::size_t>(at - actual.begin());
+  const std::size_t from = offset < 40 ? 0 : offset - 40;
+  return "they part at byte " + std::to_string(offset) + " of " + std::to_string(actual.size()) + "/" +
+         std::to_string(expected.size()) + ": \"" + actual.substr(from, 80) + "\" versus \"" +
+         expected.substr(from, 80) + "\"";
 }
 
 class NntpClientTest : public ::testing::Test {
@@ -104,6 +118,53 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
   EXPECT_TRUE(within_timeout());
   EXPECT_EQ(server_->Finish(), "");
   EXPECT_EQ(ErrorOf([&] { client_.CommandText("DATE"); }), news_error::kNotConnected);
+
+  // A reply that never ends, one line at a time: its one deadline runs out
+  // however it is read (by bytes, by lines, or skipped by the next command).
+  const std::vector<std::pair<bool, bool>> readings = {{false, false}, {true, false}, {false, true}};
+  for (const auto& [by_lines, skipped] : readings) {
+    SCOPED_TRACE(::testing::Message() << "by lines " << by_lines << ", skipped " << skipped);
+    Serve(Opened({Expect("HEAD <a@b>\r\n"), Send("221 0 <a@b>\r\n"), Dribble("X-Line: more\r\n", 300ms)}), 1);
+    client_.SetSetting(NewsSetting::kReadLines, by_lines);
+    ASSERT_EQ(client_.Connect(), 0);
+    events_.clear();
+    start = Clock::now();
+    client_.CommandText("HEAD <a@b>");
+    const int error = ErrorOf([&] {
+      if (skipped) client_.CommandText("DATE");
+      for (int i = 0; client_.Readable() && i < 1000; ++i) client_.ReceivedText();
+    });
+    EXPECT_EQ(error, news_error::kTimedOut);
+    EXPECT_TRUE(within_timeout());
+    EXPECT_EQ(server_->Finish(), "");
+    EXPECT_FALSE(client_.Readable());
+    ASSERT_EQ(events_.size(), 1u);
+    EXPECT_EQ(events_[0].first, news_error::kTimedOut);
+  }
+
+  // A reply that came in full in time is read in full, however late.
+  Serve(Opened({Expect("HEAD <a@b>\r\n"), SendPieces({"221 0 <a@b>\r\n", "Subject: x\r\n.\r\n"}), AwaitClose()}), 1);
+  ASSERT_EQ(client_.Connect(), 0);
+  client_.CommandText("HEAD <a@b>");
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(client_.ReceivedText(), "Subject: x\r\n.\r\n");
+  EXPECT_FALSE(client_.Readable());
+}
+
+TEST_F(NntpClientTest, TheWaitHookRunsWhileTheServerIsSilent) {
+  Serve(Opened({Expect("DATE\r\n"), Pause(1000ms), Send("111 20240102030405\r\n"), Expect("QUIT\r\n"),
+                Send("205 Bye\r\n")}));
+  int calls = 0;
+  client_.SetWaitHook([&] { ++calls; });
+  ASSERT_EQ(client_.Connect(), 0);
+  calls = 0;
+  client_.CommandText("DATE");
+  EXPECT_EQ(client_.LastReply(), "111 20240102030405");
+  EXPECT_GT(calls, 10);
+  client_.SetWaitHook(nullptr);
+  EXPECT_EQ(client_.Disconnect(), 0);
+  EXPECT_EQ(server_->Finish(), "");
+  EXPECT_TRUE(events_.empty());
 }
 
 TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSent) {
@@ -131,6 +192,7 @@ TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSen
 TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized) {
   Serve(Opened({Expect("POST\r\n"), Send("440 Posting not permitted\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"),
                 ReadThrough("\r\n.\r\n"), Send("240 Posted\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"),
+                ReadThrough("\r\n.\r\n"), Send("240 Posted\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"),
                 AwaitClose()}));
   ASSERT_EQ(client_.Connect(), 0);
   EXPECT_EQ(client_.BeginArticle(), 440);
@@ -145,29 +207,62 @@ TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized)
   }
   EXPECT_EQ(client_.EndArticle(), 0);
 
+  // Several times the size the client gathers before it writes.
+  std::string many_lines;
+  std::string many_lines_wire;
+  ASSERT_EQ(client_.BeginArticle(), 0);
+  for (int i = 0; i < 2500; ++i) {
+    const std::string line = ".line " + std::to_string(i) + " of a long article, dot-stuffed on the wire\r\n";
+    client_.WriteText(line);
+    many_lines_wire += "." + line;
+  }
+  EXPECT_EQ(client_.EndArticle(), 0);
+
   ASSERT_EQ(client_.BeginArticle(), 0);
   client_.WriteText("Subject: big\r\n");
   EXPECT_EQ(ErrorOf([&] { client_.WriteText(std::string(32768, 'b')); }), news_error::kOverflow);
   EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kNotConnected);  // dropped, never ended
   EXPECT_EQ(server_->Finish(), "");
-  EXPECT_EQ(server_->Received(), kOpening +
-                                     "POST\r\nPOST\r\n..leading dot\r\nlone LF\r\nlone CR\r\ncut CR LF\r\n"
-                                     "..after the cut\r\n..\r\nQUIT\r\n" +
-                                     longest + "\r\n.\r\nPOST\r\nSubject: big\r\n");
+  EXPECT_EQ(Difference(server_->Received(), kOpening +
+                                                "POST\r\nPOST\r\n..leading dot\r\nlone LF\r\nlone CR\r\ncut CR LF\r\n"
+                                                "..after the cut\r\n..\r\nQUIT\r\n" +
+                                                longest + "\r\n.\r\nPOST\r\n" + many_lines_wire + ".\r\nPOST\r\n"),
+            "");
 }
 
-TEST_F(NntpClientTest, AConnectionDroppedMidArticleFailsItWithoutATerminator) {
+TEST_F(NntpClientTest, AnArticleCutShortIsNeverCompletedOnTheServer) {
+  // The server hangs up while the article goes out: a later write fails.
   Serve(Opened({Expect("POST\r\n"), Send("340 Go ahead\r\n"), ReadThrough("first\r\n"), HangUp()}));
   ASSERT_EQ(client_.Connect(), 0);
   ASSERT_EQ(client_.BeginArticle(), 0);
   client_.WriteText("first\r\n");
-  EXPECT_EQ(server_->Finish(), "");  // it has hung up
+  int written = 0;
   EXPECT_EQ(ErrorOf([&] {
-              for (int i = 0; i < 100; ++i) client_.WriteText("more\r\n");
-              client_.EndArticle();
+              for (; written < 1000000; ++written) client_.WriteText("more and more text\r\n");
             }),
             news_error::kConnectionLost);
+  EXPECT_LT(written, 1000000);
+  EXPECT_EQ(server_->Finish(), "");
   EXPECT_EQ(server_->Received().find("\r\n.\r\n"), std::string::npos);
+  EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kNotConnected);
+
+  // The caller abandons the article: nothing of it goes out, the connection
+  // goes. Abandoning with no article open, or a refused one, changes nothing.
+  Serve(Opened({Expect("POST\r\n"), Send("440 Posting not permitted\r\n"), Expect("DATE\r\n"),
+                Send("111 20240102030405\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"), AwaitClose()}));
+  ASSERT_EQ(client_.Connect(), 0);
+  client_.AbandonArticle();
+  EXPECT_EQ(client_.BeginArticle(), 440);
+  client_.AbandonArticle();
+  EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kInvalidArgument);  // no article any more
+  client_.CommandText("DATE");
+  ASSERT_EQ(client_.BeginArticle(), 0);
+  client_.WriteText("Subject: half\r\n\r\nthe first half\r\n");
+  client_.AbandonArticle();
+  EXPECT_EQ(server_->Finish(), "");
+  EXPECT_EQ(server_->Received(), kOpening + "POST\r\nDATE\r\nPOST\r\n");
+  EXPECT_EQ(ErrorOf([&] { client_.WriteText("the second half\r\n"); }), news_error::kNotConnected);
+  client_.AbandonArticle();
 }
 
 }  // namespace

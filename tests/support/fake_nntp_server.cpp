@@ -126,6 +126,31 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
           while (read(SIZE_MAX, deadline, "the client to close the connection")) {
           }
           break;
+        case FakeStep::Kind::kPause: {
+          const auto until = Clock::now() + step.gap;
+          while (Clock::now() < until) {
+            if (stop_) throw std::runtime_error("stopped before the script ended");
+            std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), until - Clock::now()));
+          }
+          break;
+        }
+        case FakeStep::Kind::kDribble: {
+          const std::string& text = step.texts.at(0);
+          for (;;) {
+            if (Clock::now() >= deadline) {
+              throw std::runtime_error("the client still listened to " + Visible(text) + " at the step limit");
+            }
+            // Whatever comes in before the next send: more bytes, or the close.
+            if (ready(connection, POLLIN, std::min(deadline, Clock::now() + step.gap)) &&
+                !read(SIZE_MAX, deadline, "the client")) {
+              break;
+            }
+            if (send(connection, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+              break;  // the client has gone (reset)
+            }
+          }
+          break;
+        }
       }
     }
   } catch (const std::exception& failure) {

@@ -18,11 +18,14 @@
 namespace quillport::testing {
 
 struct FakeStep {
-  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose };
+  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose, kPause, kDribble };
   Kind kind;
   // kSend: one write per text, 50 ms apart, so each is a TCP segment of its
-  // own; kExpect: the whole line, CR LF included; kReadThrough: a marker.
+  // own; kExpect: the whole line, CR LF included; kReadThrough: a marker;
+  // kDribble: the one text sent again and again.
   std::vector<std::string> texts;
+  // kPause: how long to say nothing; kDribble: the time between two sends.
+  std::chrono::milliseconds gap{0};
 };
 
 namespace fake {
@@ -33,6 +36,14 @@ inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadT
 inline FakeStep HangUp() { return {FakeStep::Kind::kHangUp, {}}; }
 // Reads, saying nothing, until the client closes the connection.
 inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }
+// Says nothing for `pause` (not bounded by the step limit).
+inline FakeStep Pause(std::chrono::milliseconds pause) { return {FakeStep::Kind::kPause, {}, pause}; }
+// Sends `text` every `gap` until the client closes the connection, which
+// must happen within the step limit. What the client sends meanwhile is
+// recorded.
+inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {
+  return {FakeStep::Kind::kDribble, {std::move(text)}, gap};
+}
 }  // namespace fake
 
 class FakeNntpServer {

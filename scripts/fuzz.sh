@@ -36,7 +36,7 @@ sanitize="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all 
 cmake -S . -B "$build_dir" -G Ninja \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="$sanitize" \
-  -DQUILLPORT_BUILD_APP=OFF -DQUILLPORT_BUILD_FUZZERS=ON
+  -DQUILLPORT_BUILD_APP=OFF -DQUILLPORT_BUILD_BENCH=OFF -DQUILLPORT_BUILD_FUZZERS=ON
 cmake --build "$build_dir" --target fuzzers --parallel "$(nproc)"
 
 mapfile -t known < "$build_dir/fuzzers/fuzzers.txt"

@@ -3,7 +3,8 @@
 #  1. the normal build (BUILD_DIR, default build) and all its tests;
 #  2. the tests built once more with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (ASAN_BUILD_DIR, default build-asan), without
-#     the Qt program and so without the tests that need a display; the tests
+#     the Qt program (and so without the tests that need a display) and the
+#     benchmark; the tests
 #     against a private INN still run, INN itself is not instrumented;
 #  3. every fuzz target for FUZZ_SECONDS (default 30) against a scratch copy
 #     of its seed corpus (scripts/fuzz.sh, build-fuzz).
@@ -33,7 +34,7 @@ san_env=(
   ASAN_OPTIONS=halt_on_error=1:exitcode=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:strict_init_order=1
   UBSAN_OPTIONS=halt_on_error=1:exitcode=1:print_stacktrace=1
 )
-env "${san_env[@]}" BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUILLPORT_BUILD_APP=OFF -DCMAKE_BUILD_TYPE=Debug \
+env "${san_env[@]}" BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUILLPORT_BUILD_APP=OFF -DQUILLPORT_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
 env "${san_env[@]}" ctest --test-dir "$asan_dir" --output-on-failure --parallel 2 --timeout 600 --label-exclude gui
 stage_done "sanitizer build and tests"

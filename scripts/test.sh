@@ -3,9 +3,9 @@
 #  1. the normal build (BUILD_DIR, default build) and all its tests;
 #  2. the tests built once more with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (ASAN_BUILD_DIR, default build-asan), without
-#     the Qt program (and so without the tests that need a display) and the
-#     benchmark; the tests
-#     against a private INN still run, INN itself is not instrumented;
+#     the benchmark and the Qt program, and so without the tests that need a
+#     display; the tests against a private INN still run, INN itself is not
+#     instrumented;
 #  3. every fuzz target for FUZZ_SECONDS (default 30) against a scratch copy
 #     of its seed corpus (scripts/fuzz.sh, build-fuzz).
 # A failing test, a sanitizer report or a fuzzer finding fails the run.

@@ -1,7 +1,49 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test, in three stages:
+#  1. the normal build (BUILD_DIR, default build) and all its tests;
+#  2. the tests built once more with AddressSanitizer and
+#     UndefinedBehaviorSanitizer (ASAN_BUILD_DIR, default build-asan), without
+#     the benchmark and the Qt program, and so without the tests that need a
+#     display; the tests against a private INN still run, INN itself is not
+#     instrumented;
+#  3. every fuzz target for FUZZ_SECONDS (default 30) against a scratch copy
+#     of its seed corpus (scripts/fuzz.sh, build-fuzz).
+# A failing test, a sanitizer report or a fuzzer finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-BUILD_DIR=${BUILD_DIR:-build} bash scripts/build.sh
-ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --parallel 2 --timeout 600
+
+timings=()
+stage_start=$SECONDS
+# Notes how long the stage that just ended took.
+stage_done() {
+  timings+=("$1: $((SECONDS - stage_start)) s")
+  stage_start=$SECONDS
+}
+
+build_dir=${BUILD_DIR:-build}
+BUILD_DIR=$build_dir bash scripts/build.sh
+ctest --test-dir "$build_dir" --output-on-failure --parallel 2 --timeout 600
+stage_done "normal build and tests"
+
+asan_dir=${ASAN_BUILD_DIR:-build-asan}
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -D_GLIBCXX_ASSERTIONS"
+# Any report ends the test program with a failure; the test discovery at
+# build time runs the test programs too, so the options hold for the build.
+san_env=(
+  ASAN_OPTIONS=halt_on_error=1:exitcode=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:strict_init_order=1
+  UBSAN_OPTIONS=halt_on_error=1:exitcode=1:print_stacktrace=1
+)
+env "${san_env[@]}" BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUILLPORT_BUILD_APP=OFF -DQUILLPORT_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+env "${san_env[@]}" ctest --test-dir "$asan_dir" --output-on-failure --parallel 2 --timeout 600 --label-exclude gui
+stage_done "sanitizer build and tests"
+
+# The fuzzers write what they find into a scratch folder, never into the
+# committed corpus; it is kept when a fuzzer found something.
+fuzz_work=$(mktemp -d)
+FUZZ_WORK_DIR=$fuzz_work FUZZ_FLAGS=-verbosity=0 bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+rm -rf "$fuzz_work"
+stage_done "fuzz build and runs"
+
+printf 'test.sh: %s\n' "${timings[@]}"

@@ -9,6 +9,7 @@ namespace quillport {
 namespace {
 
 using testing::FakeNewsClient;
+using namespace std::string_literals;
 
 TEST(ArticleExists, AnswerRestsOnTheSignOfTheCommandFailure) {
   FakeNewsClient refused, negative;
@@ -23,7 +24,7 @@ TEST(ArticleExists, AnswerRestsOnTheSignOfTheCommandFailure) {
 
 TEST(ArticleExists, DrainsUntilTheTerminatorPiece) {
   FakeNewsClient client;
-  client.reply = {std::string("221 0 <x@host>\r\n"), std::string("odd \0\x1a text\r\n", 15),
+  client.reply = {std::string("221 0 <x@host>\r\n"), "odd \0\x1a text\r\n"s,
                   std::string("ends in a dot line\r\n.\r\n"),  // not the terminator piece
                   std::string(".\r\n"), std::string("never read")};
   int yields = 0;

@@ -6,6 +6,7 @@
 # another user, this script asks sudo for the benchmark itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
 build_dir=${BUILD_DIR:-build}
 BUILD_DIR=$build_dir bash scripts/build.sh
 bench=$build_dir/bench/quillport_bench

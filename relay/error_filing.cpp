@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "common/path_join.h"
+#include "relay/file_descriptor.h"
 
 namespace quillport {
 namespace fs = std::filesystem;
@@ -55,27 +56,6 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return 0;
 }
 
-// Closes a descriptor when the scope ends.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return descriptor_; }
-  // Closes now; false when the close reports a failure (a lost write).
-  bool Close() {
-    const int descriptor = descriptor_;
-    descriptor_ = -1;
-    return ::close(descriptor) == 0;
-  }
-
- private:
-  int descriptor_;
-};
-
 // Deletes a path when the scope ends, unless kept.
 class RemoveUnlessKept {
  public:
@@ -108,7 +88,7 @@ bool WriteAll(int descriptor, const char* bytes, std::size_t count) {
 // its path, or an empty text with `problem` set. The copy is on disk when
 // this returns; a failed copy is removed.
 std::string CopyToTemporary(const std::string& from, const std::string& to, std::string& problem) {
-  Descriptor source(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  FileDescriptor source(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat status {};
   if (source.get() < 0 || ::fstat(source.get(), &status) != 0) {
     problem = "cannot read " + from + ": " + Reason();
@@ -116,7 +96,7 @@ std::string CopyToTemporary(const std::string& from, const std::string& to, std:
   }
   // A leading dot and no ".cnm" at the end: never taken for a message.
   std::string temporary = FolderOf(to) + std::string(settings::kPathSeparator) + ".quillport-XXXXXX.part";
-  Descriptor copy(::mkostemps(temporary.data(), 5, O_CLOEXEC));
+  FileDescriptor copy(::mkostemps(temporary.data(), 5, O_CLOEXEC));
   if (copy.get() < 0) {
     problem = "cannot create a file in " + FolderOf(to) + ": " + Reason();
     return {};

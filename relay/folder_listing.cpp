@@ -4,21 +4,18 @@
 #include <cctype>
 #include <filesystem>
 
+#include "common/ignoring_case.h"
 #include "common/path_join.h"
 
 namespace quillport {
 namespace fs = std::filesystem;
 
 bool MatchesPattern(std::string_view name, std::string_view pattern) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
   // Iterative wildcard match with backtracking to the last "*".
   std::size_t n = 0, p = 0;
   std::size_t star = std::string_view::npos, star_n = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && SameIgnoringCase(pattern[p], name[n])))) {
       ++n;
       ++p;
     } else if (p < pattern.size() && pattern[p] == '*') {

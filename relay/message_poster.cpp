@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string_view>
 
 #include "board/board_fields.h"
+#include "common/ignoring_case.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
 #include "relay/outcome_record.h"
@@ -13,21 +13,10 @@
 namespace quillport {
 namespace {
 
-bool StartsWith(std::string_view line, std::string_view prefix) {
-  if (line.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(line[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool ContainsNoSpam(std::string_view line) {
   static constexpr std::string_view kMarker = "_nospam";
   for (std::size_t i = 0; i + kMarker.size() <= line.size(); ++i) {
-    if (StartsWith(line.substr(i), kMarker)) return true;
+    if (StartsWithIgnoringCase(line.substr(i), kMarker)) return true;
   }
   return false;
 }
@@ -64,7 +53,7 @@ struct Header {
 // Judges one header line (never empty): drops it, or keeps it in the block.
 void FilterLine(std::string_view line, Header& header) {
   const auto dropped = std::find_if(kDroppedHeaders.begin(), kDroppedHeaders.end(),
-                                    [&](std::string_view p) { return StartsWith(line, p); });
+                                    [&](std::string_view p) { return StartsWithIgnoringCase(line, p); });
   if (dropped != kDroppedHeaders.end()) {
     header.skipping = true;
     if (*dropped == "X-Envelope-To: ") header.guard = ContainsNoSpam(line);
@@ -74,11 +63,11 @@ void FilterLine(std::string_view line, Header& header) {
 
   header.skipping = false;
   std::string kept(line);
-  if (header.guard && StartsWith(kept, "From: ")) {
+  if (header.guard && StartsWithIgnoringCase(kept, "From: ")) {
     kept = ReplaceAll(ReplaceAll(kept, '.', " DOT "), '@', " AT ");
   }
-  if (StartsWith(kept, "Newsgroups: ")) header.has_newsgroups = true;
-  if (StartsWith(kept, "Message-ID: ")) header.message_id = kept.substr(12);
+  if (StartsWithIgnoringCase(kept, "Newsgroups: ")) header.has_newsgroups = true;
+  if (StartsWithIgnoringCase(kept, "Message-ID: ")) header.message_id = kept.substr(12);
   header.block += kept;
   header.block += "\r\n";
 }

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/settings.h"
+#include "relay/file_descriptor.h"
 
 namespace quillport {
 namespace {
@@ -33,22 +34,6 @@ const char* KindOf(mode_t mode) {
 [[noreturn]] void Vanished(const std::string& path) {
   throw FileFailure(path + " vanished before it could be read");
 }
-
-// Closes a descriptor when the scope ends, unless released.
-class DescriptorGuard {
- public:
-  explicit DescriptorGuard(int descriptor) : descriptor_(descriptor) {}
-  ~DescriptorGuard() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  DescriptorGuard(const DescriptorGuard&) = delete;
-  DescriptorGuard& operator=(const DescriptorGuard&) = delete;
-  int get() const { return descriptor_; }
-  int release() { return std::exchange(descriptor_, -1); }
-
- private:
-  int descriptor_;
-};
 
 // True when another program has the file open for writing. A read lease can
 // only be taken while nobody does; it is given back at once. Where leases
@@ -96,7 +81,7 @@ QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size,
   }
   if (!S_ISREG(named.st_mode)) NotRegular(path, named.st_mode);
 
-  DescriptorGuard descriptor(
+  FileDescriptor descriptor(
       ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (descriptor.get() < 0) {
     if (errno == ENOENT) Vanished(path);
@@ -171,7 +156,7 @@ void QueuedFile::RequireRemovable() const {
     refuse("its folder is sticky and the file belongs to someone else");
   }
   if (descriptor_ >= 0 && Undeletable(descriptor_)) refuse("the file is immutable or append-only");
-  DescriptorGuard folder_descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor folder_descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder_descriptor.get() >= 0 && Undeletable(folder_descriptor.get())) {
     refuse("its folder is immutable or append-only");
   }
@@ -192,7 +177,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool SyncFolder(const std::string& folder) {
-  DescriptorGuard descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return descriptor.get() >= 0 && ::fsync(descriptor.get()) == 0;
 }
 

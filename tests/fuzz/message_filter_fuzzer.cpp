@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "board/memory_status_board.h"
+#include "common/ignoring_case.h"
 #include "news/article_encoder.h"
 #include "news/news_client.h"
 #include "relay/message_poster.h"
@@ -65,17 +66,6 @@ class WireClient : public NewsClient {
   ArticleEncoder encoder_;
 };
 
-bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
-  if (line.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(line[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void CheckWire(std::string_view wire) {
   static constexpr std::array<std::string_view, 6> kDropped = {
       "Received: ", "Return-path: ", "X-Envelope-To: ", "Date: ", "To: ", "CC: "};
@@ -93,7 +83,7 @@ void CheckWire(std::string_view wire) {
     if (line.empty()) break;
     if (line.find_first_of("\r\n") != std::string_view::npos) Broken("a lone CR or LF", wire);
     for (std::string_view dropped : kDropped) {
-      if (StartsWithNoCase(line, dropped)) Broken("a dropped header on the wire", wire);
+      if (StartsWithIgnoringCase(line, dropped)) Broken("a dropped header on the wire", wire);
     }
     start = end + 2;
   }

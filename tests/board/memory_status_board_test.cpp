@@ -6,38 +6,20 @@
 
 #include "board/board_counter.h"
 #include "board/board_fields.h"
-#include "board/busy_state.h"
 
 namespace quillport {
 namespace {
 
-TEST(MemoryStatusBoard, UnknownControlsAreRefused) {
+TEST(MemoryStatusBoard, RefusesUnknownControlsAndKeepsCountersAsTextThatMustBeNumbers) {
   MemoryStatusBoard board;
   EXPECT_THROW(board.Text("txt_Info(2)"), std::out_of_range);
   EXPECT_THROW(board.SetText("txt_Info(13)", "x"), std::out_of_range);
-}
-
-TEST(MemoryStatusBoard, CountersLiveAsTextAndFailOnNonNumbers) {
-  MemoryStatusBoard board;
   board.SetText(field::Info(9), "1 234 567");
   AddToCounter(board, field::Info(9), 1, "### ### ### ##0");
   EXPECT_EQ(board.Text(field::Info(9)), "1 234 568");
   board.SetText(field::kTimNbT, "x");
   EXPECT_THROW(AddToCounter(board, field::kTimNbT, 1, "0"), NotANumber);
   EXPECT_EQ(board.Text(field::kTimNbT), "x");
-}
-
-TEST(BusyState, IsLeftEvenWhenTheWorkFails) {
-  MemoryStatusBoard board;
-  try {
-    BusyState busy(board);
-    EXPECT_EQ(board.MousePointer(), kPointerHourglass);
-    EXPECT_FALSE(board.Enabled());
-    throw std::runtime_error("boom");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_EQ(board.MousePointer(), kPointerDefault);
-  EXPECT_TRUE(board.Enabled());
 }
 
 }  // namespace

@@ -27,11 +27,9 @@ namespace fs = std::filesystem;
 class TrtMsgTest : public ::testing::Test {
  protected:
   TrtMsgTest() {
-    settings_ = {folder_ / "drop", "*.cnm", folder_ / "errors", ""};
     fs::create_directories(settings_.drop_folder);
     fs::create_directories(settings_.error_folder);
   }
-
   // Writes a message file into the drop folder and posts it; returns its path.
   std::string Post(const std::string& name, const std::string& bytes) {
     const std::string path = settings_.drop_folder + "/" + name;
@@ -43,7 +41,7 @@ class TrtMsgTest : public ::testing::Test {
   }
 
   testing::TempFolder folder_;
-  RelaySettings settings_;
+  RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
   MemoryStatusBoard board_;
   QueueNameGenerator names_;
@@ -62,8 +60,7 @@ TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
                           "Newsgroups: local.test\r\nMessage-ID: <1.2@host>\r\n\r\n",
                           "Hello.\r\n", ".\r\n"));
   EXPECT_EQ(client_.pieces[0].size(), 105u);
-  EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "WriteText",
-                                         "EndArticle"));
+  EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "WriteText", "EndArticle"));
   EXPECT_FALSE(fs::exists(path));
   EXPECT_FALSE(board_.Visible(field::kStatusE));
 }
@@ -104,10 +101,7 @@ TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
 }
 
 TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
-  struct Case {
-    std::string header, kept;
-  };
-  for (const auto& [header, kept] : std::vector<Case>{
+  for (const auto& [header, kept] : std::vector<std::pair<std::string, std::string>>{
            {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n",
             "Subject: hi\r\n"},
            {"Subject: hi\n\tfolded\n\nCC: x\n", "Subject: hi\r\n\tfolded\r\n"},
@@ -121,8 +115,7 @@ TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
   }
 }
 
-// Sets or clears the immutable flag of a folder; false where the file
-// system does not have it.
+// Sets or clears the immutable flag of a folder; false where the file system does not have it.
 bool SetImmutable(const std::string& folder, bool immutable) {
   const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   int flags = 0;
@@ -134,8 +127,7 @@ bool SetImmutable(const std::string& folder, bool immutable) {
 }
 
 TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
-  // The file grows while it is posted: the article is abandoned, never
-  // completed, and the file stays for a later Action.
+  // The file grows while it is posted: the article is abandoned, never completed; the file stays.
   const std::string path = settings_.drop_folder + "/growing.cnm";
   client_.on_write = [&] {
     std::ofstream(path, std::ios::app | std::ios::binary) << "more\r\n";
@@ -147,20 +139,14 @@ TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(path));
 
-  // A file that could not be deleted after posting is never posted, so it
-  // cannot be posted again by every later Action.
+  // A file that could not be deleted after posting is never posted, so later Actions cannot post it again.
   client_.calls.clear();
   const bool root = ::geteuid() == 0;
-  if (root ? !SetImmutable(settings_.drop_folder, true)
-           : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
+  if (root ? !SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
     GTEST_SKIP() << "cannot make the drop folder undeletable here";
   }
   EXPECT_THROW(Post("growing.cnm", testing::ReadFile(path)), FileFailure);
-  if (root) {
-    SetImmutable(settings_.drop_folder, false);
-  } else {
-    ::chmod(settings_.drop_folder.c_str(), 0755);
-  }
+  root ? SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_TRUE(fs::exists(path));
 }
@@ -187,14 +173,12 @@ TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(settings_.error_folder + "/long.cnm"));
 
-  // A header block that cannot be sent, even when spread over many lines:
-  // nothing reaches the client.
+  // A header block that cannot be sent, even spread over many lines: nothing reaches the client.
   client_.calls.clear();
   std::string many_lines = "Newsgroups: local.test\r\n";
   for (int i = 0; i < 4000; ++i) many_lines += "X-Filler: " + std::to_string(i) + "\r\n";
-  for (const std::string& header : {"Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') +
-                                        "\r\n\r\n",
-                                    many_lines + "\r\nbody\r\n"}) {
+  for (const std::string& header :
+       {"Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') + "\r\n\r\n", many_lines + "\r\nbody\r\n"}) {
     EXPECT_THROW(Post("head.cnm", header), FileFailure);
   }
   EXPECT_TRUE(client_.calls.empty());

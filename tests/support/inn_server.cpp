@@ -51,8 +51,7 @@ struct Outcome {
   std::string output;
 };
 
-// Runs inn-instance.sh (killed after 90 s at most) without the test's open
-// sockets and files, its output going to the file `log`.
+// Runs inn-instance.sh (killed after 90 s at most) without the test's open files, its output to `log`.
 Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
   args.insert(args.begin(), {"timeout", "-k", "5", "90", "/bin/bash", QUILLPORT_INN_INSTANCE_SCRIPT});
   std::vector<char*> argv;
@@ -76,8 +75,7 @@ Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& lo
 
 int Code(const std::string& reply) { return std::atoi(reply.c_str()); }
 
-// One reader connection, greeted and in reader mode. Every read and write
-// gives up after 20 seconds.
+// One reader connection, greeted and in reader mode; every read and write gives up after 20 s.
 class Connection {
  public:
   explicit Connection(int port) : port_(port) {
@@ -96,14 +94,11 @@ class Connection {
       Fail(SystemError("send"));
     }
   }
-
   std::string Command(const std::string& line) {
     Send(line + "\r\n");
     return last_ = Line();
   }
-
-  // The next line without its CR LF.
-  std::string Line() {
+  std::string Line() {  // without its CR LF
     std::string line;
     for (char c; !line.ends_with("\r\n"); line += c) {
       const ssize_t got = recv(socket_.fd, &c, 1, 0);
@@ -112,16 +107,14 @@ class Connection {
     return line.substr(0, line.size() - 2);
   }
 
-  // A multi-line block up to its "." line, unstuffed, lines ended by CR LF.
-  std::string Block() {
+  std::string Block() {  // up to its "." line, unstuffed
     std::string text;
     for (std::string line; (line = Line()) != ".";) text += (line.starts_with(".") ? line.substr(1) : line) + "\r\n";
     return text;
   }
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error("INN on 127.0.0.1:" + std::to_string(port_) + ": " + what + "; last reply \"" + last_ +
-                             "\"");
+    throw std::runtime_error("INN on port " + std::to_string(port_) + ": " + what + "; last reply \"" + last_ + "\"");
   }
 
  private:

@@ -151,17 +151,6 @@ TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   EXPECT_TRUE(fs::exists(path));
 }
 
-TEST_F(TrtMsgTest, UnpostableMessagesAreDeletedWithoutCallingTheClient) {
-  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
-           {"nogroups.cnm", "Subject: x\r\n\r\nbody\r\n"},
-           {"unfinished.cnm", "Newsgroups: local.test\r\nSubject: x\r\n"},
-           {"lf.cnm", "Newsgroups: local.test\n\nbody\n"}}) {
-    EXPECT_FALSE(fs::exists(Post(name, bytes))) << name;
-  }
-  EXPECT_TRUE(client_.calls.empty());
-  EXPECT_TRUE(board_.Visible(field::kStatusE));  // untouched
-}
-
 TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   try {
     Post("Long.cnm", "Newsgroups: local.test\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");

@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
-# The relay tried as its operator would use it. The program is built once more with its folders in a
-# scratch place and a private INN on a free loopback port as its server, started on a private X server,
-# and then only fed message files, double-clicked and clicked. Checked where an operator would look:
-# the news server, the drop and error folders, the log and the window (on screenshots, kept in
-# SCREEN_DIR: the pictures by their colours, the figures by comparing fields with earlier shots or with
-# a field of the same size and style that must show the same number).
-#   1. corpus/tick is dropped at start: nothing happens before the first tick (60 s), which relays it
-#      and recounts the error folder.
-#   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount.
-#   3. FRESH recounts.
+# The relay as its operator uses it: the program, built with its folders in a scratch place and a private
+# INN as its server, runs on a private X server and is fed message files, double-clicked and clicked.
+# Checked where an operator looks: the server, the folders, the log and the window (screenshots kept in
+# SCREEN_DIR; figures compared with earlier shots or with a field of the same style showing the same number).
+#   1. corpus/tick, dropped at start, waits for the first tick (60 s), which relays it and recounts errors.
+#   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount. 3. FRESH recounts.
 #   4. The server stalls (SIGSTOP: the kernel takes the connection, nobody greets): the busy window must
-#      repaint when mapped again, answer _NET_WM_PING and drop a click on FRESH; the message goes out
-#      once the server goes on. Then the window is closed during such a wait: the program ends with
-#      status 0 once that Action has posted its message.
+#      repaint when mapped again, answer _NET_WM_PING and drop a click; the message goes out once the server
+#      goes on. Closed during such a wait, the program ends with status 0 once that Action has posted.
 # usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR WM_MESSAGE
 # Runs as root (the private INN runs as user news). Exit 77: skipped.
 set -u
@@ -20,11 +15,10 @@ source_dir=$1 cmake=$2 compiler=$3 generator=$4 build_type=$5 screens=$6 wm_mess
 corpus=$(dirname "$(realpath "$0")")/corpus
 inn_script=$source_dir/scripts/inn-instance.sh
 
-skip() { echo "skipped: $*"; exit 77; }
-for tool in Xvfb xdotool xwininfo import convert compare; do command -v $tool >/dev/null || skip "no $tool"; done
-[[ -x /usr/lib/news/bin/innd ]] || skip "inn2 is not installed"
-[[ $(id -u) == 0 ]] || skip "the private news server needs root"
-[[ -n $wm_message && -x $wm_message ]] || skip "no window-manager message helper (Xlib missing?)"
+for tool in Xvfb xdotool xwininfo import convert compare /usr/lib/news/bin/innd $wm_message; do
+  command -v $tool >/dev/null || { echo "skipped: no $tool"; exit 77; }
+done
+[[ $(id -u) == 0 && -n $wm_message ]] || { echo "skipped: needs root (INN) and the wm_message helper (Xlib)"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillport-operator-XXXXXX")
 inn_dir=$(mktemp -d /tmp/quillport-operator-inn-XXXXXX)  # user news must be able to enter it
@@ -46,8 +40,9 @@ trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 
 now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
-started=$(now)
-say() { echo "$((($(now) - started) / 1000000))s $*"; }
+launched=$(now)
+since_launch() { echo $(($(now) - launched)); }
+say() { echo "$(($(since_launch) / 1000000))s $*"; }
 fail() {
   ls -laR "$drop" >&2 2>/dev/null
   for f in "$work/program.log" "$log" "$inn_dir/log/news" "$inn_dir/log/syslog"; do
@@ -66,7 +61,6 @@ wait_for() {  # SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds
     sleep 0.2
   done
 }
-since_launch() { echo $(($(now) - launched)); }
 
 # --- The news server and the build
 port=
@@ -112,19 +106,14 @@ nntp() {
   exec {fd}<&-
   return $status
 }
-# on_server FILE yes|no: the server holds the corpus message FILE, body exactly as dropped; or it does not.
-on_server() {
-  local id
+on_server() {  # FILE 0|1: the server holds the corpus message FILE with its body as dropped (0), or not (1)
+  local id got
   id=$(sed -n 's/^Message-ID: //p' "$1")
   nntp BODY "$id" >"$work/body.got"
-  case $?$2 in
-    0yes) cmp -s <(awk 'body { print } /^$/ { body = 1 }' "$1" | sed 's/$/\r/') "$work/body.got" ||
-      fail "the body of $id on the server is not the body of ${1##*/}: $(cat -A "$work/body.got")" ;;
-    1no) ;;
-    0no) fail "${1##*/} ($id) must not be on the server" ;;
-    1yes) fail "the server does not have ${1##*/} ($id)" ;;
-    *) fail "the server gives no answer for $id" ;;
-  esac
+  got=$?
+  ((got == $2)) || fail "the server answers $got for ${1##*/} ($id), expected $2 (0: held, 1: not, 2: other)"
+  ((got == 1)) || cmp -s <(awk 'body { print } /^$/ { body = 1 }' "$1" | sed 's/$/\r/') "$work/body.got" ||
+    fail "the body of $id on the server is not the body of ${1##*/}: $(cat -A "$work/body.got")"
 }
 
 # --- The folders and the log
@@ -137,17 +126,12 @@ drop_corpus() {  # as a mail program would: CR LF line ends, written aside and m
 listing() { (cd "$1" && find . -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '); }
 folders_are() { [[ $(listing "$drop") == "$1" && $(listing "$errors") == "$2" ]]; }
 filed_as_dropped() { cmp -s <(sed 's/$/\r/' "$1") "$errors/$2" || fail "$errors/$2 is not ${1##*/} as dropped"; }
-log_lines() { cat "$log" 2>/dev/null | grep -c ''; }
-log_has() { [[ $(log_lines) == "$1" ]]; }
-# Every log line is #YYYY-MM-DD HH:MM:SS#,"NNNNNNN" CR LF, dated within the run; the sizes, in any
-# order, are those of the files given as dropped.
+log_has() { [[ $(cat "$log" 2>/dev/null | grep -c '') == "$1" ]]; }
+# Every log line is #YYYY-MM-DD HH:MM:SS#,"NNNNNNN" CR LF; the sizes, in any order, those of the files given.
 check_log() {
-  local line when want got record=$'^#([0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2})#,"[0-9]{7,}"\r$'
+  local got want record=$'^#[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#,"[0-9]{7,}"\r$'
   [[ $(tail -c 2 "$log" | od -An -tx1 | tr -d ' ') == 0d0a ]] || fail "the log does not end with CR LF"
-  while IFS= read -r line; do
-    [[ $line =~ $record ]] && when=$(date -d "${BASH_REMATCH[1]}" +%s) || fail "bad log line: ${line@Q}"
-    ((when >= launched / 1000000 - 1 && when <= $(date +%s) + 1)) || fail "log line dated outside the run: $line"
-  done <"$log"
+  ! grep -q -v -E "$record" "$log" || fail "bad log lines: $(grep -v -E "$record" "$log" | cat -A)"
   got=$(sed 's/.*,"0*\([0-9]*\)"\r$/\1/' "$log" | sort -n | tr '\n' ' ')
   want=$(for f in "$@"; do sed 's/$/\r/' "$f" | wc -c; done | sort -n | tr '\n' ' ')
   [[ $got == "$want" ]] || fail "the log records sizes $got, expected $want"
@@ -199,10 +183,10 @@ say "relayed at the first tick"
 wait_for 10 changed 2-after-tick.png $ERROR_NB 1-start.png || fail "the tick did not recount the error folder"
 sleep 1
 shot 2-after-tick.png
-on_server "$corpus/tick/a-ordinary.cnm" yes
-on_server "$corpus/tick/b-dotted.cnm" yes
-on_server "$corpus/tick/C-Nowhere.CNM" no
-on_server "$corpus/tick/e-no-groups.cnm" no
+on_server "$corpus/tick/a-ordinary.cnm" 0
+on_server "$corpus/tick/b-dotted.cnm" 0
+on_server "$corpus/tick/C-Nowhere.CNM" 1
+on_server "$corpus/tick/e-no-groups.cnm" 1
 nntp HEAD '<operator-a@quillport.test>' >"$work/head" || fail "no header for operator-a"
 grep -q $'^Subject: Operator run, first message\r$' "$work/head" &&
   grep -q $'^From: Alice <alice@example.org>\r$' "$work/head" || fail "operator-a lost its Subject or From"
@@ -210,7 +194,7 @@ grep -q $'^Subject: Operator run, first message\r$' "$work/head" &&
   fail "operator-a kept a transport header: $(cat -A "$work/head")"
 filed_as_dropped "$corpus/tick/C-Nowhere.CNM" c-nowhere.cnm
 logged=("$corpus"/tick/{a-ordinary,b-dotted,e-no-groups}.cnm "$corpus/tick/C-Nowhere.CNM")
-log_has 4 || fail "the log has $(log_lines) lines after the first tick, expected 4"
+log_has 4 || fail "the log does not have 4 lines after the first tick"
 check_log "${logged[@]}"
 [[ $(pixel 2-after-tick.png $SUN) == '#FFE000' ]] || fail "no sun after messages were posted"
 [[ $(pixel 2-after-tick.png $SNOWFLAKE) == '#00FFFF' ]] || fail "no snowflake after an empty file was met"
@@ -222,11 +206,11 @@ double_click
 wait_for 20 folders_are "Errors d-empty.cnm " "c-nowhere.cnm g-elsewhere.cnm " ||
   fail "the double-click relayed nothing: $(listing "$drop")"
 (($(since_launch) < 175000000)) || fail "too slow to tell the double-click from the next timed Action"
-wait_for 5 log_has 6 || fail "the log has $(log_lines) lines after the double-click, expected 6"
+wait_for 5 log_has 6 || fail "the log does not have 6 lines after the double-click"
 sleep 1.5  # the Action ends with the disconnect
 shot 3-after-double-click.png
-on_server "$corpus/double-click/f-later.cnm" yes
-on_server "$corpus/double-click/G-Elsewhere.cnm" no
+on_server "$corpus/double-click/f-later.cnm" 0
+on_server "$corpus/double-click/G-Elsewhere.cnm" 1
 filed_as_dropped "$corpus/double-click/G-Elsewhere.cnm" g-elsewhere.cnm
 check_log "${logged[@]}" "$corpus"/double-click/{f-later,G-Elsewhere}.cnm
 alike 3-after-double-click.png $ERROR_NB 2-after-tick.png $ERROR_NB &&
@@ -277,7 +261,7 @@ sleep 1.5
 shot 6-after-stall.png
 alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || problems+=("a click on FRESH while busy recounted")
 ((${#problems[@]} == 0)) || fail "while the server stalled: $(printf '%s; ' "${problems[@]}")"
-on_server "$corpus/stalled/h-stalled.cnm" yes
+on_server "$corpus/stalled/h-stalled.cnm" 0
 say "the window stayed alive while the server stalled (ping $ping); the message went out after"
 
 # The window closed during a stall: the Action ends its work, then the program, with status 0.
@@ -292,5 +276,5 @@ wait $program_pid
 status=$? program_pid=
 ((status == 0)) || fail "the program ended with status $status after its window was closed"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action cut short by the close left $(listing "$drop")"
-on_server "$corpus/closing/i-closing.cnm" yes
+on_server "$corpus/closing/i-closing.cnm" 0
 say "PASS; screenshots in $screens"

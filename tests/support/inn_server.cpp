@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,31 +21,12 @@ namespace {
 
 constexpr int kPortTaken = 3;  // the script's exit code when the port is in use
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 struct Fd {  // closes on scope exit
   int fd;
   ~Fd() { close(fd); }
 };
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-int FreePort() {
-  Fd probe{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (bind(probe.fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      getsockname(probe.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::runtime_error(SystemError("no free port on 127.0.0.1"));
-  }
-  return ntohs(address.sin_port);
-}
 
 struct Outcome {
   int exit_code;
@@ -82,7 +64,8 @@ class Connection {
     const timeval limit{20, 0};
     setsockopt(socket_.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(socket_.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const sockaddr_in address = Loopback(port);
+    sockaddr_in address{};
+    address.sin_family = AF_INET, address.sin_port = htons(port), address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(socket_.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       Fail(SystemError("connect"));
     }
@@ -130,9 +113,9 @@ InnServer::InnServer(std::vector<std::string> groups) {
   if (mkdtemp(folder) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
   dir_ = folder;
   Outcome started{kPortTaken, ""};
-  // A port found free may be taken before innd binds it: then try another.
-  for (int attempt = 0; attempt < 3 && started.exit_code == kPortTaken; ++attempt) {
-    port_ = FreePort();
+  std::random_device random;
+  for (int attempt = 0; attempt < 20 && started.exit_code == kPortTaken; ++attempt) {  // until a port is free
+    port_ = 20000 + static_cast<int>(random() % 30000);
     std::vector<std::string> args = {"start", "--watch", std::to_string(getpid()), "--temporary", dir_, port_text()};
     args.insert(args.end(), groups.begin(), groups.end());
     started = RunScript(args, dir_ / "script.log");

@@ -51,15 +51,12 @@ class TrtMsgTest : public ::testing::Test {
 
 TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
   const std::string path = Post("example.cnm",
-                                "Received: from host by host\r\n\tid 42\r\n"
-                                "X-Envelope-To: list_NoSpam\r\n"
-                                "From: A. User <a.user@host>\r\n"
-                                "Subject: Test\r\nNewsgroups: local.test\r\n"
+                                "Received: from host by host\r\n\tid 42\r\nX-Envelope-To: list_NoSpam\r\n"
+                                "From: A. User <a.user@host>\r\nSubject: Test\r\nNewsgroups: local.test\r\n"
                                 "Message-ID: <1.2@host>\r\n\r\nHello.\r\n.\r\n");
-  EXPECT_THAT(client_.pieces,
-              ElementsAre("From: A DOT  User <a DOT user AT host>\r\nSubject: Test\r\n"
-                          "Newsgroups: local.test\r\nMessage-ID: <1.2@host>\r\n\r\n",
-                          "Hello.\r\n", ".\r\n"));
+  EXPECT_THAT(client_.pieces, ElementsAre("From: A DOT  User <a DOT user AT host>\r\nSubject: Test\r\n"
+                                          "Newsgroups: local.test\r\nMessage-ID: <1.2@host>\r\n\r\n",
+                                          "Hello.\r\n", ".\r\n"));
   EXPECT_EQ(client_.pieces[0].size(), 105u);
   EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "WriteText", "EndArticle"));
   EXPECT_FALSE(fs::exists(path));
@@ -88,23 +85,17 @@ TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
        "\r\n"
        "lone\nfeed\r\n"                     // a lone LF does not end a line
        "no ending");
-  EXPECT_THAT(client_.pieces, ElementsAre("From: early.bird@host\r\n"
-                                          "Date:\tTab after the colon is kept\r\n"
-                                          "Subject: folded\r\n kept continuation\r\n    \r\n"
-                                          "Reply-To: kept\r\n"
-                                          "From: J DOT Doe <j DOT doe AT mail DOT org>\r\n"
-                                          "\tcontinued.line@host\r\n"
-                                          "From: plain.name@host\r\n"
-                                          "newsgroups: local.test\r\n"
-                                          "Message-Id: <first@host>\r\n\r\n",
-                                          "..two dots\r\n", "\r\n", "lone\nfeed\r\n",
-                                          "no ending\r\n"));
+  EXPECT_THAT(client_.pieces,
+              ElementsAre("From: early.bird@host\r\nDate:\tTab after the colon is kept\r\n"
+                          "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
+                          "From: J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
+                          "From: plain.name@host\r\nnewsgroups: local.test\r\nMessage-Id: <first@host>\r\n\r\n",
+                          "..two dots\r\n", "\r\n", "lone\nfeed\r\n", "no ending\r\n"));
 }
 
 TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
   for (const auto& [header, kept] : std::vector<std::pair<std::string, std::string>>{
-           {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n",
-            "Subject: hi\r\n"},
+           {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n", "Subject: hi\r\n"},
            {"Subject: hi\n\tfolded\n\nCC: x\n", "Subject: hi\r\n\tfolded\r\n"},
            {"X-Envelope-To: a_NoSpam\nFrom: a.b@c\r\n", "From: a DOT b AT c\r\n"},
            {"\nDate: today\r\n more of the date\r\n", ""},

@@ -71,7 +71,6 @@ const std::vector<Message> kCorpus = {
                                              ".\r\n\r\nLast line.\r\n")},
     {"02-emptyline.cnm", Ordinary("emptyline", "\r\n")},
     {"02-nobody.cnm", Ordinary("nobody", "")},
-    {"03-held.cnm", Ordinary("held", "The server has this one already.\r\n")},
     {"04-Unknown.CNM", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
                        "Message-ID: <unknown1@quillport.test>\r\n\r\nbody\r\n"},
     {"04-unknown.cnm", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
@@ -101,7 +100,6 @@ class RelayInnTest : public RelayServerTest {
 };
 
 TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
-  ASSERT_EQ(inn_.Post(Ordinary("held", "Posted before the relay ran.\r\n")), 240);
   DropCorpus();
   EXPECT_TRUE(Action(inn_.port_text(), 10));
 
@@ -115,7 +113,6 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   for (const char* gone : {"Received:", "Return-path:", "X-Envelope-To:", "To: list", "CC:"}) {
     EXPECT_THAT(head, Not(HasSubstr(gone))) << gone;
   }
-  EXPECT_EQ(inn_.Body("<held@quillport.test>"), "Posted before the relay ran.\r\n");  // the server's own copy
   // Never posted; a stock INN refuses (441) an article without a body and the disguised From line.
   for (const char* id : {"<unknown1@", "<nogroups@", "<neverends@", "<lfonly@", "<nobody@", "<nospam@"}) {
     EXPECT_EQ(inn_.Head(id + std::string("quillport.test>")), std::nullopt) << id;
@@ -125,7 +122,7 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   EXPECT_THAT(hidden, HasSubstr("Subject: hidden\r\n"));
   EXPECT_THAT(hidden, Not(HasSubstr("secret@corp")));
   EXPECT_THAT(hidden, Not(HasSubstr("internal.corp")));
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
 
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   EXPECT_THAT(Names(settings_.error_folder),
@@ -135,11 +132,11 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   // One log record per non-empty file.
   const std::string log = ReadFile(settings_.log_file);
   const std::regex record("#\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d#,\"\\d{7,}\"\r\n");
-  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 11);
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 10);
   std::int64_t bytes = 0;
   for (const Message& m : kCorpus) bytes += static_cast<std::int64_t>(m.bytes.size());
   EXPECT_EQ(Text(field::Info(5)) + "|" + Text(field::Info(6)) + "|" + Text(field::Info(7)) + "|" + Text(field::Info(8)),
-            FormatNumber(bytes, kPattern12) + "|11|0|1");
+            FormatNumber(bytes, kPattern12) + "|10|0|1");
   EXPECT_TRUE(board_.Visible(field::kImgGoo) && board_.Visible(field::kImgBad) && board_.Enabled());
   EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
   EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last refusal stays in view after the disconnect
@@ -148,12 +145,12 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   // The same corpus again: nothing is posted twice, duplicates are deleted, refused ones filed under free names.
   DropCorpus();
   EXPECT_TRUE(Action(inn_.port_text(), 10));
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   EXPECT_EQ(Names(settings_.error_folder).size(), 8u);
   EXPECT_EQ(Text(field::Info(6)) + "|" + Text(field::Info(9)) + "|" + Text(field::Info(10)) + "|" +
                 Text(field::Info(12)) + "|" + Text(field::kTimNbT),
-            "11|" + FormatNumber(2 * bytes, kPattern12) + "|22|2|2");
+            "10|" + FormatNumber(2 * bytes, kPattern12) + "|20|2|2");
 }
 
 class RelayFaultTest : public RelayServerTest {

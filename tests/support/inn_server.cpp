@@ -126,18 +126,12 @@ InnServer::InnServer(std::vector<std::string> groups) {
     throw std::runtime_error("private INN did not start (exit code " + std::to_string(started.exit_code) + "):\n" +
                              started.output);
   }
-  running_ = true;
 }
 
 InnServer::~InnServer() {
-  Stop();
+  RunScript({"stop", dir_}, "/dev/null");
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
-}
-
-void InnServer::Stop() {
-  if (running_) RunScript({"stop", dir_}, "/dev/null");
-  running_ = false;
 }
 
 std::optional<std::string> InnServer::Fetch(const std::string& command, int expected) {
@@ -157,20 +151,6 @@ std::int64_t InnServer::ArticleCount(const std::string& group) {
   const std::string reply = server.Command("GROUP " + group);  // "211 count low high group"
   if (Code(reply) != 211) server.Fail("GROUP " + group + " refused");
   return std::stoll(reply.substr(4));
-}
-
-int InnServer::Post(const std::string& article) {
-  Connection server(port_);
-  const int code = Code(server.Command("POST"));
-  if (code != 340) return code;
-  std::string wire;
-  for (std::size_t i = 0; i < article.size(); ++i) {
-    if (article[i] == '.' && (i == 0 || article[i - 1] == '\n')) wire += '.';
-    wire += article[i];
-  }
-  if (!wire.ends_with("\r\n")) wire += "\r\n";
-  server.Send(wire + ".\r\n");
-  return Code(server.Line());
 }
 
 }  // namespace quillport::testing

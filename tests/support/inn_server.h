@@ -27,9 +27,6 @@ class InnServer {
   std::optional<std::string> Head(const std::string& message_id);
   std::optional<std::string> Body(const std::string& message_id);
   std::int64_t ArticleCount(const std::string& group);  // from the GROUP reply
-  // Posts `article` (CR LF lines, unstuffed); returns the final reply code (240: taken).
-  int Post(const std::string& article);
-  void Stop();  // now, readers included, as if the server had gone away
 
  private:
   std::optional<std::string> Fetch(const std::string& command, int expected);
@@ -37,7 +34,6 @@ class InnServer {
   std::string host_ = "127.0.0.1";
   int port_ = 0;
   std::filesystem::path dir_;
-  bool running_ = false;
 };
 
 }  // namespace quillport::testing

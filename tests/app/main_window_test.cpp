@@ -159,7 +159,9 @@ TEST_F(Startup, LeavesEveryControlAsDesignedWithItsStartValue) {
 TEST(MainWindow, OnlyTheTimerFieldsTakeTheFocusInTheDesignedTabOrder) {
   MainWindow window;
   // Only the period and the remaining minutes can be typed into.
-  const auto read_only = [&](const char* name) { return qobject_cast<QLineEdit*>(Control(window, name))->isReadOnly(); };
+  const auto read_only = [&](const char* name) {
+    return qobject_cast<QLineEdit*>(Control(window, name))->isReadOnly();
+  };
   EXPECT_FALSE(read_only("txt_TIM_Per") || read_only("txt_TIM_Rem"));
   EXPECT_TRUE(read_only("txt_TIM_Ela") && read_only("txt_TIM_NbT"));
 

@@ -51,7 +51,8 @@ struct Piece {  // one piece to hand to Take
 
 // Feeds `stream` to a tracker piece by piece as `next(offset, rest)` says, a new body after each end;
 // returns where the bodies ended. Each piece is copied to a buffer of its exact size for ASan.
-std::vector<std::size_t> FeedPieces(std::string_view stream, const std::function<Piece(std::size_t, std::size_t)>& next) {
+using NextPiece = std::function<Piece(std::size_t offset, std::size_t rest)>;
+std::vector<std::size_t> FeedPieces(std::string_view stream, const NextPiece& next) {
   std::vector<std::size_t> ends;
   ReplyBodyTracker tracker;
   std::size_t offset = 0;
@@ -96,7 +97,8 @@ void CheckStatusLine(std::string_view line) {
   }
   Check(status->code >= 100 && status->code <= 599, "a status code lies in 100..599");
   Check(digit(0) && digit(1) && digit(2), "a status line starts with three digits");
-  Check(status->code == (bare[0] - '0') * 100 + (bare[1] - '0') * 10 + (bare[2] - '0'), "the code is the first three digits");
+  Check(status->code == (bare[0] - '0') * 100 + (bare[1] - '0') * 10 + (bare[2] - '0'),
+        "the status code is the line's first three digits");
   Check(status->line == bare, "the status line is the line without its line end");
   Check(status->code == 211 || HasBody(status->line, status->code) == HasBody("", status->code),
         "only 211 depends on the command");
@@ -107,7 +109,7 @@ void CheckBody(std::string_view body, std::string_view input) {
   const auto tail_byte = [&] {
     return input.empty() ? 0 : static_cast<unsigned char>(input[input.size() - 1 - tail++ % input.size()]);
   };
-  const std::pair<const char*, std::function<Piece(std::size_t, std::size_t)>> feeds[] = {
+  const std::pair<const char*, NextPiece> feeds[] = {
       {"fed whole, the body ends after its first \".\" line",
        [](std::size_t, std::size_t rest) { return Piece{rest, kNoLimit}; }},
       {"fed byte by byte, the body ends where it does fed whole",

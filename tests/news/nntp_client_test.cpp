@@ -38,7 +38,9 @@ int ErrorOf(const std::function<void()>& call) {
 class NntpClientTest : public ::testing::Test {
  protected:
   NntpClientTest() {
-    client_.SetErrorHandler([this](std::int16_t number, const std::string& text) { events_.emplace_back(number, text); });
+    client_.SetErrorHandler([this](std::int16_t number, const std::string& text) {
+      events_.emplace_back(number, text);
+    });
   }
   void Serve(std::vector<FakeStep> script, std::int16_t timeout = 2) {
     server_ = std::make_unique<testing::FakeNntpServer>(std::move(script), 3s);
@@ -141,8 +143,9 @@ TEST_F(NntpClientTest, TheWaitHookRunsWhileTheServerIsSilent) {
 }
 
 TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSent) {
-  Serve({SendPieces({"2", "00 news", ".test ready\r", "\n"}), Expect(kOpening), SendPieces({"200 reader", " ready\r\n"}),
-         Expect("HEAD <a@b>\r\n"),  // the terminating line is cut up; the next reply follows it at once
+  Serve({SendPieces({"2", "00 news", ".test ready\r", "\n"}), Expect(kOpening),
+         SendPieces({"200 reader", " ready\r\n"}), Expect("HEAD <a@b>\r\n"),
+         // The terminating line is cut up; the next reply follows it at once.
          SendPieces({"221 0 <a@b>\r\nSubject: hi\r", "\n..dot\r\n.", "\r", "\n223 0 <a@b>\r\n"}),
          Expect("STAT <a@b>\r\n"), Expect("QUIT\r\n"), SendPieces({"20", "5 bye\r\n"})});
   ASSERT_EQ(client_.Connect(), 0);
@@ -168,7 +171,8 @@ TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized)
   Serve(script);
   ASSERT_EQ(client_.Connect(), 0);
   const std::string longest(32767, 'a');
-  std::string wire = kOpening + "POST\r\n..leading dot\r\ncut CR LF\r\n..after the cut\r\n" + longest + "\r\n.\r\nPOST\r\n";
+  std::string wire =
+      kOpening + "POST\r\n..leading dot\r\ncut CR LF\r\n..after the cut\r\n" + longest + "\r\n.\r\nPOST\r\n";
   ASSERT_EQ(client_.BeginArticle(), 0);
   for (const std::string& piece : {".leading dot\r\ncut CR LF\r"s, "\n.after the cut\r\n"s, longest}) {
     client_.WriteText(piece);

@@ -156,7 +156,9 @@ export DISPLAY=":$(head -n1 "$work/display")"
 launched=$(now)
 XDG_RUNTIME_DIR=$work/xdg "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
-find_window() { window=$(xdotool search --all --pid $program_pid --name ' >>> NNTP$' 2>/dev/null | head -n1); [[ $window ]]; }
+find_window() {
+  window=$(xdotool search --all --pid $program_pid --name ' >>> NNTP$' 2>/dev/null | head -n1) && [[ $window ]]
+}
 viewable() { xwininfo -id "$window" | grep -q 'Map State: IsViewable'; }
 wait_for 15 find_window || fail "the program shows no window"
 # It asks to start minimised; with no window manager it is mapped anyway, else map it by hand.
@@ -171,7 +173,8 @@ alike 1-start.png $ERROR_NB 1-start.png $TOTAL_NB || fail "the two 0 fields diff
 # --- 1. Dropped files wait for the first tick; that tick relays them and recounts the error folder
 drop_corpus "$corpus/tick"
 (($(since_launch) < 50000000)) || fail "too slow: the corpus came after 50 s, too near the first tick"
-wait_for 100 folders_are "Errors d-empty.cnm " "c-nowhere.cnm " || fail "the first tick relayed nothing: $(listing "$drop")"
+wait_for 100 folders_are "Errors d-empty.cnm " "c-nowhere.cnm " ||
+  fail "the first tick relayed nothing: $(listing "$drop")"
 (($(since_launch) >= 59000000)) || fail "the files were handled before the first tick"
 say "relayed at the first tick"
 wait_for 10 changed 2-after-tick.png $ERROR_NB 1-start.png || fail "the tick did not recount the error folder"
@@ -201,7 +204,8 @@ shot 3-after-double-click.png
 on_server "$corpus/double-click/f-later.cnm" 0
 on_server "$corpus/double-click/G-Elsewhere.cnm" 1
 alike 3-after-double-click.png $ERROR_NB 2-after-tick.png $ERROR_NB &&
-  alike 3-after-double-click.png $ERROR_VOL 2-after-tick.png $ERROR_VOL || fail "a double-click recounted the error folder"
+  alike 3-after-double-click.png $ERROR_VOL 2-after-tick.png $ERROR_VOL ||
+  fail "a double-click recounted the error folder"
 ! alike 3-after-double-click.png $TOTAL_VOL 2-after-tick.png $TOTAL_VOL || fail "the Totals did not change"
 ! alike 3-after-double-click.png $GRAND_NB 2-after-tick.png $GRAND_NB || fail "the GdTotals did not change"
 say "relayed after the double-click; error figures untouched"

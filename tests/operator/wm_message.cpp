@@ -63,7 +63,8 @@ int main(int argc, char* argv[]) {
       if (event.type == ClientMessage && answer.window == root && answer.message_type == sent.xclient.message_type &&
           answer.data.l[0] == sent.xclient.data.l[0] && answer.data.l[1] == stamp &&
           static_cast<Window>(answer.data.l[2]) == window) {
-        std::printf("answered in %lld ms\n", static_cast<long long>((std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1)));
+        const auto took = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
+        std::printf("answered in %lld ms\n", static_cast<long long>(took));
         return 0;
       }
     }

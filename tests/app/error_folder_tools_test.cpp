@@ -12,52 +12,36 @@
 namespace quillport {
 namespace {
 
-using testing::Names;
-using testing::TempFolder;
 using testing::WriteFile;
-namespace fs = std::filesystem;
 
 TEST(ErrorFolderTools, CountsNonEmptyMessageFilesAndPurgesEveryMessageFile) {
-  TempFolder folder;
+  testing::TempFolder folder;
   const std::string errors = folder / "Errors";
-  fs::create_directories(errors + "/sub.cnm");  // a folder named like a message file
+  std::filesystem::create_directories(errors + "/sub.cnm");  // a folder named like a message file
   WriteFile(errors + "/a.cnm", std::string(100, 'a'));
-  WriteFile(errors + "/B.CNM", std::string(200, 'b'));
-  WriteFile(errors + "/c.cnm", std::string(300, 'c'));
+  WriteFile(errors + "/B.CNM", std::string(500, 'b'));
   WriteFile(errors + "/empty.cnm", "");
   WriteFile(errors + "/keep.txt", std::string(50, 'k'));
   WriteFile(errors + "/huge.cnm", "");
-  fs::resize_file(errors + "/huge.cnm", 3221225472ULL);  // 3 GiB, sparse
-
-  std::int64_t count = -1, volume = -1;
-  MyFileCount(errors, "*.cnm", count, volume);
-  EXPECT_EQ(count, 4);
-  EXPECT_EQ(volume, 600 + 3221225472LL);
+  std::filesystem::resize_file(errors + "/huge.cnm", 3221225472ULL);  // 3 GiB, sparse
 
   MemoryStatusBoard board;
   int yields = 0;
+  const auto figures = [&] { return board.Text(field::kErrorNb) + "|" + board.Text(field::kErrorVol); };
   RefreshErrorFigures(board, errors, "*.cnm", [&] { ++yields; });
-  EXPECT_EQ(board.Text(field::kErrorNb), "4");
-  EXPECT_EQ(board.Text(field::kErrorVol), "3221 226 072");
+  EXPECT_EQ(figures(), "3|3221 226 072");
   EXPECT_EQ(yields, 1);
+  PurgeErrorFolder(board, errors, "*.cnm", [] {});
+  EXPECT_THAT(testing::Names(errors), ::testing::ElementsAre("keep.txt", "sub.cnm"));
+  EXPECT_EQ(figures(), "0|0");
 
-  PurgeErrorFolder(board, errors, "*.cnm", [&] { ++yields; });
-  EXPECT_THAT(Names(errors), ::testing::ElementsAre("keep.txt", "sub.cnm"));
-  EXPECT_EQ(board.Text(field::kErrorNb), "0");
-  EXPECT_EQ(board.Text(field::kErrorVol), "0");
-}
-
-TEST(ErrorFolderTools, MissingFolderShowsZeroAndPurgeReportsNothing) {
-  TempFolder folder;
-  MemoryStatusBoard board;
+  // A missing folder shows zero, and purging it reports nothing.
   board.SetText(field::kErrorNb, "7");
   std::int64_t count = -1, volume = -1;
   MyFileCount(folder / "missing", "*.cnm", count, volume);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(volume, 0);
+  EXPECT_TRUE(count == 0 && volume == 0);
   EXPECT_NO_THROW(PurgeErrorFolder(board, folder / "missing", "*.cnm", [] {}));
-  EXPECT_EQ(board.Text(field::kErrorNb), "0");
-  EXPECT_EQ(board.Text(field::kErrorVol), "0");
+  EXPECT_EQ(figures(), "0|0");
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Starts of PROGRAM on a private X server with no window manager. A start
-# killed outright leaves its lock and socket behind; the next start must
-# still be the first and show its window, minimised. The test then iconifies
-# that window as a window manager would and covers the screen: a further
-# start must end with 0 and map no window, and the first must map its window
-# again, in the normal state, on top and with the focus.
+# Starts of PROGRAM on a private X server with no window manager. A start killed outright leaves its
+# lock and socket behind; the next start must still be the first and show its window, minimised. With
+# that window iconified (as a window manager would) and the screen covered, a further start must end
+# with 0 and map no window, and the first must map its window again, normal, on top, with the focus.
 # usage: two_starts_test.sh PROGRAM
 set -u
 program=$1
-
 for tool in Xvfb xdotool xprop xwininfo xev xmessage; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
@@ -17,7 +14,6 @@ work=$(mktemp -d)  # also the program's TMPDIR: its lock and socket go here
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n +1 "$work"/*.log >&2; exit 1; }
-# Runs "$@" every 0.1 s until it succeeds; fails after 10 s.
 wait_until() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 is_mapped() { [[ $(xwininfo -id "$1" | sed -n 's/.*Map State: //p') == "$2" ]]; }
 shows_window() {  # sets $window to the viewable window of process $1
@@ -27,25 +23,21 @@ shows_window() {  # sets $window to the viewable window of process $1
 initial_state() { xprop -id "$1" WM_HINTS | sed -n 's/.*Initial state is \(.*\) State\./\1/p'; }
 top_window() { xwininfo -root -children | grep -A1 'children:' | tail -n1; }
 
-# Xvfb picks a free display and writes its number to fd 3; -noreset keeps it
-# up when the killed start, its only client, goes.
-Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp \
-  3>"$work/display" &>"$work/xvfb.log" &
+# -noreset keeps Xvfb up when the killed start, its only client, goes.
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" &>"$work/xvfb.log" &
 pids+=($!)
 wait_until test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
 
 TMPDIR=$work "$program" >"$work/killed.log" 2>&1 &
-killed=$!
-pids+=("$killed")
+killed=$! pids+=($!)
 wait_until shows_window "$killed" || fail "the killed start never showed its window"
 kill -9 "$killed"
 wait "$killed" 2>/dev/null
 (($(compgen -G "$work/quillport-*" | wc -l) == 2)) || fail "no lock and socket left behind"
 
 TMPDIR=$work "$program" >"$work/first.log" 2>&1 &
-first=$!
-pids+=("$first")
+first=$! pids+=($!)
 wait_until shows_window "$first" || fail "a start after a killed one shows no window"
 [[ $(initial_state "$window") == Iconic ]] || fail "the first window does not start minimised"
 
@@ -57,8 +49,7 @@ wait_until eval 'top_window | grep -q xmessage' || fail "the covering window doe
 
 # Watch every window mapped on the screen while the second start runs.
 xev -root -event substructure >"$work/events.txt" 2>&1 &
-xev=$!
-pids+=("$xev")
+xev=$! pids+=($!)
 sleep 0.5
 TMPDIR=$work timeout 30 "$program" >"$work/second.log" 2>&1 || fail "the second start ended with $?"
 
@@ -72,8 +63,7 @@ kill -0 "$first" 2>/dev/null || fail "the first instance has ended"
 sleep 0.3
 kill "$xev" 2>/dev/null
 # In xev's report the mapped window follows "window" on the second line.
-others=$(awk '/^MapNotify/ { getline
-                             for (i = 1; i < NF; i++) if ($i == "window") print $(i + 1) }' \
-           "$work/events.txt" | tr -d , | sort -u | grep -v -x "$(printf '0x%x' "$window")")
+others=$(awk '/^MapNotify/ { getline; for (i = 1; i < NF; i++) if ($i == "window") print $(i + 1) }' \
+  "$work/events.txt" | tr -d , | sort -u | grep -v -x "$(printf '0x%x' "$window")")
 [[ -z $others ]] || fail "the second start mapped a window: $others"
 echo "PASS: a killed start blocks nothing; a second start ends and brings the first forward"

@@ -7,16 +7,14 @@
 namespace quillport {
 namespace {
 
+using namespace std::string_literals;
+
 TEST(RTrimNull, CutsAtTheFirstNulOrTrimsTrailingSpaces) {
-  using namespace std::string_literals;
-  EXPECT_EQ(RTrimNull("\0abc"s), "");
-  EXPECT_EQ(RTrimNull("msg.cnm\0\0\0junk"s), "msg.cnm");
-  EXPECT_EQ(RTrimNull("name with  \0 "s), "name with  ");  // spaces before the NUL stay
-  EXPECT_EQ(RTrimNull("padded   "), "padded");
-  EXPECT_EQ(RTrimNull("  lead"), "  lead");
-  EXPECT_EQ(RTrimNull("    "), "");
-  EXPECT_EQ(RTrimNull(""), "");
-  EXPECT_EQ(RTrimNull(std::string(260, '\0')), "");
+  for (const auto& [text, kept] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"\0abc"s, ""}, {"msg.cnm\0\0\0junk"s, "msg.cnm"}, {"name with  \0 "s, "name with  "},  // spaces before NUL
+           {"padded   ", "padded"}, {"  lead", "  lead"}, {"    ", ""}, {std::string(260, '\0'), ""}}) {
+    EXPECT_EQ(RTrimNull(text), kept);
+  }
 }
 
 }  // namespace

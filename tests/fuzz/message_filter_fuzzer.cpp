@@ -1,27 +1,21 @@
-// Fuzzes the message filter together with the article encoder: any file
-// content is posted with TrtMsg to a client that turns each piece into wire
-// bytes exactly as the NNTP client does. Checked on every input:
-//   - no dropped transport header is among the header lines on the wire;
-//   - the article ends at its terminator and nowhere before it;
-//   - no piece handed to the client is longer than 32767 characters.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <array>
+// Fuzzes the message filter with the article encoder: any file content is posted with TrtMsg, and the
+// pieces the client is handed become wire bytes as the NNTP client makes them. On every input: no piece
+// is longer than 32767 characters, no dropped transport header is among the header lines on the wire,
+// and the article ends at its terminator and nowhere before it.
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 
 #include "board/memory_status_board.h"
-#include "common/ignoring_case.h"
 #include "news/article_encoder.h"
-#include "news/news_client.h"
 #include "relay/message_poster.h"
+#include "tests/support/fake_news_client.h"
+#include "tests/support/temp_folder.h"
 
 namespace quillport {
 namespace {
@@ -32,100 +26,57 @@ namespace {
   std::abort();
 }
 
-// Accepts every article and keeps its wire form.
-class WireClient : public NewsClient {
- public:
-  std::string wire;
-  bool ended = false;
-
-  void SetSetting(NewsSetting, const NewsValue&) override {}
-  NewsValue Setting(NewsSetting) const override { return std::string(); }
-  void SetErrorHandler(NewsErrorHandler) override {}
-  std::int16_t Connect() override { return 0; }
-  std::int16_t Disconnect() override { return 0; }
-  std::int16_t BeginArticle() override {
-    encoder_.Reset();
-    wire.clear();
-    return 0;
-  }
-  void WriteText(std::string_view text) override {
-    if (text.size() > 32767) Broken("a piece longer than 32767 characters", text);
-    encoder_.Encode(text, wire);
-  }
-  std::int16_t EndArticle() override {
-    encoder_.Finish(wire);
-    ended = true;
-    return 0;
-  }
-  void AbandonArticle() override { wire.clear(); }
-  void CommandText(std::string_view) override {}
-  std::string ReceivedText() override { return {}; }
-  bool Readable() const override { return false; }
-
- private:
-  ArticleEncoder encoder_;
-};
-
 void CheckWire(std::string_view wire) {
-  static constexpr std::array<std::string_view, 6> kDropped = {
-      "Received: ", "Return-path: ", "X-Envelope-To: ", "Date: ", "To: ", "CC: "};
-  // The article ends at its first terminator line, which must be its end.
   const std::size_t terminator = ("\r\n" + std::string(wire)).find("\r\n.\r\n");
   if (terminator == std::string::npos || terminator + 3 != wire.size()) {
     Broken("the article does not end exactly at its terminator", wire);
   }
-  // The header is every line up to the first empty one.
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = wire.find("\r\n", start);
+  // The header: every line up to the first empty one.
+  for (std::size_t start = 0, end; (end = wire.find("\r\n", start)) != start; start = end + 2) {
     if (end == std::string_view::npos) Broken("a line without CR LF", wire);
-    const std::string_view line = wire.substr(start, end - start);
-    if (line.empty()) break;
-    if (line.find_first_of("\r\n") != std::string_view::npos) Broken("a lone CR or LF", wire);
-    for (std::string_view dropped : kDropped) {
-      if (StartsWithIgnoringCase(line, dropped)) Broken("a dropped header on the wire", wire);
+    std::string line(wire.substr(start, end - start));
+    if (line.find_first_of("\r\n") != std::string::npos) Broken("a lone CR or LF", wire);
+    std::ranges::transform(line, line.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (std::string_view dropped : {"received: ", "return-path: ", "x-envelope-to: ", "date: ", "to: ", "cc: "}) {
+      if (line.starts_with(dropped)) Broken("a dropped header on the wire", wire);
     }
-    start = end + 2;
   }
 }
-
-struct Folders {
-  Folders() {
-    char pattern[] = "/tmp/quillport-fuzz-XXXXXX";
-    root = ::mkdtemp(pattern);
-    settings = {root + "/drop", "*.cnm", root + "/errors", ""};
-    std::filesystem::create_directories(settings.drop_folder);
-    std::filesystem::create_directories(settings.error_folder);
-  }
-  std::string root;
-  RelaySettings settings;
-};
 
 }  // namespace
 }  // namespace quillport
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillport;
-  static Folders folders;
+  static const testing::TempFolder folder;
+  static const RelaySettings settings{folder / "drop", "*.cnm", folder / "errors", ""};
   static MemoryStatusBoard board;
   static QueueNameGenerator names;
-  const std::string path = folders.settings.drop_folder + "/m.cnm";
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  std::filesystem::create_directories(settings.drop_folder);
+  std::filesystem::create_directories(settings.error_folder);
+  const std::string path = settings.drop_folder + "/m.cnm";
+  testing::WriteFile(path, std::string(reinterpret_cast<const char*>(data), size));
 
-  WireClient client;
+  testing::FakeNewsClient client;
   try {
     QueuedFile file = QueuedFile::Open(path, size, {}, std::chrono::system_clock::now());
-    PostingContext context{client, board, [] {}, names, folders.settings};
+    PostingContext context{client, board, [] {}, names, settings};
     TrtMsg(file, context);
   } catch (const FileFailure&) {
     // Over-long messages are filed and reported: not what this checks.
+  } catch (const NewsError&) {
+    Broken("a piece longer than 32767 characters", client.pieces.empty() ? "" : client.pieces.back());
   }
-  if (client.ended) CheckWire(client.wire);
-
+  if (std::ranges::find(client.calls, "EndArticle") != client.calls.end()) {
+    ArticleEncoder encoder;
+    std::string wire;
+    for (const std::string& piece : client.pieces) encoder.Encode(piece, wire);
+    encoder.Finish(wire);
+    CheckWire(wire);
+  }
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
-  for (const auto& entry : std::filesystem::directory_iterator(folders.settings.error_folder, ignored)) {
+  for (const auto& entry : std::filesystem::directory_iterator(settings.error_folder, ignored)) {
     std::filesystem::remove(entry.path(), ignored);
   }
   return 0;

@@ -1,28 +1,18 @@
-// Fuzzes the reading of an NNTP reply: the status line parser and the
-// tracker that finds where a multi-line body ends.
-//
-// The input is a reply as it arrives on the wire: its first line (up to and
-// including the first LF) is the status line, the rest is body data, possibly
-// several bodies in a row. The same input, read backwards, also supplies the
-// sizes of the pieces the body is handed out in and the limits passed to
-// Take, so the fuzzer steers the cuts by changing the tail of the input.
-//
-// Any broken rule aborts with a message:
-//  - a parsed status code lies in 100..599, equals the line's first three
-//    digits, and its line is the input line without its line end; a line
-//    that starts with such a code and a space (or nothing) is never refused;
-//  - Take returns at most min(available, limit), and all of it unless the
-//    body ends inside; a body ends right after an LF;
-//  - once complete, the tracker takes nothing more;
-//  - the body ends at the same offset however its bytes are cut: whole,
-//    byte by byte, line by line, or in fuzz-chosen pieces and limits, and
-//    that offset is the end of the first "." line (CRLF or LF alone).
-
+// Fuzzes the reading of an NNTP reply: the status line parser and the tracker that finds where a
+// multi-line body ends. The input's first line is the status line, the rest body data (maybe several
+// bodies in a row); read backwards, the input also supplies the piece sizes and limits for Take. Checked:
+//  - a parsed code lies in 100..599 and is the line's first three digits, its line the input line
+//    without its line end; a line starting with such a code and a space (or nothing) always parses;
+//  - Take returns at most min(available, limit), and all of it unless the body ends inside, right
+//    after an LF; a complete tracker takes nothing more;
+//  - the body ends at the end of its first "." line (CR LF or LF), however its bytes are cut: whole,
+//    byte by byte, line by line, or in fuzz-chosen pieces and limits.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -41,8 +31,7 @@ void Check(bool ok, const char* rule) {
 
 constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 
-// Where each body in `stream` ends (one past its terminating line), found the
-// plain way: a body ends after the first line that is "." and a line end.
+// Where each body in `stream` ends (one past its terminating line), found the plain way.
 std::vector<std::size_t> ExpectedEnds(std::string_view stream) {
   std::vector<std::size_t> ends;
   std::size_t line_start = 0;
@@ -55,18 +44,15 @@ std::vector<std::size_t> ExpectedEnds(std::string_view stream) {
   return ends;
 }
 
-// One piece to hand to Take: how many bytes are available and the limit.
-struct Piece {
+struct Piece {  // one piece to hand to Take
   std::size_t available;
   std::size_t limit;
 };
 
-// Feeds `stream` to a tracker piece by piece, as `next(offset, rest)` says,
-// starting a new body after each end, and returns where the bodies ended.
-// Each piece is copied to a buffer of its exact size, so that reading past
-// `available` is caught by AddressSanitizer.
-template <typename NextPiece>
-std::vector<std::size_t> FeedPieces(std::string_view stream, NextPiece next) {
+// Feeds `stream` to a tracker piece by piece as `next(offset, rest)` says, a new body after each end;
+// returns where the bodies ended. Each piece is copied to a buffer of its exact size for ASan.
+using NextPiece = std::function<Piece(std::size_t offset, std::size_t rest)>;
+std::vector<std::size_t> FeedPieces(std::string_view stream, const NextPiece& next) {
   std::vector<std::size_t> ends;
   ReplyBodyTracker tracker;
   std::size_t offset = 0;
@@ -98,23 +84,6 @@ std::vector<std::size_t> FeedPieces(std::string_view stream, NextPiece next) {
   return ends;
 }
 
-// Reads bytes of the input from its end backwards, wrapping around, as a
-// source of piece sizes and limits.
-class TailBytes {
- public:
-  explicit TailBytes(std::string_view input) : input_(input) {}
-  unsigned char Next() {
-    if (input_.empty()) return 0;
-    const unsigned char b = static_cast<unsigned char>(input_[input_.size() - 1 - index_]);
-    index_ = (index_ + 1) % input_.size();
-    return b;
-  }
-
- private:
-  std::string_view input_;
-  std::size_t index_ = 0;
-};
-
 void CheckStatusLine(std::string_view line) {
   const std::optional<NntpStatus> status = ParseStatusLine(line);
   std::string_view bare = line;
@@ -131,36 +100,34 @@ void CheckStatusLine(std::string_view line) {
   Check(status->code == (bare[0] - '0') * 100 + (bare[1] - '0') * 10 + (bare[2] - '0'),
         "the status code is the line's first three digits");
   Check(status->line == bare, "the status line is the line without its line end");
-  if (status->code != 211) {
-    Check(HasBody(status->line, status->code) == HasBody("", status->code),
-          "only 211 depends on the command");
-  }
+  Check(status->code == 211 || HasBody(status->line, status->code) == HasBody("", status->code),
+        "only 211 depends on the command");
 }
 
 void CheckBody(std::string_view body, std::string_view input) {
+  std::size_t tail = 0;
+  const auto tail_byte = [&] {
+    return input.empty() ? 0 : static_cast<unsigned char>(input[input.size() - 1 - tail++ % input.size()]);
+  };
+  const std::pair<const char*, NextPiece> feeds[] = {
+      {"fed whole, the body ends after its first \".\" line",
+       [](std::size_t, std::size_t rest) { return Piece{rest, kNoLimit}; }},
+      {"fed byte by byte, the body ends where it does fed whole",
+       [](std::size_t, std::size_t rest) { return Piece{std::min<std::size_t>(rest, 3), 1}; }},
+      {"fed line by line, the body ends where it does fed whole",
+       [body](std::size_t offset, std::size_t rest) {
+         const std::size_t lf = body.find('\n', offset);
+         const std::size_t length = lf == std::string_view::npos ? rest : lf + 1 - offset;
+         return Piece{length, length};
+       }},
+      {"fed in chosen pieces and limits, the body ends where it does fed whole",
+       [&](std::size_t, std::size_t) {
+         const unsigned size = tail_byte(), limit = tail_byte();
+         return Piece{size % 40, (limit & 0x80) ? kNoLimit : limit % 24};
+       }},
+  };
   const std::vector<std::size_t> expected = ExpectedEnds(body);
-
-  const auto whole = FeedPieces(body, [](std::size_t, std::size_t rest) { return Piece{rest, kNoLimit}; });
-  Check(whole == expected, "fed whole, the body ends after its first \".\" line");
-
-  const auto bytes =
-      FeedPieces(body, [](std::size_t, std::size_t rest) { return Piece{std::min<std::size_t>(rest, 3), 1}; });
-  Check(bytes == expected, "fed byte by byte, the body ends where it does fed whole");
-
-  const auto lines = FeedPieces(body, [body](std::size_t offset, std::size_t rest) {
-    const std::size_t lf = body.find('\n', offset);
-    const std::size_t length = lf == std::string_view::npos ? rest : lf + 1 - offset;
-    return Piece{length, length};
-  });
-  Check(lines == expected, "fed line by line, the body ends where it does fed whole");
-
-  TailBytes tail(input);
-  const auto chosen = FeedPieces(body, [&tail](std::size_t, std::size_t) {
-    const unsigned char size = tail.Next();
-    const unsigned char limit = tail.Next();
-    return Piece{static_cast<std::size_t>(size % 40), (limit & 0x80) ? kNoLimit : limit % 24};
-  });
-  Check(chosen == expected, "fed in chosen pieces and limits, the body ends where it does fed whole");
+  for (const auto& [how, next] : feeds) Check(FeedPieces(body, next) == expected, how);
 }
 
 }  // namespace

@@ -38,10 +38,8 @@ TEST(NntpClientInn, PostsStoresRefusesDuplicatesAndAnswersHeads) {
   client.CommandText("HEAD " + id);
   std::string head;
   for (int i = 0; client.Readable() && i < 1000; ++i) head += client.ReceivedText();
-  EXPECT_FALSE(client.Readable());
   EXPECT_NE(head.find("Message-ID: " + id + "\r\n"), std::string::npos) << head;
   EXPECT_TRUE(head.ends_with("\r\n.\r\n")) << head;
-
   try {
     client.CommandText("HEAD <absent@quillport.test>");
     ADD_FAILURE() << "HEAD of an absent article succeeded";

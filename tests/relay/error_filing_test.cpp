@@ -2,10 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/temp_folder.h"
@@ -14,87 +14,68 @@ namespace quillport {
 namespace {
 
 using testing::Names;
+using testing::ReadFile;
 using testing::WriteFile;
+using ::testing::ElementsAre;
 namespace fs = std::filesystem;
 
-std::string Lower(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-TEST(ErrorFiling, NameSplitAtTheFirstDot) {
-  const std::vector<std::array<const char*, 3>> cases = {{"MSG001.CNM", "msg001", ".cnm"},
-                                                         {"a.b.cnm", "a", ".b.cnm"},
-                                                         {"README", "readme", ""},
-                                                         {".Hidden.cnm", "", ".hidden.cnm"}};
-  for (const auto& [name, base, extension] : cases) {
-    EXPECT_EQ(FileBaseName(name), base) << name;
-    EXPECT_EQ(FileExtension(name), extension) << name;
+class ErrorFiling : public ::testing::Test {
+ protected:
+  ErrorFiling() {
+    fs::create_directories(drop_);
+    fs::create_directories(errors_);
   }
-}
+  // Drops `name` holding `bytes` and files it; returns where it went.
+  std::string File(const std::string& name, const std::string& bytes = "x") {
+    WriteFile(drop_ + "/" + name, bytes);
+    return MySafeRename(drop_, errors_, name, names_).target;
+  }
+  testing::TempFolder folder_;
+  const std::string drop_ = folder_ / "drop", errors_ = folder_ / "errors";
+  QueueNameGenerator names_;
+};
 
-TEST(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
-  testing::TempFolder folder;
-  const std::string drop = folder / "drop", errors = folder / "errors";
-  fs::create_directories(drop);
-  fs::create_directories(errors);
-  QueueNameGenerator names, same_start;
-  const std::string first = Lower(same_start.RandomQueueName());
-  const std::string second = Lower(same_start.RandomQueueName());
+TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
+  QueueNameGenerator same_start;
+  std::string first = same_start.RandomQueueName(), second = same_start.RandomQueueName();
+  for (std::string* name : {&first, &second}) std::ranges::transform(*name, name->begin(), ::tolower);
   EXPECT_THAT(first, ::testing::MatchesRegex("~col[a-z0-9]{4}"));
 
-  WriteFile(drop + "/MSG001.CNM", "one");
-  EXPECT_EQ(MySafeRename(drop, errors, "MSG001.CNM", names).target, errors + "/msg001.cnm");
-  WriteFile(drop + "/msg001.cnm", "two");
-  EXPECT_EQ(MySafeRename(drop, errors, "msg001.cnm", names).target, errors + "/" + first + ".cnm");
-  WriteFile(drop + "/README", "three");
-  EXPECT_EQ(MySafeRename(drop, errors, "README", names).target, errors + "/readme");
-  WriteFile(drop + "/readme", "four");
-  EXPECT_EQ(MySafeRename(drop, errors, "readme", names).target, errors + "/" + second);
-  EXPECT_TRUE(fs::is_empty(drop));
-  EXPECT_EQ(testing::ReadFile(errors + "/msg001.cnm"), "one");  // never overwritten
+  EXPECT_EQ(File("MSG.B.CNM", "one"), errors_ + "/msg.b.cnm");
+  EXPECT_EQ(File("msg.b.cnm", "two"), errors_ + "/" + first + ".b.cnm");  // split at the first dot
+  EXPECT_EQ(File("README"), errors_ + "/readme");
+  EXPECT_EQ(File("readme"), errors_ + "/" + second);
+  EXPECT_TRUE(fs::is_empty(drop_));
+  EXPECT_EQ(ReadFile(errors_ + "/msg.b.cnm"), "one");  // never overwritten
 }
 
-TEST(ErrorFiling, NothingMovesWhenAFolderIsMissingOrTheTargetIsNoFile) {
-  testing::TempFolder folder;
-  const std::string drop = folder / "drop", errors = folder / "errors";
-  fs::create_directories(drop);
-  WriteFile(drop + "/a.cnm", "x");
-  QueueNameGenerator names;
-  EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names).target, "");
-  EXPECT_EQ(MySafeRename(folder / "nowhere", drop, "a.cnm", names).target, "");
-  fs::create_directories(errors + "/a.cnm");  // a folder bears the name
-  EXPECT_EQ(MySafeRename(drop, errors, "a.cnm", names).target, "");
-  EXPECT_THAT(Names(drop), ::testing::ElementsAre("a.cnm"));
+TEST_F(ErrorFiling, NothingMovesWhenAFolderIsMissingOrTheTargetIsNoFile) {
+  fs::create_directories(errors_ + "/a.cnm");  // a folder bears the name
+  EXPECT_EQ(File("a.cnm"), "");
+  EXPECT_EQ(MySafeRename(drop_, folder_ / "nowhere", "a.cnm", names_).target, "");
+  EXPECT_EQ(MySafeRename(folder_ / "nowhere", errors_, "a.cnm", names_).target, "");
+  EXPECT_THAT(Names(drop_), ElementsAre("a.cnm"));
 }
 
-TEST(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {
-  testing::TempFolder folder;
-  const std::string drop = folder / "drop", errors = folder / "errors";
-  fs::create_directories(drop);
-  fs::create_directories(errors);
-  if (::geteuid() != 0 || ::mount("tmpfs", errors.c_str(), "tmpfs", 0, "size=64k") != 0) {
+TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {
+  if (::geteuid() != 0 || ::mount("tmpfs", errors_.c_str(), "tmpfs", 0, "size=64k") != 0) {
     GTEST_SKIP() << "a small file system for the error folder needs root";
   }
   struct Unmount {
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{errors};
-  QueueNameGenerator names;
-
+  } unmount{errors_};
   const std::string small(1000, 's'), big(200 * 1024, 'b');
-  WriteFile(drop + "/small.cnm", small);
-  EXPECT_TRUE(MySafeRename(drop, errors, "small.cnm", names).filed());
-  EXPECT_EQ(testing::ReadFile(errors + "/small.cnm"), small);
+  EXPECT_EQ(File("small.cnm", small), errors_ + "/small.cnm");
+  EXPECT_EQ(ReadFile(errors_ + "/small.cnm"), small);
 
   // The error folder's file system is full: nothing partial is left there.
-  WriteFile(drop + "/big.cnm", big);
-  const Filing filing = MySafeRename(drop, errors, "big.cnm", names);
+  WriteFile(drop_ + "/big.cnm", big);
+  const Filing filing = MySafeRename(drop_, errors_, "big.cnm", names_);
   EXPECT_FALSE(filing.filed());
   EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
-  EXPECT_THAT(Names(errors), ::testing::ElementsAre("small.cnm"));
-  EXPECT_THAT(Names(drop), ::testing::ElementsAre("big.cnm"));
-  EXPECT_EQ(testing::ReadFile(drop + "/big.cnm"), big);
+  EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
+  EXPECT_EQ(ReadFile(drop_ + "/big.cnm"), big);
 }
 
 }  // namespace

@@ -21,17 +21,16 @@ namespace quillport {
 namespace {
 
 using ::testing::ElementsAre;
+using namespace std::string_literals;
 using testing::Names;
 namespace fs = std::filesystem;
 
 class TrtMsgTest : public ::testing::Test {
  protected:
   TrtMsgTest() {
-    settings_ = {folder_ / "drop", "*.cnm", folder_ / "errors", ""};
     fs::create_directories(settings_.drop_folder);
     fs::create_directories(settings_.error_folder);
   }
-
   // Writes a message file into the drop folder and posts it; returns its path.
   std::string Post(const std::string& name, const std::string& bytes) {
     const std::string path = settings_.drop_folder + "/" + name;
@@ -43,7 +42,7 @@ class TrtMsgTest : public ::testing::Test {
   }
 
   testing::TempFolder folder_;
-  RelaySettings settings_;
+  RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
   MemoryStatusBoard board_;
   QueueNameGenerator names_;
@@ -52,18 +51,14 @@ class TrtMsgTest : public ::testing::Test {
 
 TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
   const std::string path = Post("example.cnm",
-                                "Received: from host by host\r\n\tid 42\r\n"
-                                "X-Envelope-To: list_NoSpam\r\n"
-                                "From: A. User <a.user@host>\r\n"
-                                "Subject: Test\r\nNewsgroups: local.test\r\n"
+                                "Received: from host by host\r\n\tid 42\r\nX-Envelope-To: list_NoSpam\r\n"
+                                "From: A. User <a.user@host>\r\nSubject: Test\r\nNewsgroups: local.test\r\n"
                                 "Message-ID: <1.2@host>\r\n\r\nHello.\r\n.\r\n");
-  EXPECT_THAT(client_.pieces,
-              ElementsAre("From: A DOT  User <a DOT user AT host>\r\nSubject: Test\r\n"
-                          "Newsgroups: local.test\r\nMessage-ID: <1.2@host>\r\n\r\n",
-                          "Hello.\r\n", ".\r\n"));
+  EXPECT_THAT(client_.pieces, ElementsAre("From: A DOT  User <a DOT user AT host>\r\nSubject: Test\r\n"
+                                          "Newsgroups: local.test\r\nMessage-ID: <1.2@host>\r\n\r\n",
+                                          "Hello.\r\n", ".\r\n"));
   EXPECT_EQ(client_.pieces[0].size(), 105u);
-  EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "WriteText",
-                                         "EndArticle"));
+  EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "WriteText", "EndArticle"));
   EXPECT_FALSE(fs::exists(path));
   EXPECT_FALSE(board_.Visible(field::kStatusE));
 }
@@ -90,26 +85,17 @@ TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
        "\r\n"
        "lone\nfeed\r\n"                     // a lone LF does not end a line
        "no ending");
-  EXPECT_THAT(client_.pieces, ElementsAre("From: early.bird@host\r\n"
-                                          "Date:\tTab after the colon is kept\r\n"
-                                          "Subject: folded\r\n kept continuation\r\n    \r\n"
-                                          "Reply-To: kept\r\n"
-                                          "From: J DOT Doe <j DOT doe AT mail DOT org>\r\n"
-                                          "\tcontinued.line@host\r\n"
-                                          "From: plain.name@host\r\n"
-                                          "newsgroups: local.test\r\n"
-                                          "Message-Id: <first@host>\r\n\r\n",
-                                          "..two dots\r\n", "\r\n", "lone\nfeed\r\n",
-                                          "no ending\r\n"));
+  EXPECT_THAT(client_.pieces,
+              ElementsAre("From: early.bird@host\r\nDate:\tTab after the colon is kept\r\n"
+                          "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
+                          "From: J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
+                          "From: plain.name@host\r\nnewsgroups: local.test\r\nMessage-Id: <first@host>\r\n\r\n",
+                          "..two dots\r\n", "\r\n", "lone\nfeed\r\n", "no ending\r\n"));
 }
 
 TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
-  struct Case {
-    std::string header, kept;
-  };
-  for (const auto& [header, kept] : std::vector<Case>{
-           {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n",
-            "Subject: hi\r\n"},
+  for (const auto& [header, kept] : std::vector<std::pair<std::string, std::string>>{
+           {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n", "Subject: hi\r\n"},
            {"Subject: hi\n\tfolded\n\nCC: x\n", "Subject: hi\r\n\tfolded\r\n"},
            {"X-Envelope-To: a_NoSpam\nFrom: a.b@c\r\n", "From: a DOT b AT c\r\n"},
            {"\nDate: today\r\n more of the date\r\n", ""},
@@ -121,8 +107,7 @@ TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
   }
 }
 
-// Sets or clears the immutable flag of a folder; false where the file
-// system does not have it.
+// Sets or clears the immutable flag of a folder; false where the file system does not have it.
 bool SetImmutable(const std::string& folder, bool immutable) {
   const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   int flags = 0;
@@ -134,8 +119,7 @@ bool SetImmutable(const std::string& folder, bool immutable) {
 }
 
 TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
-  // The file grows while it is posted: the article is abandoned, never
-  // completed, and the file stays for a later Action.
+  // The file grows while it is posted: the article is abandoned, never completed; the file stays.
   const std::string path = settings_.drop_folder + "/growing.cnm";
   client_.on_write = [&] {
     std::ofstream(path, std::ios::app | std::ios::binary) << "more\r\n";
@@ -147,33 +131,16 @@ TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(path));
 
-  // A file that could not be deleted after posting is never posted, so it
-  // cannot be posted again by every later Action.
+  // A file that could not be deleted after posting is never posted, so later Actions cannot post it again.
   client_.calls.clear();
   const bool root = ::geteuid() == 0;
-  if (root ? !SetImmutable(settings_.drop_folder, true)
-           : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
+  if (root ? !SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
     GTEST_SKIP() << "cannot make the drop folder undeletable here";
   }
   EXPECT_THROW(Post("growing.cnm", testing::ReadFile(path)), FileFailure);
-  if (root) {
-    SetImmutable(settings_.drop_folder, false);
-  } else {
-    ::chmod(settings_.drop_folder.c_str(), 0755);
-  }
+  root ? SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_TRUE(fs::exists(path));
-}
-
-TEST_F(TrtMsgTest, UnpostableMessagesAreDeletedWithoutCallingTheClient) {
-  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
-           {"nogroups.cnm", "Subject: x\r\n\r\nbody\r\n"},
-           {"unfinished.cnm", "Newsgroups: local.test\r\nSubject: x\r\n"},
-           {"lf.cnm", "Newsgroups: local.test\n\nbody\n"}}) {
-    EXPECT_FALSE(fs::exists(Post(name, bytes))) << name;
-  }
-  EXPECT_TRUE(client_.calls.empty());
-  EXPECT_TRUE(board_.Visible(field::kStatusE));  // untouched
 }
 
 TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
@@ -187,14 +154,12 @@ TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(settings_.error_folder + "/long.cnm"));
 
-  // A header block that cannot be sent, even when spread over many lines:
-  // nothing reaches the client.
+  // A header block that cannot be sent, even spread over many lines: nothing reaches the client.
   client_.calls.clear();
   std::string many_lines = "Newsgroups: local.test\r\n";
   for (int i = 0; i < 4000; ++i) many_lines += "X-Filler: " + std::to_string(i) + "\r\n";
-  for (const std::string& header : {"Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') +
-                                        "\r\n\r\n",
-                                    many_lines + "\r\nbody\r\n"}) {
+  for (const std::string& header :
+       {"Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') + "\r\n\r\n", many_lines + "\r\nbody\r\n"}) {
     EXPECT_THROW(Post("head.cnm", header), FileFailure);
   }
   EXPECT_TRUE(client_.calls.empty());
@@ -203,6 +168,33 @@ TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   // 32765 characters and CR LF fit exactly.
   Post("fits.cnm", "Newsgroups: local.test\r\n\r\n" + std::string(32765, 'y') + "\r\n");
   EXPECT_EQ(client_.pieces.back().size(), 32767u);
+}
+
+TEST(ArticleExists, AnswerRestsOnTheSignOfTheCommandFailure) {
+  testing::FakeNewsClient refused, negative;
+  refused.command_failure = NewsError(430, "430 no such article");
+  negative.command_failure = NewsError(-1, "odd");
+  EXPECT_FALSE(ArticleExists(refused, "<gone@host>", [] {}));
+  EXPECT_THAT(refused.calls, ::testing::ElementsAre("Command:Head <gone@host>"));
+  EXPECT_TRUE(ArticleExists(negative, "", [] {}));
+  EXPECT_THAT(negative.calls, ::testing::Contains("Command:Head "));
+}
+
+TEST(ArticleExists, DrainsUntilTheTerminatorPieceAndRetriesTextlessFailuresAtMostTwice) {
+  testing::FakeNewsClient client, twice, thrice, with_text;
+  client.reply = {"221 0 <x@host>\r\n"s, "odd \0\x1a text\r\n"s, "ends in a dot line\r\n.\r\n"s,  // not the terminator
+                  ".\r\n"s, "never read"s};
+  int yields = 0;
+  EXPECT_TRUE(ArticleExists(client, "<x@host>", [&] { ++yields; }));
+  EXPECT_EQ(client.reply.size(), 1u);
+  EXPECT_EQ(yields, 4);
+
+  twice.reply = {NewsError(10054, ""), NewsError(10054, ""), ".\r\n"s};
+  EXPECT_TRUE(ArticleExists(twice, "<x@host>", [] {}));
+  thrice.reply = {NewsError(10054, ""), "221 ok\r\n"s, NewsError(10054, ""), NewsError(10054, ""), ".\r\n"s};
+  EXPECT_THROW(ArticleExists(thrice, "<x@host>", [] {}), NewsError);
+  with_text.reply = {NewsError(10060, "timed out"), ".\r\n"s};
+  EXPECT_THROW(ArticleExists(with_text, "<x@host>", [] {}), NewsError);
 }
 
 }  // namespace

@@ -69,8 +69,7 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
       if (Clock::now() >= deadline) return false;
     }
   };
-  // Reads at most `most` bytes into `taken`; false when the client has
-  // closed the connection.
+  // Reads at most `most` bytes into `taken`; false when the client has closed the connection.
   std::string taken;
   auto read = [&](std::size_t most, Clock::time_point deadline, const std::string& waiting_for) {
     if (!ready(connection, POLLIN, deadline)) {
@@ -84,6 +83,9 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
     received_.append(chunk, static_cast<std::size_t>(count));
     return true;
   };
+  auto send_all = [&](const std::string& text) {
+    return send(connection, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+  };
 
   try {
     if (!ready(listener_, POLLIN, Clock::now() + step_limit_)) throw std::runtime_error("no client connected in time");
@@ -91,66 +93,47 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
     if (connection < 0) throw std::runtime_error(std::string("accept failed: ") + std::strerror(errno));
     for (const FakeStep& step : script) {
       const auto deadline = Clock::now() + step_limit_;
+      const std::string text = step.texts.empty() ? "" : step.texts[0];
       taken.clear();
       switch (step.kind) {
         case FakeStep::Kind::kSend:
           for (std::size_t i = 0; i < step.texts.size(); ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            const std::string& text = step.texts[i];
-            if (!ready(connection, POLLOUT, deadline) ||
-                send(connection, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
-              throw std::runtime_error("could not send " + Visible(text));
+            if (!ready(connection, POLLOUT, deadline) || !send_all(step.texts[i])) {
+              throw std::runtime_error("could not send " + Visible(step.texts[i]));
             }
           }
           break;
         case FakeStep::Kind::kExpect:
-        case FakeStep::Kind::kReadThrough: {
-          const std::string& wanted = step.texts.at(0);
-          const std::string marker = step.kind == FakeStep::Kind::kExpect ? "\n" : wanted;
-          while (!taken.ends_with(marker)) {
-            if (!read(1, deadline, Visible(wanted))) {
+        case FakeStep::Kind::kReadThrough:
+          while (!taken.ends_with(step.kind == FakeStep::Kind::kExpect ? "\n" : text)) {
+            if (!read(1, deadline, Visible(text))) {
               throw std::runtime_error("the client closed the connection while the server waited for " +
-                                       Visible(wanted) + "; received " + Visible(taken));
+                                       Visible(text) + "; received " + Visible(taken));
             }
           }
-          if (step.kind == FakeStep::Kind::kExpect && taken != wanted) {
-            throw std::runtime_error("expected " + Visible(wanted) + ", received " + Visible(taken));
+          if (step.kind == FakeStep::Kind::kExpect && taken != text) {
+            throw std::runtime_error("expected " + Visible(text) + ", received " + Visible(taken));
           }
           break;
-        }
         case FakeStep::Kind::kHangUp:
           close(connection);
           connection = -1;
           break;
-        case FakeStep::Kind::kAwaitClose:
-          while (read(SIZE_MAX, deadline, "the client to close the connection")) {
+        case FakeStep::Kind::kAwaitClose:  // a reset while sending ends it too
+          for (;;) {
+            if (Clock::now() >= deadline) throw std::runtime_error("the client did not close the connection in time");
+            const auto until = text.empty() ? deadline : std::min(deadline, Clock::now() + step.gap);
+            if (ready(connection, POLLIN, until) && !read(SIZE_MAX, deadline, "the client")) break;
+            if (!text.empty() && !send_all(text)) break;
           }
           break;
-        case FakeStep::Kind::kPause: {
-          const auto until = Clock::now() + step.gap;
-          while (Clock::now() < until) {
+        case FakeStep::Kind::kPause:
+          for (const auto until = Clock::now() + step.gap; Clock::now() < until;) {
             if (stop_) throw std::runtime_error("stopped before the script ended");
             std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), until - Clock::now()));
           }
           break;
-        }
-        case FakeStep::Kind::kDribble: {
-          const std::string& text = step.texts.at(0);
-          for (;;) {
-            if (Clock::now() >= deadline) {
-              throw std::runtime_error("the client still listened to " + Visible(text) + " at the step limit");
-            }
-            // Whatever comes in before the next send: more bytes, or the close.
-            if (ready(connection, POLLIN, std::min(deadline, Clock::now() + step.gap)) &&
-                !read(SIZE_MAX, deadline, "the client")) {
-              break;
-            }
-            if (send(connection, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
-              break;  // the client has gone (reset)
-            }
-          }
-          break;
-        }
       }
     }
   } catch (const std::exception& failure) {

@@ -1,10 +1,7 @@
-// A scripted stand-in for a news server, for faults a real one will not
-// produce on demand. It listens on 127.0.0.1 at a free port, accepts one
-// connection and plays its script against it on its own thread. Every wait
-// is bounded by the step limit, and the destructor ends the script wherever
-// it is. Everything received is recorded for byte-exact checks; a step
-// reads no further than its line or marker, so whatever the client sent
-// after it is never received when the server then hangs up.
+// A scripted stand-in for a news server, for faults a real one will not show on demand. It listens on
+// 127.0.0.1 at a free port, accepts one connection and plays its script on its own thread; each step is
+// bounded by the step limit and the destructor ends the script wherever it is. A step reads no further
+// than its line or marker, so what the client sent after it is never received when the server hangs up.
 #pragma once
 
 #include <atomic>
@@ -12,53 +9,44 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace quillport::testing {
 
 struct FakeStep {
-  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose, kPause, kDribble };
+  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose, kPause };
   Kind kind;
-  // kSend: one write per text, 50 ms apart, so each is a TCP segment of its
-  // own; kExpect: the whole line, CR LF included; kReadThrough: a marker;
-  // kDribble: the one text sent again and again.
-  std::vector<std::string> texts;
-  // kPause: how long to say nothing; kDribble: the time between two sends.
-  std::chrono::milliseconds gap{0};
+  std::vector<std::string> texts;    // kSend: one write per text, 50 ms apart; else the line, marker or text
+  std::chrono::milliseconds gap{0};  // kPause: the silence; kAwaitClose: the time between two sends
 };
 
 namespace fake {
 inline FakeStep Send(std::string text) { return {FakeStep::Kind::kSend, {std::move(text)}}; }
 inline FakeStep SendPieces(std::vector<std::string> pieces) { return {FakeStep::Kind::kSend, std::move(pieces)}; }
-inline FakeStep Expect(std::string line) { return {FakeStep::Kind::kExpect, {std::move(line)}}; }
+inline FakeStep Expect(std::string line) { return {FakeStep::Kind::kExpect, {std::move(line)}}; }  // CR LF included
 inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadThrough, {std::move(marker)}}; }
 inline FakeStep HangUp() { return {FakeStep::Kind::kHangUp, {}}; }
-// Reads, saying nothing, until the client closes the connection.
+// Reads, saying nothing, until the client closes the connection, which must happen within the step limit.
 inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }
 // Says nothing for `pause` (not bounded by the step limit).
 inline FakeStep Pause(std::chrono::milliseconds pause) { return {FakeStep::Kind::kPause, {}, pause}; }
-// Sends `text` every `gap` until the client closes the connection, which
-// must happen within the step limit. What the client sends meanwhile is
-// recorded.
+// AwaitClose, sending `text` every `gap` meanwhile.
 inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {
-  return {FakeStep::Kind::kDribble, {std::move(text)}, gap};
+  return {FakeStep::Kind::kAwaitClose, {std::move(text)}, gap};
 }
 }  // namespace fake
 
 class FakeNntpServer {
  public:
   explicit FakeNntpServer(std::vector<FakeStep> script, std::chrono::milliseconds step_limit = std::chrono::seconds(5));
-  ~FakeNntpServer();  // stops the script wherever it is
+  ~FakeNntpServer();
   FakeNntpServer(const FakeNntpServer&) = delete;
   FakeNntpServer& operator=(const FakeNntpServer&) = delete;
 
   std::string port_text() const { return std::to_string(port_); }
-  // Waits for the script to end (each step is bounded); empty when every
-  // step went as scripted, otherwise what went wrong.
+  // Waits for the script to end; empty when every step went as scripted, else what went wrong.
   std::string Finish();
-  // Every byte received so far.
-  std::string Received() const;
+  std::string Received() const;  // every byte received so far
 
  private:
   void Play(const std::vector<FakeStep>& script);

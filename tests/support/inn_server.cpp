@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,14 +21,6 @@ namespace {
 
 constexpr int kPortTaken = 3;  // the script's exit code when the port is in use
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 struct Fd {  // closes on scope exit
   int fd;
   ~Fd() { close(fd); }
@@ -35,24 +28,12 @@ struct Fd {  // closes on scope exit
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-int FreePort() {
-  Fd probe{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (bind(probe.fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      getsockname(probe.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::runtime_error(SystemError("no free port on 127.0.0.1"));
-  }
-  return ntohs(address.sin_port);
-}
-
 struct Outcome {
   int exit_code;
   std::string output;
 };
 
-// Runs inn-instance.sh (killed after 90 s at most) without the test's open
-// sockets and files, its output going to the file `log`.
+// Runs inn-instance.sh (killed after 90 s at most) without the test's open files, its output to `log`.
 Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
   args.insert(args.begin(), {"timeout", "-k", "5", "90", "/bin/bash", QUILLPORT_INN_INSTANCE_SCRIPT});
   std::vector<char*> argv;
@@ -76,15 +57,15 @@ Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& lo
 
 int Code(const std::string& reply) { return std::atoi(reply.c_str()); }
 
-// One reader connection, greeted and in reader mode. Every read and write
-// gives up after 20 seconds.
+// One reader connection, greeted and in reader mode; every read and write gives up after 20 s.
 class Connection {
  public:
   explicit Connection(int port) : port_(port) {
     const timeval limit{20, 0};
     setsockopt(socket_.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(socket_.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const sockaddr_in address = Loopback(port);
+    sockaddr_in address{};
+    address.sin_family = AF_INET, address.sin_port = htons(port), address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(socket_.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       Fail(SystemError("connect"));
     }
@@ -96,14 +77,11 @@ class Connection {
       Fail(SystemError("send"));
     }
   }
-
   std::string Command(const std::string& line) {
     Send(line + "\r\n");
     return last_ = Line();
   }
-
-  // The next line without its CR LF.
-  std::string Line() {
+  std::string Line() {  // without its CR LF
     std::string line;
     for (char c; !line.ends_with("\r\n"); line += c) {
       const ssize_t got = recv(socket_.fd, &c, 1, 0);
@@ -112,16 +90,14 @@ class Connection {
     return line.substr(0, line.size() - 2);
   }
 
-  // A multi-line block up to its "." line, unstuffed, lines ended by CR LF.
-  std::string Block() {
+  std::string Block() {  // up to its "." line, unstuffed
     std::string text;
     for (std::string line; (line = Line()) != ".";) text += (line.starts_with(".") ? line.substr(1) : line) + "\r\n";
     return text;
   }
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error("INN on 127.0.0.1:" + std::to_string(port_) + ": " + what + "; last reply \"" + last_ +
-                             "\"");
+    throw std::runtime_error("INN on port " + std::to_string(port_) + ": " + what + "; last reply \"" + last_ + "\"");
   }
 
  private:
@@ -137,9 +113,9 @@ InnServer::InnServer(std::vector<std::string> groups) {
   if (mkdtemp(folder) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
   dir_ = folder;
   Outcome started{kPortTaken, ""};
-  // A port found free may be taken before innd binds it: then try another.
-  for (int attempt = 0; attempt < 3 && started.exit_code == kPortTaken; ++attempt) {
-    port_ = FreePort();
+  std::random_device random;
+  for (int attempt = 0; attempt < 20 && started.exit_code == kPortTaken; ++attempt) {  // until a port is free
+    port_ = 20000 + static_cast<int>(random() % 30000);
     std::vector<std::string> args = {"start", "--watch", std::to_string(getpid()), "--temporary", dir_, port_text()};
     args.insert(args.end(), groups.begin(), groups.end());
     started = RunScript(args, dir_ / "script.log");
@@ -150,18 +126,12 @@ InnServer::InnServer(std::vector<std::string> groups) {
     throw std::runtime_error("private INN did not start (exit code " + std::to_string(started.exit_code) + "):\n" +
                              started.output);
   }
-  running_ = true;
 }
 
 InnServer::~InnServer() {
-  Stop();
+  RunScript({"stop", dir_}, "/dev/null");
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
-}
-
-void InnServer::Stop() {
-  if (running_) RunScript({"stop", dir_}, "/dev/null");
-  running_ = false;
 }
 
 std::optional<std::string> InnServer::Fetch(const std::string& command, int expected) {
@@ -181,20 +151,6 @@ std::int64_t InnServer::ArticleCount(const std::string& group) {
   const std::string reply = server.Command("GROUP " + group);  // "211 count low high group"
   if (Code(reply) != 211) server.Fail("GROUP " + group + " refused");
   return std::stoll(reply.substr(4));
-}
-
-int InnServer::Post(const std::string& article) {
-  Connection server(port_);
-  const int code = Code(server.Command("POST"));
-  if (code != 340) return code;
-  std::string wire;
-  for (std::size_t i = 0; i < article.size(); ++i) {
-    if (article[i] == '.' && (i == 0 || article[i - 1] == '\n')) wire += '.';
-    wire += article[i];
-  }
-  if (!wire.ends_with("\r\n")) wire += "\r\n";
-  server.Send(wire + ".\r\n");
-  return Code(server.Line());
 }
 
 }  // namespace quillport::testing

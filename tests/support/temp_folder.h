@@ -1,4 +1,4 @@
-// A fresh temporary folder for one test, removed with everything in it.
+// A fresh temporary folder for one test, removed with everything in it; and file helpers.
 #pragma once
 
 #include <stdlib.h>
@@ -32,8 +32,7 @@ class TempFolder {
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string ReadFile(const std::string& path) {
@@ -45,9 +44,7 @@ inline std::string ReadFile(const std::string& path) {
 inline std::vector<std::string> Names(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    names.push_back(entry.path().filename().string());
-  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }

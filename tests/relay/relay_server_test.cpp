@@ -1,0 +1,227 @@
+// The relay engine with the real news client, its folders and log in a temporary folder: end to end against
+// a private INN, and when the server is missing, drops the connection mid-article or stops answering
+// (nothing may be lost, nothing posted twice, and the window must come back).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "board/board_fields.h"
+#include "board/event_failure.h"
+#include "board/memory_status_board.h"
+#include "common/number_format.h"
+#include "news/nntp_client.h"
+#include "relay/relay_cycle.h"
+#include "tests/support/fake_nntp_server.h"
+#include "tests/support/inn_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace quillport {
+namespace {
+
+using namespace testing::fake;
+using testing::FakeNntpServer;
+using testing::FakeStep;
+using testing::Names;
+using testing::ReadFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+namespace fs = std::filesystem;
+using Steady = std::chrono::steady_clock;
+
+class RelayServerTest : public ::testing::Test {
+ protected:
+  RelayServerTest() {
+    settings_.quiet_period = {};
+    fs::create_directories(settings_.error_folder);
+    ShowNewsErrors(client_, board_);
+    client_.SetSetting(NewsSetting::kServerHost, std::string("127.0.0.1"));
+  }
+  // Runs one Action the way the window's event handlers do; true when it completed.
+  bool Action(const std::string& port, std::int16_t timeout_seconds) {
+    client_.SetSetting(NewsSetting::kServerPort, port);
+    client_.SetSetting(NewsSetting::kTimeout, timeout_seconds);
+    return RunEventHandler(board_, "Action", [&] { relay_.DoAction(); });
+  }
+  std::string Text(const std::string& control) const { return board_.Text(control); }
+
+  testing::TempFolder folder_;
+  RelaySettings settings_{folder_ / "_M2News", "*.cnm", folder_ / "_M2News/Errors", folder_ / "~NNTP.log"};
+  MemoryStatusBoard board_;
+  NntpClient client_;
+  RelayCycle relay_{board_, client_, [] {}, settings_};
+};
+
+struct Message {
+  std::string name, bytes;
+};
+
+std::string Ordinary(const std::string& id, const std::string& body) {
+  return "Received: from mail.example by relay.example\r\n\tfor <list@example>; Sun, 6 Dec 2026 09:00:00 +0000\r\n"
+         "Return-path: <sender@example.org>\r\nX-Envelope-To: list@example\r\n"
+         "Date: Sun, 6 Dec 2026 09:00:00 +0000\r\nTo: list@example\r\nCC: other@example\r\n"
+         "From: Sender <sender@example.org>\r\nSubject: corpus " + id + "\r\nNewsgroups: local.test\r\n"
+         "Message-ID: <" + id + "@quillport.test>\r\n\r\n" + body;
+}
+
+const std::vector<Message> kCorpus = {
+    {"01-ordinary.cnm", Ordinary("ordinary", "First line.\r\n.leading dot\r\n..two dots\r\n"
+                                             ".\r\n\r\nLast line.\r\n")},
+    {"02-emptyline.cnm", Ordinary("emptyline", "\r\n")},
+    {"02-nobody.cnm", Ordinary("nobody", "")},
+    {"04-Unknown.CNM", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
+                       "Message-ID: <unknown1@quillport.test>\r\n\r\nbody\r\n"},
+    {"04-unknown.cnm", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
+                       "Message-ID: <unknown2@quillport.test>\r\n\r\nbody\r\n"},
+    {"05-nogroups.cnm", "From: a@example.org\r\nSubject: no groups\r\n"
+                        "Message-ID: <nogroups@quillport.test>\r\n\r\nbody\r\n"},
+    {"06-neverends.cnm", "From: a@example.org\r\nNewsgroups: local.test\r\n"
+                         "Message-ID: <neverends@quillport.test>\r\n"},
+    {"07-lfonly.cnm", "From: a@example.org\nNewsgroups: local.test\n"
+                      "Message-ID: <lfonly@quillport.test>\n\nbody\n"},
+    {"08-empty.cnm", ""},
+    {"08-lonelf.cnm", "Subject: hidden\nTo: secret@corp.example\nReceived: from internal.corp\r\n"
+                      "\tby relay\r\nFrom: a@example.org\r\nNewsgroups: local.test\r\n"
+                      "Message-ID: <lonelf@quillport.test>\r\n\r\nbody\r\n"},
+    {"09-nospam.cnm", "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\n"
+                      "Subject: disguised\r\nNewsgroups: local.test\r\n"
+                      "Message-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
+};
+
+class RelayInnTest : public RelayServerTest {
+ protected:
+  void DropCorpus() {
+    fs::create_directories(settings_.drop_folder + "/10-folder.cnm");
+    for (const Message& m : kCorpus) testing::WriteFile(settings_.drop_folder + "/" + m.name, m.bytes);
+  }
+  testing::InnServer inn_{{"local.test"}};
+};
+
+TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
+  DropCorpus();
+  EXPECT_TRUE(Action(inn_.port_text(), 10));
+
+  // Posted, and stored byte for byte as built: transport headers gone.
+  EXPECT_EQ(inn_.Body("<ordinary@quillport.test>"),
+            "First line.\r\n.leading dot\r\n..two dots\r\n.\r\n\r\nLast line.\r\n");
+  EXPECT_EQ(inn_.Body("<emptyline@quillport.test>"), "\r\n");
+  const std::string head = inn_.Head("<ordinary@quillport.test>").value_or("");
+  for (const char* kept : {"From: Sender <sender@example.org>\r\n", "Subject: corpus ordinary\r\n"}) {
+    EXPECT_THAT(head, HasSubstr(kept));
+  }
+  for (const char* gone : {"Received:", "Return-path:", "X-Envelope-To:", "To: list", "CC:"}) {
+    EXPECT_THAT(head, Not(HasSubstr(gone))) << gone;
+  }
+  // Never posted; a stock INN refuses (441) an article without a body and the disguised From line.
+  for (const char* id : {"<unknown1@", "<nogroups@", "<neverends@", "<lfonly@", "<nobody@", "<nospam@"}) {
+    EXPECT_EQ(inn_.Head(id + std::string("quillport.test>")), std::nullopt) << id;
+  }
+  // Lone LFs in a kept header line cannot carry dropped headers along.
+  const std::string hidden = inn_.Head("<lonelf@quillport.test>").value_or("");
+  EXPECT_THAT(hidden, HasSubstr("Subject: hidden\r\n"));
+  EXPECT_THAT(hidden, Not(HasSubstr("secret@corp")));
+  EXPECT_THAT(hidden, Not(HasSubstr("internal.corp")));
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
+
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
+  EXPECT_THAT(Names(settings_.error_folder), ElementsAre("02-nobody.cnm", "04-unknown.cnm", "09-nospam.cnm",
+                                                        ::testing::MatchesRegex("~col.{4}\\.cnm")));
+  EXPECT_THAT(ReadFile(settings_.error_folder + "/09-nospam.cnm"), HasSubstr("From: A. User <a.user@host>"));
+
+  // One log record per non-empty file.
+  const std::string log = ReadFile(settings_.log_file);
+  const std::regex record("#\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d#,\"\\d{7,}\"\r\n");
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 10);
+  std::int64_t bytes = 0;
+  for (const Message& m : kCorpus) bytes += static_cast<std::int64_t>(m.bytes.size());
+  EXPECT_EQ(Text(field::Info(5)) + "|" + Text(field::Info(6)) + "|" + Text(field::Info(7)) + "|" + Text(field::Info(8)),
+            FormatNumber(bytes, kPattern12) + "|10|0|1");
+  EXPECT_TRUE(board_.Visible(field::kImgGoo) && board_.Visible(field::kImgBad) && board_.Enabled());
+  EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
+  EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last refusal stays in view after the disconnect
+  EXPECT_THAT(Text(field::kStatusE), HasSubstr("09-nospam.cnm was refused"));
+
+  // The same corpus again: nothing is posted twice, duplicates are deleted, refused ones filed under free names.
+  DropCorpus();
+  EXPECT_TRUE(Action(inn_.port_text(), 10));
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
+  EXPECT_EQ(Names(settings_.error_folder).size(), 8u);
+  EXPECT_EQ(Text(field::Info(6)) + "|" + Text(field::Info(9)) + "|" + Text(field::Info(10)) + "|" +
+                Text(field::Info(12)) + "|" + Text(field::kTimNbT),
+            "10|" + FormatNumber(2 * bytes, kPattern12) + "|20|2|2");
+}
+
+class RelayFaultTest : public RelayServerTest {
+ protected:
+  RelayFaultTest() {
+    testing::WriteFile(settings_.drop_folder + "/a.cnm",
+                       "From: a@example.org\r\nSubject: interrupted\r\nNewsgroups: local.test\r\n"
+                       "Message-ID: <interrupted@quillport.test>\r\n\r\nline one\r\nline two\r\nline three\r\n");
+  }
+  // The window is usable again and the file still waits in the drop folder, neither deleted nor filed.
+  void ExpectBackWithTheFileKept() {
+    EXPECT_TRUE(board_.Enabled());
+    EXPECT_EQ(board_.MousePointer(), kPointerDefault);
+    EXPECT_TRUE(board_.Visible(field::kStatusE));
+    EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
+    EXPECT_TRUE(fs::is_empty(settings_.error_folder));
+  }
+};
+
+TEST_F(RelayFaultTest, NoServerTouchesNothing) {
+  std::string port;
+  { port = FakeNntpServer({}).port_text(); }  // nothing listens there any more
+  EXPECT_TRUE(Action(port, 5));  // the Action shows the failure itself
+  EXPECT_THAT(Text(field::kStatusH), ::testing::StartsWith("Unable To Connect To: 127.0.0.1 Error: "));
+  EXPECT_THAT(Text(field::kStatusE), ::testing::MatchesRegex(".+ \\([0-9]+\\)"));
+  ExpectBackWithTheFileKept();
+  EXPECT_FALSE(fs::exists(settings_.log_file));
+  EXPECT_EQ(Text(field::Info(6)), "0");
+}
+
+TEST_F(RelayFaultTest, ServerGoneMidArticleThenTheNextActionPostsItOnce) {
+  {
+    FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"), Expect("POST\r\n"),
+                           Send("340 go ahead\r\n"), ReadThrough("line one\r\n"), HangUp()});
+    EXPECT_FALSE(Action(server.port_text(), 5));
+    EXPECT_THAT(server.Received(), ::testing::Not(HasSubstr("\r\n.\r\n")));
+  }
+  EXPECT_THAT(Text(field::kStatusE), ::testing::StartsWith("Action failed: "));
+  ExpectBackWithTheFileKept();
+  EXPECT_THAT(testing::ReadFile(settings_.log_file), HasSubstr("\r\n"));  // logged before posting
+
+  testing::InnServer inn({"local.test"});
+  EXPECT_TRUE(Action(inn.port_text(), 10));
+  EXPECT_EQ(inn.Body("<interrupted@quillport.test>"), "line one\r\nline two\r\nline three\r\n");
+  EXPECT_EQ(inn.ArticleCount("local.test"), 1);
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
+  EXPECT_TRUE(fs::is_empty(settings_.error_folder));
+  EXPECT_FALSE(board_.Visible(field::kStatusE));
+}
+
+TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionInTime) {
+  std::vector<std::string> endless;  // 10 s of header lines, 50 ms apart
+  for (int i = 0; i < 200; ++i) endless.push_back("X-Line: " + std::to_string(i) + "\r\n");
+  const std::vector<FakeStep> silent = {Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
+                                        Expect("POST\r\n"), AwaitClose()};
+  std::vector<FakeStep> endless_head = silent;
+  endless_head.pop_back();
+  endless_head.insert(endless_head.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send("441 refused\r\n"),
+                                           Expect("Head <interrupted@quillport.test>\r\n"),
+                                           Send("221 0 <interrupted@quillport.test>\r\n"), SendPieces(endless)});
+  for (const auto& script : {silent, endless_head}) {
+    FakeNntpServer server(script, std::chrono::seconds(15));
+    const auto started = Steady::now();
+    EXPECT_FALSE(Action(server.port_text(), 2));
+    EXPECT_LT(Steady::now() - started, std::chrono::seconds(6));
+    EXPECT_THAT(Text(field::kStatusE), HasSubstr("(10060)"));
+    EXPECT_FALSE(relay_.connection().Connected());
+    ExpectBackWithTheFileKept();  // the next Action asks again
+  }
+}
+
+}  // namespace
+}  // namespace quillport

@@ -8,7 +8,6 @@
 #include "common/ignoring_case.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
-#include "relay/outcome_record.h"
 
 namespace quillport {
 namespace {
@@ -176,8 +175,7 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
       }
       file.Close();
       file.Remove();
-      RecordOutcome(file.path() + ": no newsgroups or no end of header; deleted unposted");
-      return {Disposal::kDeletedUnposted, {}};
+      return {Disposal::kDeletedUnposted, {}, {}};
     }
     file.RequireRemovable();
     status = PostArticle(reader, file, header, context);
@@ -186,16 +184,13 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
   if (status == 0) {
     context.board.SetVisible(field::kStatusE, false);
     file.Remove();
-    RecordOutcome(file.path() + ": posted " + header.message_id);
-    return {Disposal::kPosted, {}};
+    return {Disposal::kPosted, header.message_id, {}};
   }
   context.board.SetVisible(field::kStatusE, true);
   const std::string refusal = context.board.Text(field::kStatusE);
   if (ArticleExists(context.client, header.message_id, context.yield)) {
     file.Remove();
-    RecordOutcome(file.path() + ": refused, but the server holds " + header.message_id +
-                  "; deleted");
-    return {Disposal::kHeld, {}};
+    return {Disposal::kHeld, header.message_id, {}};
   }
   const Filing filing = FileInErrorFolder(file, context);
   if (!filing.filed()) {
@@ -203,7 +198,7 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
                       ") and could not be filed: " + filing.problem +
                       "; it stays in the drop folder");
   }
-  return {Disposal::kFiled,
+  return {Disposal::kFiled, header.message_id,
           file.path() + " was refused by the server (" + refusal + ") and filed as " + filing.target};
 }
 

@@ -33,7 +33,8 @@ struct MessageOutcome {
     kFiled,            // refused and filed in the error folder
   };
   Disposal disposal;
-  std::string failure;  // for a filed message: the refusal, to keep in view
+  std::string message_id;  // as the header gave it; empty when it had none
+  std::string failure;     // for a filed message: the refusal, to keep in view
 };
 
 // Reads the message in `file` (opened and checked by QueuedFile::Open),

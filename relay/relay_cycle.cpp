@@ -21,7 +21,6 @@
 #include "common/rtrim_null.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
-#include "relay/outcome_record.h"
 
 namespace quillport {
 namespace {
@@ -86,6 +85,8 @@ void RelayCycle::DoAction() {
   if (running_) return;  // a tick met at one of this Action's yields
   RunningFlag running(running_);
   failure_.clear();
+  record_.emplace();
+  AtScopeEnd close_record([this] { record_.reset(); });
 
   board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
   board_.SetText(field::kTimNbT, PlainNumber(ReadCount(board_.Text(field::kTimNbT)) + 1));
@@ -182,7 +183,21 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
     if (context.connection_dropped) connection_.NntpDisconnect();
   });
   const MessageOutcome outcome = TrtMsg(file, context);
-  if (!outcome.failure.empty()) ReportFailure(outcome.failure);
+  switch (outcome.disposal) {
+    case MessageOutcome::Disposal::kDeletedUnposted:
+      record_->Record(file.path() + ": no newsgroups or no end of header; deleted unposted");
+      break;
+    case MessageOutcome::Disposal::kPosted:
+      record_->Record(file.path() + ": posted " + outcome.message_id);
+      break;
+    case MessageOutcome::Disposal::kHeld:
+      record_->Record(file.path() + ": refused, but the server holds " + outcome.message_id +
+                      "; deleted");
+      break;
+    case MessageOutcome::Disposal::kFiled:
+      ReportFailure(outcome.failure);
+      break;
+  }
 }
 
 void RelayCycle::CheckErrorFolder() {
@@ -202,7 +217,7 @@ void RelayCycle::ReportFailure(const std::string& text) {
   board_.SetText(field::kStatusE, text);
   board_.SetVisible(field::kStatusE, true);
   std::cerr << "quillport: " << text << std::endl;
-  RecordOutcome(text);
+  if (record_) record_->Record(text);
 }
 
 void RelayCycle::HandleEmptyFile() {

@@ -4,12 +4,14 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "board/status_board.h"
 #include "news/news_client.h"
 #include "relay/server_connection.h"
 #include "relay/folder_listing.h"
+#include "relay/outcome_record.h"
 #include "relay/presence_check.h"
 #include "relay/queued_file.h"
 #include "relay/queue_name_generator.h"
@@ -85,6 +87,7 @@ class RelayCycle {
   QueueNameGenerator names_;
   bool running_ = false;
   std::string failure_;  // the last failure met during this Action
+  std::optional<OutcomeRecord> record_;  // the system log, during an Action
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

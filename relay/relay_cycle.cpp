@@ -114,8 +114,7 @@ void RelayCycle::DoAction() {
   if (!listing.valid()) return;
   CheckErrorFolder();
 
-  connection_.NntpConnect();
-  if (!connection_.Connected()) return;
+  if (!Connect()) return;
   std::vector<ListedEntry> settling;
   do {
     if (listing.entry().is_folder) continue;
@@ -156,10 +155,7 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
       return true;
     }
     // An earlier file had to drop the connection: open it again.
-    if (!connection_.Connected()) {
-      connection_.NntpConnect();
-      if (!connection_.Connected()) return false;
-    }
+    if (!connection_.Connected() && !Connect()) return false;
     HandleNonEmptyFile(file, size);
   } catch (const FileFailure& failure) {
     ReportFailure(failure.what());
@@ -198,6 +194,14 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
       ReportFailure(outcome.failure);
       break;
   }
+}
+
+bool RelayCycle::Connect() {
+  connection_.NntpConnect();
+  // The news client's error event has put the reason on the error line; it
+  // is what this Action leaves in view.
+  if (!connection_.Connected()) failure_ = board_.Text(field::kStatusE);
+  return connection_.Connected();
 }
 
 void RelayCycle::CheckErrorFolder() {

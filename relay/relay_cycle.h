@@ -74,6 +74,7 @@ class RelayCycle {
   void AppendLogRecord(std::int64_t size) const;
   void ClearFileInProgress();
   void PauseAfterFile() const;
+  bool Connect();
   void CheckErrorFolder();
   void ReportFailure(const std::string& text);
 

@@ -30,11 +30,6 @@ class MessageFile {
   // Reads the next line into `line` (replacing what it held), cut to
   // kMaxLineKept characters. Throws FileFailure on a read failure.
   void ReadLine(std::string& line);
-  std::string ReadLine() {
-    std::string line;
-    ReadLine(line);
-    return line;
-  }
 
   // Bytes read from the descriptor so far.
   std::uint64_t bytes_read() const { return bytes_read_; }

@@ -118,15 +118,29 @@ void AbandonArticle(PostingContext& context) {
 // not come back at every Action, then reported.
 [[noreturn]] void RejectOverlong(QueuedFile& file, PostingContext& context) {
   const Filing filing = FileInErrorFolder(file, context);
-  throw FileFailure(file.path() +
-                    " holds a header or a line longer than 32767 characters and cannot be "
-                    "posted; " +
-                    (filing.filed() ? "it was filed as " + filing.target
-                                    : "it could not be filed (" + filing.problem +
-                                          ") and stays in the drop folder"));
+  const std::string what = file.path() +
+                           " holds a header or a line longer than 32767 characters and cannot be "
+                           "posted; ";
+  if (!filing.filed()) {
+    throw FileFailure(what + "it could not be filed (" + filing.problem +
+                      ") and stays in the drop folder");
+  }
+  throw FileFailure(what + "it was filed as " + filing.target, FileFailure::Fate::kFiled);
 }
 
 struct Overlong {};
+
+// Deletes a message the server holds now. When that fails the failure says
+// so: the file stays, but it must not read as a message never posted.
+void RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
+  try {
+    file.Remove();
+  } catch (const FileFailure& failure) {
+    throw FileFailure("the server holds it" +
+                      (message_id.empty() ? std::string() : " as " + message_id) + ", but " +
+                      failure.what());
+  }
+}
 
 // Posts the header block and the body; returns the server's verdict. The
 // article is completed only when the file is exactly what was opened.
@@ -175,7 +189,8 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
       }
       file.Close();
       file.Remove();
-      return {Disposal::kDeletedUnposted, {}, {}};
+      return {Disposal::kDeletedUnposted, header.message_id,
+              end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header", {}};
     }
     file.RequireRemovable();
     status = PostArticle(reader, file, header, context);
@@ -183,14 +198,14 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
 
   if (status == 0) {
     context.board.SetVisible(field::kStatusE, false);
-    file.Remove();
-    return {Disposal::kPosted, header.message_id, {}};
+    RemoveDelivered(file, header.message_id);
+    return {Disposal::kPosted, header.message_id, {}, {}};
   }
   context.board.SetVisible(field::kStatusE, true);
   const std::string refusal = context.board.Text(field::kStatusE);
   if (ArticleExists(context.client, header.message_id, context.yield)) {
-    file.Remove();
-    return {Disposal::kHeld, header.message_id, {}};
+    RemoveDelivered(file, header.message_id);
+    return {Disposal::kHeld, header.message_id, refusal, {}};
   }
   const Filing filing = FileInErrorFolder(file, context);
   if (!filing.filed()) {
@@ -198,8 +213,7 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
                       ") and could not be filed: " + filing.problem +
                       "; it stays in the drop folder");
   }
-  return {Disposal::kFiled, header.message_id,
-          file.path() + " was refused by the server (" + refusal + ") and filed as " + filing.target};
+  return {Disposal::kFiled, header.message_id, refusal, filing.target};
 }
 
 }  // namespace quillport

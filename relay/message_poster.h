@@ -34,7 +34,10 @@ struct MessageOutcome {
   };
   Disposal disposal;
   std::string message_id;  // as the header gave it; empty when it had none
-  std::string failure;     // for a filed message: the refusal, to keep in view
+  // kDeletedUnposted: why it was not posted. kHeld and kFiled: the server's
+  // refusal, as the error line shows it.
+  std::string detail;
+  std::string filed_as;  // kFiled: its path in the error folder
 };
 
 // Reads the message in `file` (opened and checked by QueuedFile::Open),
@@ -62,7 +65,8 @@ struct MessageOutcome {
 // read (the article is abandoned, never completed on the server); a refused
 // message cannot be filed; a header block or body line longer than 32767
 // characters makes it unpostable (it is then filed in the error folder and
-// the article, if begun, abandoned). An abandoned article sets
+// the article, if begun, abandoned; the failure's fate says it was filed).
+// An abandoned article sets
 // `context.connection_dropped`. A failure of the news client is thrown as it
 // came.
 MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context);

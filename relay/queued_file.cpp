@@ -32,7 +32,7 @@ const char* KindOf(mode_t mode) {
 }
 
 [[noreturn]] void Vanished(const std::string& path) {
-  throw FileFailure(path + " vanished before it could be read");
+  throw FileFailure(path + " vanished before it could be read", FileFailure::Fate::kGone);
 }
 
 // True when another program has the file open for writing. A read lease can

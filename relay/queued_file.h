@@ -15,7 +15,17 @@ namespace quillport {
 // goes on with the next file; the connection is not at fault.
 class FileFailure : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  // What became of the file: it stays where it was (the usual case), it was
+  // filed in the error folder unposted, or it is gone.
+  enum class Fate { kLeftInPlace, kFiled, kGone };
+
+  explicit FileFailure(const std::string& what, Fate fate = Fate::kLeftInPlace)
+      : std::runtime_error(what), fate_(fate) {}
+
+  Fate fate() const { return fate_; }
+
+ private:
+  Fate fate_;
 };
 
 // Identifies one file, whatever name it bears now.

@@ -85,9 +85,24 @@ void RelayCycle::DoAction() {
   if (running_) return;  // a tick met at one of this Action's yields
   RunningFlag running(running_);
   failure_.clear();
-  record_.emplace();
-  AtScopeEnd close_record([this] { record_.reset(); });
+  cut_short_.clear();
+  record_.emplace(settings_.drop_folder);
+  AtScopeEnd close_record([this] {
+    record_->Ended(cut_short_);
+    record_.reset();
+  });
+  try {
+    RunAction();
+  } catch (const std::exception& failure) {
+    cut_short_ = failure.what();
+    throw;
+  } catch (...) {
+    cut_short_ = "an unknown failure";
+    throw;
+  }
+}
 
+void RelayCycle::RunAction() {
   board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
   board_.SetText(field::kTimNbT, PlainNumber(ReadCount(board_.Text(field::kTimNbT)) + 1));
   board_.SetText(field::Info(3), "");
@@ -111,7 +126,10 @@ void RelayCycle::DoAction() {
   AtScopeEnd clear([this] { ClearFileInProgress(); });
   FolderListing listing(settings_.drop_folder, settings_.message_pattern);
   if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
-  if (!listing.valid()) return;
+  if (!listing.valid()) {
+    cut_short_ = failure_;
+    return;
+  }
   CheckErrorFolder();
 
   if (!Connect()) return;
@@ -130,7 +148,10 @@ void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
   for (ListedEntry& entry : settling) {
     struct stat status {};
     const std::string path = JoinPath(settings_.drop_folder, RTrimNull(entry.name));
-    if (::lstat(path.c_str(), &status) != 0) continue;  // gone meanwhile
+    if (::lstat(path.c_str(), &status) != 0) {
+      record_->Gone(path, "it vanished while it settled");
+      continue;
+    }
     entry.size = static_cast<std::uint64_t>(status.st_size);
     if (!HandleEntry(entry, nullptr)) return;
     PauseAfterFile();
@@ -147,18 +168,40 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
     QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period,
                                        std::chrono::system_clock::now());
     if (file.busy()) {  // may still be written: left for later
-      if (file.settling() && settling != nullptr) settling->push_back(entry);
+      if (!file.settling()) {
+        record_->LeftInPlace(path, "another program has it open for writing");
+      } else if (settling != nullptr) {
+        settling->push_back(entry);
+      } else {
+        record_->LeftInPlace(path, "it changed in the last " +
+                                       std::to_string(settings_.quiet_period.count()) + " ms");
+      }
       return true;
     }
     if (entry.size == 0) {
       HandleEmptyFile();
+      record_->LeftInPlace(path, "empty");
       return true;
     }
     // An earlier file had to drop the connection: open it again.
     if (!connection_.Connected() && !Connect()) return false;
     HandleNonEmptyFile(file, size);
   } catch (const FileFailure& failure) {
-    ReportFailure(failure.what());
+    ShowFailure(failure.what());
+    switch (failure.fate()) {
+      case FileFailure::Fate::kLeftInPlace:
+        record_->LeftInPlace(path, failure.what());
+        break;
+      case FileFailure::Fate::kFiled:
+        record_->FiledUnposted(path, failure.what());
+        break;
+      case FileFailure::Fate::kGone:
+        record_->Gone(path, failure.what());
+        break;
+    }
+  } catch (const std::exception& failure) {  // ends the Action; the file waits for the next
+    record_->LeftInPlace(path, failure.what());
+    throw;
   }
   return true;
 }
@@ -179,19 +222,21 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
     if (context.connection_dropped) connection_.NntpDisconnect();
   });
   const MessageOutcome outcome = TrtMsg(file, context);
+  const std::string& path = file.path();
   switch (outcome.disposal) {
     case MessageOutcome::Disposal::kDeletedUnposted:
-      record_->Record(file.path() + ": no newsgroups or no end of header; deleted unposted");
+      record_->DeletedUnposted(path, outcome.detail);
       break;
     case MessageOutcome::Disposal::kPosted:
-      record_->Record(file.path() + ": posted " + outcome.message_id);
+      record_->Posted(path, outcome.message_id);
       break;
     case MessageOutcome::Disposal::kHeld:
-      record_->Record(file.path() + ": refused, but the server holds " + outcome.message_id +
-                      "; deleted");
+      record_->AlreadyOnServer(path, outcome.message_id);
       break;
     case MessageOutcome::Disposal::kFiled:
-      ReportFailure(outcome.failure);
+      record_->RefusedAndFiled(path, outcome.filed_as, outcome.detail);
+      ShowFailure(path + " was refused by the server (" + outcome.detail + ") and filed as " +
+                  outcome.filed_as);
       break;
   }
 }
@@ -200,7 +245,7 @@ bool RelayCycle::Connect() {
   connection_.NntpConnect();
   // The news client's error event has put the reason on the error line; it
   // is what this Action leaves in view.
-  if (!connection_.Connected()) failure_ = board_.Text(field::kStatusE);
+  if (!connection_.Connected()) cut_short_ = failure_ = board_.Text(field::kStatusE);
   return connection_.Connected();
 }
 
@@ -216,12 +261,16 @@ void RelayCycle::CheckErrorFolder() {
   }
 }
 
-void RelayCycle::ReportFailure(const std::string& text) {
+void RelayCycle::ShowFailure(const std::string& text) {
   failure_ = text;
   board_.SetText(field::kStatusE, text);
   board_.SetVisible(field::kStatusE, true);
   std::cerr << "quillport: " << text << std::endl;
-  if (record_) record_->Record(text);
+}
+
+void RelayCycle::ReportFailure(const std::string& text) {
+  ShowFailure(text);
+  record_->Failure(text);
 }
 
 void RelayCycle::HandleEmptyFile() {

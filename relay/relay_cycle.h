@@ -66,6 +66,7 @@ class RelayCycle {
   const RelaySettings& settings() const { return settings_; }
 
  private:
+  void RunAction();
   bool HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling);
   void RetrySettled(std::vector<ListedEntry> settling);
   void WaitKeepingAlive(std::chrono::milliseconds length) const;
@@ -76,6 +77,9 @@ class RelayCycle {
   void PauseAfterFile() const;
   bool Connect();
   void CheckErrorFolder();
+  // Shows a failure on the error line and standard error; ReportFailure
+  // also writes it to the system log as a line of its own.
+  void ShowFailure(const std::string& text);
   void ReportFailure(const std::string& text);
 
   StatusBoard& board_;
@@ -88,6 +92,7 @@ class RelayCycle {
   QueueNameGenerator names_;
   bool running_ = false;
   std::string failure_;  // the last failure met during this Action
+  std::string cut_short_;  // the failure that ended this Action early
   std::optional<OutcomeRecord> record_;  // the system log, during an Action
 };
 

@@ -12,6 +12,7 @@
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
 #include "tests/support/fake_news_client.h"
+#include "tests/support/system_log_capture.h"
 #include "tests/support/temp_folder.h"
 
 namespace quillport {
@@ -161,6 +162,7 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
   fs::create_symlink(outside, drop_ + "e.cnm");
   Drop("f.cnm", kMessage);
 
+  testing::SystemLogCapture system_log;
   AsOrdinaryUser(folder_.path(), [&] {
     relay().DoAction();
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e.cnm"));
@@ -177,6 +179,15 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
     EXPECT_THAT(Text(field::kStatusE), HasSubstr("e.cnm is a symbolic link"));
     EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: news.example");
   });
+  // The system log tells each file's fate.
+  const std::vector<std::string> lines = system_log.Stop();
+  if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
+  EXPECT_THAT(lines, ElementsAre(HasSubstr("action started"), HasSubstr("a.cnm: posted, no Message-ID"),
+                                 HasSubstr("b.cnm: filed unposted: "), HasSubstr("c.cnm: left in place: cannot open"),
+                                 HasSubstr("d.cnm: left in place: "), HasSubstr("e.cnm: left in place: "),
+                                 HasSubstr("f.cnm: posted"),
+                                 HasSubstr("action ended: 2 posted, 0 already on the server, 1 filed, 0 deleted "
+                                           "unposted, 3 left in place")));
 }
 
 TEST_F(RelayCycleTest, MissingFoldersAreReportedAtEachAction) {

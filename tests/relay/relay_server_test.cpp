@@ -15,6 +15,7 @@
 #include "relay/relay_cycle.h"
 #include "tests/support/fake_nntp_server.h"
 #include "tests/support/inn_server.h"
+#include "tests/support/system_log_capture.h"
 #include "tests/support/temp_folder.h"
 
 namespace quillport {
@@ -26,6 +27,7 @@ using testing::FakeStep;
 using testing::Names;
 using testing::ReadFile;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
@@ -99,7 +101,22 @@ class RelayInnTest : public RelayServerTest {
   testing::InnServer inn_{{"local.test"}};
 };
 
+// The system log's lines, with the folders written D and E; each must come from the news facility.
+std::vector<std::string> OutcomeLines(const std::vector<std::string>& messages, const RelaySettings& settings) {
+  std::vector<std::string> lines;
+  for (std::string message : messages) {
+    EXPECT_THAT(message, ::testing::MatchesRegex("<61>.* quillport\\[[0-9]+\\]: .*"));
+    message.erase(0, message.find("]: ") + 3);
+    for (const auto& [folder, name] : {std::pair(settings.error_folder, "E"), std::pair(settings.drop_folder, "D")}) {
+      for (std::size_t at; (at = message.find(folder)) != std::string::npos;) message.replace(at, folder.size(), name);
+    }
+    lines.push_back(message);
+  }
+  return lines;
+}
+
 TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
+  testing::SystemLogCapture system_log;
   DropCorpus();
   EXPECT_TRUE(Action(inn_.port_text(), 10));
 
@@ -152,6 +169,32 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   EXPECT_EQ(Text(field::Info(6)) + "|" + Text(field::Info(9)) + "|" + Text(field::Info(10)) + "|" +
                 Text(field::Info(12)) + "|" + Text(field::kTimNbT),
             "10|" + FormatNumber(2 * bytes, kPattern12) + "|20|2|2");
+
+  // The news administrator's record: one line per message and outcome, each Action framed by its counts.
+  const std::vector<std::string> lines = OutcomeLines(system_log.Stop(), settings_);
+  if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
+  using ::testing::MatchesRegex;
+  const auto filed = [](const char* name) { return MatchesRegex(std::string("D/") + name + ": refused and filed as E/.+\\.cnm: .+"); };
+  const std::vector<::testing::Matcher<std::string>> unposted = {
+      "D/05-nogroups.cnm: deleted unposted: no Newsgroups header",
+      "D/06-neverends.cnm: deleted unposted: the header never ends",
+      "D/07-lfonly.cnm: deleted unposted: the header never ends", "D/08-empty.cnm: left in place: empty"};
+  std::vector<::testing::Matcher<std::string>> expected = {
+      "action started: drop folder D", "D/01-ordinary.cnm: posted, Message-ID <ordinary@quillport.test>",
+      "D/02-emptyline.cnm: posted, Message-ID <emptyline@quillport.test>", filed("02-nobody.cnm"),
+      filed("04-Unknown.CNM"), filed("04-unknown.cnm")};
+  expected.insert(expected.end(), unposted.begin(), unposted.end());
+  expected.insert(expected.end(), {"D/08-lonelf.cnm: posted, Message-ID <lonelf@quillport.test>", filed("09-nospam.cnm"),
+                                   "action ended: 3 posted, 0 already on the server, 4 filed, 3 deleted unposted, 1 left in place",
+                                   "action started: drop folder D",
+                                   "D/01-ordinary.cnm: already on the server (Message-ID <ordinary@quillport.test>), deleted",
+                                   "D/02-emptyline.cnm: already on the server (Message-ID <emptyline@quillport.test>), deleted",
+                                   filed("02-nobody.cnm"), filed("04-Unknown.CNM"), filed("04-unknown.cnm")});
+  expected.insert(expected.end(), unposted.begin(), unposted.end());
+  expected.insert(expected.end(), {"D/08-lonelf.cnm: already on the server (Message-ID <lonelf@quillport.test>), deleted",
+                                   filed("09-nospam.cnm"),
+                                   "action ended: 0 posted, 3 already on the server, 4 filed, 3 deleted unposted, 1 left in place"});
+  EXPECT_THAT(lines, ElementsAreArray(expected));
 }
 
 class RelayFaultTest : public RelayServerTest {

@@ -11,6 +11,9 @@ packages=(
   googletest libgtest-dev libgmock-dev
   inn2
   xvfb xdotool imagemagick x11-utils libx11-dev
+  librsvg2-bin  # rsvg-convert renders the icon's PNG sizes at build time
+  desktop-file-utils man-db groff-base file  # checks of the installed desktop entry, manual page and icons
+  dpkg-dev lintian  # the Debian package: run-time dependencies from the binary, and its check
 )
 
 missing=()

@@ -1,0 +1,50 @@
+# The Debian package, built with `cpack -G DEB` in a build folder configured
+# with CMAKE_INSTALL_PREFIX=/usr (scripts/package.sh does all of it).
+# Run-time dependencies come from the binary (dpkg-shlibdeps), plus what it
+# loads without linking. The maintainer scripts create the quillport group
+# and the folders the relay works in; nothing ever deletes them.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quillport)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${QUILLPORT_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop relay from a mail drop folder to a news server")
+set(CPACK_PACKAGE_DESCRIPTION "\
+Quillport watches a drop folder into which a mail program writes each
+message as a .cnm file. Every few minutes it connects to a news server
+over NNTP, logs each message, strips its transport headers, posts it as
+a news article and deletes the file; refused messages are filed in an
+error folder. One status window shows the operator everything.
+.
+Its folders, log file and news server are fixed when it is built.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES TRUE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION news)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window needs a Qt platform plugin, which Qt loads at run time. Qt Svg
+# is linked (the pictures are compiled in), so no image-format plugin is.
+# The postinst makes the group with groupadd.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, passwd")
+# A local news server to post to, and xdg-open for the VIEW button.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "inn2, xdg-utils")
+
+# The maintainer scripts know the compiled-in folders.
+get_filename_component(QUILLPORT_LOG_FOLDER "${QUILLPORT_LOG_FILE}" DIRECTORY)
+set(control_extra)
+foreach(script postinst postrm)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/${script}.in ${CMAKE_BINARY_DIR}/debian/${script}
+                 @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                 GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  list(APPEND control_extra ${CMAKE_BINARY_DIR}/debian/${script})
+endforeach()
+# A file under /etc is the administrator's to change: a conffile.
+if(QUILLPORT_AUTOSTART)
+  file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart/quillport.desktop\n")
+  list(APPEND control_extra ${CMAKE_BINARY_DIR}/debian/conffiles)
+endif()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${control_extra}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+include(CPack)

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Installs BUILD into a scratch DESTDIR with the prefix /usr/local and checks it file by file:
+# exactly the expected files with their modes, a valid desktop entry naming the installed program
+# and icon, every PNG really of its size, a manual page that renders without a warning and shows
+# the build's drop folder. Then the autostart rule, on a scratch configure of SOURCE (nothing is
+# built): the entry goes under the prefix's etc/ for /usr/local, into /etc itself for /usr, and
+# is a conffile of the package.
+# usage: install_test.sh BUILD SOURCE
+set -u
+build=$1 source=$2
+for tool in desktop-file-validate man file ninja; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# Every file and link under $1, with its mode.
+listing() { (cd "$1" && find . ! -type d -printf '%m %P\n' | sort -k2); }
+
+root=$work/root
+DESTDIR=$root cmake --install "$build" --prefix /usr/local >"$work/install.log" || fail "install failed"
+sizes=(16 22 24 32 48 64 128 256)
+share=usr/local/share
+{
+  echo "755 usr/local/bin/quillport"
+  echo "644 $share/applications/quillport.desktop"
+  echo "644 $share/doc/quillport/changelog.gz"
+  echo "644 $share/doc/quillport/copyright"
+  for side in "${sizes[@]}"; do echo "644 $share/icons/hicolor/${side}x$side/apps/quillport.png"; done
+  echo "644 $share/icons/hicolor/scalable/apps/quillport.svg"
+  echo "644 $share/man/man1/quillport.1.gz"
+} | sort -k2 >"$work/expected"
+diff -u "$work/expected" <(listing "$root") || fail "the installed files differ from the expected list"
+dirs=$(cd "$root" && find . -type d ! -perm 755)
+[[ -z $dirs ]] || fail "folders not of mode 755: $dirs"
+
+entry=$root/$share/applications/quillport.desktop
+desktop-file-validate "$entry" || fail "the desktop entry is not valid"
+exec=$(sed -n 's/^Exec=//p' "$entry") icon=$(sed -n 's/^Icon=//p' "$entry")
+[[ -x $root/usr/local/bin/$exec ]] || fail "the desktop entry starts '$exec', which is not installed"
+[[ -f $root/$share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "the desktop entry's icon '$icon' is not installed"
+for side in "${sizes[@]}"; do
+  file "$root/$share/icons/hicolor/${side}x$side/apps/quillport.png" | grep -q "PNG image data, $side x $side," \
+    || fail "the ${side}x$side icon is not a $side x $side PNG"
+done
+
+page=$root/$share/man/man1/quillport.1.gz
+LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" >/dev/null 2>"$work/man.err"
+[[ ! -s $work/man.err ]] || fail "the manual page renders with warnings: $(cat "$work/man.err")"
+drop=$(cmake -L -N "$build" | sed -n 's/^QUILLPORT_DROP_FOLDER:[A-Z]*=//p')
+LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | grep -qF -- "$drop" \
+  || fail "the manual page does not show the drop folder $drop"
+
+# The autostart entry, only with QUILLPORT_AUTOSTART: configured, never built.
+scratch=$work/configure
+for prefix in /usr/local /usr; do
+  cmake -S "$source" -B "$scratch" -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix" -DQUILLPORT_AUTOSTART=ON \
+    -DQUILLPORT_BUILD_TESTS=OFF -DQUILLPORT_BUILD_BENCH=OFF >"$work/configure.log" 2>&1 \
+    || { cat "$work/configure.log"; fail "a configure with QUILLPORT_AUTOSTART=ON failed"; }
+  rm -rf "$work/auto"
+  DESTDIR=$work/auto cmake --install "$scratch" --component autostart >/dev/null || fail "no autostart install"
+  want=${prefix%/usr}/etc/xdg/autostart/quillport.desktop
+  diff <(echo "644 ${want#/}") <(listing "$work/auto") || fail "the autostart entry for $prefix is not $want"
+  grep -qxF "$want" "$scratch/debian/conffiles" || fail "the package does not keep $want as a conffile"
+done
+echo "PASS: the install holds exactly the program, desktop entry, icons, manual page and docs; autostart goes to etc"

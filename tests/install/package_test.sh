@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the Debian package of BUILD with CPACK into a scratch folder and checks it: named
+# quillport_<version>_<arch>.deb, no lintian error, the expected files under /usr owned by root with
+# modes 0755/0644, dependencies on Qt Widgets and the platform plugins, inn2 recommended, and
+# maintainer scripts that are valid shell and make the build's folders.
+# usage: package_test.sh BUILD CPACK
+set -u
+build=$1 cpack=$2
+for tool in dpkg-deb dpkg-shlibdeps lintian; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+setting() { cmake -L -N "$build" | sed -n "s/^$1:[A-Z]*=//p"; }
+
+"$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1 \
+  || { cat "$work/cpack.log"; fail "cpack failed"; }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+deb=$work/quillport_${version}_$(dpkg --print-architecture).deb
+[[ -f $deb ]] || fail "no package $deb: $(ls "$work")"
+
+lintian "$deb" >"$work/lintian.txt" 2>&1
+cat "$work/lintian.txt"
+! grep -q '^E:' "$work/lintian.txt" || fail "lintian reports errors"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == quillport && $(field Section) == news ]] || fail "wrong package name or section"
+depends=$(field Depends)
+for dep in libqt6widgets6 qt6-qpa-plugins; do
+  [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
+done
+[[ ", $depends," != *", inn2"[\ ,]* ]] || fail "inn2 is a dependency: $depends"
+[[ ", $(field Recommends)," == *", inn2"[\ ,]* ]] || fail "inn2 is not recommended"
+
+# Owner, mode and path of every entry: regular files and folders only, all root's.
+dpkg-deb --contents "$deb" | awk '{ print $2, substr($1, 1, 10), $6 }' | sort -k3 >"$work/contents"
+awk '$1 != "root/root"' "$work/contents" | grep . && fail "entries not owned by root"
+grep -Ev '^[^ ]+ (-rw-r--r--|-rwxr-xr-x|drwxr-xr-x) ' "$work/contents" && fail "entries with odd modes"
+awk '$2 ~ /^-/ { print $3 }' "$work/contents" >"$work/files"
+icons=./usr/share/icons/hicolor
+{
+  echo ./usr/bin/quillport
+  echo ./usr/share/applications/quillport.desktop
+  echo ./usr/share/doc/quillport/changelog.gz
+  echo ./usr/share/doc/quillport/copyright
+  for side in 16 22 24 32 48 64 128 256; do echo "$icons/${side}x$side/apps/quillport.png"; done
+  echo "$icons/scalable/apps/quillport.svg"
+  echo ./usr/share/man/man1/quillport.1.gz
+} | sort >"$work/expected"
+diff -u "$work/expected" "$work/files" || fail "the package's files differ from the expected list"
+grep -q '^-rwxr-xr-x ./usr/bin/quillport$' <(cut -d' ' -f2- "$work/contents") || fail "the program is not executable"
+
+dpkg-deb --control "$deb" "$work/control"
+for script in postinst postrm; do
+  [[ -x $work/control/$script ]] || fail "no executable $script"
+  sh -n "$work/control/$script" || fail "$script is not valid shell"
+done
+for dir in "$(setting QUILLPORT_DROP_FOLDER)" "$(setting QUILLPORT_ERROR_FOLDER)"; do
+  grep -qF "'$dir'" "$work/control/postinst" || fail "the postinst does not make $dir"
+done
+! grep -Eq '\brm(dir)?\b' "$work/control/postinst" "$work/control/postrm" || fail "a maintainer script deletes"
+echo "PASS: $(basename "$deb"): lintian without errors; Depends: $depends"

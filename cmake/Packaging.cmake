@@ -23,10 +23,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION news)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window needs a Qt platform plugin, which Qt loads at run time. Qt Svg
-# is linked (the pictures are compiled in), so no image-format plugin is.
-# The postinst makes the group with groupadd.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, passwd")
+# The X11 platform plugin Qt loads at run time comes with libqt6gui6, which
+# the binary links; Qt Svg is linked too (the pictures are compiled in), so
+# no plugin package is needed. The postinst makes the group with groupadd.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 # A local news server to post to, and xdg-open for the VIEW button.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "inn2, xdg-utils")
 

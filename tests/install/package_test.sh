@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package of BUILD with CPACK into a scratch folder and checks it: named
 # quillport_<version>_<arch>.deb, no lintian error, the expected files under /usr owned by root with
-# modes 0755/0644, dependencies on Qt Widgets and the platform plugins, inn2 recommended, and
+# modes 0755/0644, a dependency on Qt Widgets, inn2 recommended, and
 # maintainer scripts that are valid shell and make the build's folders.
 # usage: package_test.sh BUILD CPACK
 set -u
@@ -27,7 +27,7 @@ cat "$work/lintian.txt"
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == quillport && $(field Section) == news ]] || fail "wrong package name or section"
 depends=$(field Depends)
-for dep in libqt6widgets6 qt6-qpa-plugins; do
+for dep in libqt6widgets6 libqt6gui6 passwd; do
   [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
 done
 [[ ", $depends," != *", inn2"[\ ,]* ]] || fail "inn2 is a dependency: $depends"

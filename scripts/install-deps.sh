@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   inn2
   xvfb xdotool imagemagick x11-utils libx11-dev
+  openbox  # a reparenting window manager, for the start-up placement test
 )
 
 missing=()

@@ -83,6 +83,10 @@ others=$(awk '/^MapNotify/ { getline; for (i = 1; i < NF; i++) if ($i == "window
 
 kill "$first" "$cover"
 wait "$first" "$cover" 2>/dev/null
+# No animation: once restored, the frame is where it stays.
+mkdir "$work/openbox"
+echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbox_config>' \
+  >"$work/openbox/rc.xml"
 XDG_CONFIG_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wait_until eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox does not start"

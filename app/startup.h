@@ -1,5 +1,6 @@
 // Start-up: what happens once, when the window has been made and before it
-// is first shown. In this order: centre the window on the screen; extend
+// is first shown. In this order: centre the window on the screen (once more,
+// by its outer size, when a window manager has given it a frame); extend
 // its caption with the drop folder; minimise it; ask whether another
 // instance runs, and if so have it come forward and stop here. Otherwise:
 // write the settings onto the board; hide the two indicators; show the

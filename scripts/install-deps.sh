@@ -14,6 +14,7 @@ packages=(
   librsvg2-bin  # rsvg-convert renders the icon's PNG sizes at build time
   desktop-file-utils man-db groff-base file  # checks of the installed desktop entry, manual page and icons
   dpkg-dev lintian  # the Debian package: run-time dependencies from the binary, and its check
+  openbox  # a reparenting window manager, for the start-up placement test
 )
 
 missing=()

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Starts of PROGRAM on a private X server with no window manager. A start killed outright leaves its
-# lock and socket behind; the next start must still be the first and show its window, minimised. With
-# that window iconified (as a window manager would) and the screen covered, a further start must end
-# with 0 and map no window, and the first must map its window again, normal, on top, with the focus.
+# Starts of PROGRAM on a private X server, first with no window manager. A start killed outright leaves
+# its lock and socket behind; the next start must still be the first and show its window, minimised and
+# centred. With that window iconified (as a window manager would) and the screen covered, a further start
+# must end with 0 and map no window, and the first must map its window again, normal, on top, with the
+# focus. Then, under a reparenting window manager (openbox), a fresh first start must be centred by its
+# frame while still minimised, be so when a second start restores it, and stay where it is moved to.
 # usage: two_starts_test.sh PROGRAM
 set -u
 program=$1
-for tool in Xvfb xdotool xprop xwininfo xev xmessage; do
+for tool in Xvfb xdotool xprop xwininfo xev xmessage openbox; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 
@@ -22,6 +24,17 @@ shows_window() {  # sets $window to the viewable window of process $1
 }
 initial_state() { xprop -id "$1" WM_HINTS | sed -n 's/.*Initial state is \(.*\) State\./\1/p'; }
 top_window() { xwininfo -root -children | grep -A1 'children:' | tail -n1; }
+# How far the outer frame of window $1 (its size plus the frame extents the window manager gives it)
+# lies from the centre of the 1024x768 screen, "dx dy", and whether that is at most a pixel each way.
+frame_offset() {
+  local x y w h l=0 r=0 t=0 b=0 extents
+  read -r x y w h < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF }
+    /Absolute upper-left Y/ { y = $NF } /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }')
+  extents=$(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= //p' | tr -d ,)
+  [[ -n $extents ]] && read -r l r t b <<<"$extents"
+  echo $((x - l - (1024 - w - l - r) / 2)) $((y - t - (768 - h - t - b) / 2))
+}
+centred() { local dx dy; read -r dx dy < <(frame_offset "$1"); ((dx * dx <= 1 && dy * dy <= 1)); }
 
 # -noreset keeps Xvfb up when the killed start, its only client, goes.
 Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" &>"$work/xvfb.log" &
@@ -40,11 +53,12 @@ TMPDIR=$work "$program" >"$work/first.log" 2>&1 &
 first=$! pids+=($!)
 wait_until shows_window "$first" || fail "a start after a killed one shows no window"
 [[ $(initial_state "$window") == Iconic ]] || fail "the first window does not start minimised"
+centred "$window" || fail "the first window is off centre by $(frame_offset "$window")"
 
 xdotool windowunmap "$window"
 wait_until is_mapped "$window" IsUnMapped || fail "the first window cannot be iconified"
 xmessage -geometry 1024x768+0+0 "covering window" >"$work/cover.log" 2>&1 &
-pids+=($!)
+cover=$! pids+=($!)
 wait_until eval 'top_window | grep -q xmessage' || fail "the covering window does not show"
 
 # Watch every window mapped on the screen while the second start runs.
@@ -66,4 +80,33 @@ kill "$xev" 2>/dev/null
 others=$(awk '/^MapNotify/ { getline; for (i = 1; i < NF; i++) if ($i == "window") print $(i + 1) }' \
   "$work/events.txt" | tr -d , | sort -u | grep -v -x "$(printf '0x%x' "$window")")
 [[ -z $others ]] || fail "the second start mapped a window: $others"
-echo "PASS: a killed start blocks nothing; a second start ends and brings the first forward"
+
+kill "$first" "$cover"
+wait "$first" "$cover" 2>/dev/null
+# No animation: once restored, the frame is where it stays.
+mkdir "$work/openbox"
+echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbox_config>' \
+  >"$work/openbox/rc.xml"
+XDG_CONFIG_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_until eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox does not start"
+framed_window() {  # sets $window to the window of process $1 once the window manager has framed it
+  window=$(xdotool search --all --pid "$1" --name ' >>> NNTP$' 2>/dev/null | head -n1)
+  [[ -n $window ]] && xprop -id "$window" _NET_FRAME_EXTENTS | grep -q =
+}
+mkdir "$work/framed"
+TMPDIR=$work/framed "$program" >"$work/framed.log" 2>&1 &
+framed=$! pids+=($!)
+wait_until framed_window "$framed" || fail "openbox does not frame the window"
+wait_until centred "$window" || fail "the minimised window is off centre by $(frame_offset "$window")"
+xprop -id "$window" WM_STATE | grep -q 'state: Iconic' || fail "the framed window is not minimised"
+TMPDIR=$work/framed timeout 30 "$program" >"$work/framed-second.log" 2>&1 ||
+  fail "the second start under openbox ended with $?"
+wait_until is_mapped "$window" IsViewable || fail "the framed window is not restored"
+centred "$window" || fail "the restored window is off centre by $(frame_offset "$window")"
+xdotool windowmove "$window" 40 30
+wait_until eval '! centred "$window"' || fail "the restored window cannot be moved"
+sleep 0.5
+! centred "$window" || fail "the moved window went back to the centre"
+echo "PASS: a killed start blocks nothing; a second start ends and brings the first forward;" \
+  "the window is centred by its frame"

@@ -87,32 +87,27 @@ program=$(find "$build" -type f -name quillport -perm -u+x | head -n1)
 [[ -n $program ]] || fail "the build made no program"
 
 # --- The news server as a reader sees it
-# nntp COMMAND ID: prints the text of ARTICLE/HEAD/BODY, unstuffed, CR LF lines. Status 1: 430, 2: other.
-nntp() {
-  local fd line status=2
-  { exec {fd}<>/dev/tcp/127.0.0.1/$port; } 2>/dev/null || return 2
+# body ID: prints the body of article ID, unstuffed, CR LF lines; fails unless the server holds it whole.
+body() {
+  local fd line status=1
+  { exec {fd}<>/dev/tcp/127.0.0.1/$port; } 2>/dev/null || return 1
   if IFS= read -r -t 5 line <&$fd && [[ $line == 20[01]* ]] && printf 'MODE READER\r\n' >&$fd &&
-    IFS= read -r -t 5 line <&$fd && [[ $line == 20[01]* ]] && printf '%s %s\r\n' "$1" "$2" >&$fd &&
-    IFS= read -r -t 5 line <&$fd; then
-    case $line in
-      22[012]*) while IFS= read -r -t 5 line <&$fd; do
-          [[ $line == $'.\r' ]] && { status=0; break; }
-          [[ $line == .* ]] && line=${line:1}
-          printf '%s\n' "$line"
-        done ;;
-      430*) status=1 ;;
-    esac
+    IFS= read -r -t 5 line <&$fd && [[ $line == 20[01]* ]] && printf 'BODY %s\r\n' "$1" >&$fd &&
+    IFS= read -r -t 5 line <&$fd && [[ $line == 222* ]]; then
+    while IFS= read -r -t 5 line <&$fd; do
+      [[ $line == $'.\r' ]] && { status=0; break; }
+      [[ $line == .* ]] && line=${line:1}
+      printf '%s\n' "$line"
+    done
   fi
   exec {fd}<&-
   return $status
 }
-on_server() {  # FILE 0|1: the server holds the corpus message FILE with its body as dropped (0), or not (1)
-  local id got
+on_server() {  # FILE: the server holds the corpus message FILE with its body as dropped
+  local id
   id=$(sed -n 's/^Message-ID: //p' "$1")
-  nntp BODY "$id" >"$work/body.got"
-  got=$?
-  ((got == $2)) || fail "the server answers $got for ${1##*/} ($id), expected $2 (0: held, 1: not, 2: other)"
-  ((got == 1)) || cmp -s <(awk 'body { print } /^$/ { body = 1 }' "$1" | sed 's/$/\r/') "$work/body.got" ||
+  body "$id" >"$work/body.got" || fail "the server does not hold ${1##*/} ($id) whole"
+  cmp -s <(awk 'body { print } /^$/ { body = 1 }' "$1" | sed 's/$/\r/') "$work/body.got" ||
     fail "the body of $id on the server is not the body of ${1##*/}: $(cat -A "$work/body.got")"
 }
 
@@ -134,8 +129,7 @@ log_is() {
 # --- The window on screenshots (window coordinates, pixels)
 readonly REMAINING=(352 57) FRESH=(292 320)  # txt_TIM_Rem, cmd_REFRESH
 readonly SUN=400+24 SNOWFLAKE=400+64          # centres of img_Goo and img_Bad
-readonly ERROR_NB=57x19+208+312 ERROR_VOL=73x19+128+312  # txt_Error_Nb, txt_Error_Vol
-readonly TOTAL_NB=57x19+208+192 TOTAL_VOL=73x19+128+192  # txt_Info(6), txt_Info(5): this Action's figures
+readonly ERROR_NB=57x19+208+312 TOTAL_NB=57x19+208+192 TOTAL_VOL=73x19+128+192  # txt_Error_Nb, txt_Info(6), (5)
 readonly GRAND_NB=57x19+208+216 BELOW_TIMER=420x212+0+128  # txt_Info(10); all below the top frames
 shot() { import -window "$window" "$screens/$1" || fail "no screenshot of the window"; }
 pixel() { convert "$screens/$1" -crop "1x1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n1; }
@@ -180,11 +174,9 @@ say "relayed at the first tick"
 wait_for 10 changed 2-after-tick.png $ERROR_NB 1-start.png || fail "the tick did not recount the error folder"
 sleep 1
 shot 2-after-tick.png
-on_server "$corpus/tick/a-ordinary.cnm" 0
-on_server "$corpus/tick/b-dotted.cnm" 0
-on_server "$corpus/tick/C-Nowhere.CNM" 1
-on_server "$corpus/tick/e-no-groups.cnm" 1
-nntp HEAD '<operator-a@quillport.test>' | grep -qiE '^(Received|Return-path|To):' && fail "a transport header went out"
+# (What is refused and which headers go out is checked in depth by relay_server_test.)
+on_server "$corpus/tick/a-ordinary.cnm"
+on_server "$corpus/tick/b-dotted.cnm"
 logged=("$corpus"/tick/{a-ordinary,b-dotted,e-no-groups}.cnm "$corpus/tick/C-Nowhere.CNM")
 log_is "${logged[@]}" || fail "the log is not one record for each file of the first tick: $(cat -A "$log")"
 [[ $(pixel 2-after-tick.png $SUN) == '#FFE000' ]] || fail "no sun after messages were posted"
@@ -201,11 +193,9 @@ logged+=("$corpus"/double-click/{f-later,G-Elsewhere}.cnm)
 wait_for 5 log_is "${logged[@]}" || fail "the log is not one record for each file handled: $(cat -A "$log")"
 sleep 1.5  # the Action ends with the disconnect
 shot 3-after-double-click.png
-on_server "$corpus/double-click/f-later.cnm" 0
-on_server "$corpus/double-click/G-Elsewhere.cnm" 1
-alike 3-after-double-click.png $ERROR_NB 2-after-tick.png $ERROR_NB &&
-  alike 3-after-double-click.png $ERROR_VOL 2-after-tick.png $ERROR_VOL ||
-  fail "a double-click recounted the error folder"
+on_server "$corpus/double-click/f-later.cnm"
+# A recount would show the second file filed (1 -> 2).
+alike 3-after-double-click.png $ERROR_NB 2-after-tick.png $ERROR_NB || fail "a double-click recounted the error folder"
 ! alike 3-after-double-click.png $TOTAL_VOL 2-after-tick.png $TOTAL_VOL || fail "the Totals did not change"
 ! alike 3-after-double-click.png $GRAND_NB 2-after-tick.png $GRAND_NB || fail "the GdTotals did not change"
 say "relayed after the double-click; error figures untouched"
@@ -216,8 +206,6 @@ wait_for 10 changed 4-after-fresh.png $ERROR_NB 3-after-double-click.png || fail
 sleep 0.5
 shot 4-after-fresh.png
 alike 4-after-fresh.png $ERROR_NB 4-after-fresh.png $TOTAL_NB || fail "after FRESH txt_Error_Nb does not show 2"
-! alike 4-after-fresh.png $ERROR_VOL 3-after-double-click.png $ERROR_VOL || fail "FRESH did not change the volume"
-[[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "FRESH changed the drop folder"
 
 # --- 4. A stalling server: the busy window stays alive and takes no clicks
 innd=$(tr -dc '0-9' <"$inn_dir/run/innd.pid")
@@ -237,11 +225,10 @@ printf 'Filed by hand.\r\n' >"$errors/z-extra.cnm"  # a recount would show 3 fil
 stalled_action "$corpus/stalled"
 sleep 1
 shot 5-stalled.png
-problems=()
 xdotool windowunmap --sync "$window" && xdotool windowmap --sync "$window" || fail "cannot unmap and map the window"
 wait_for 5 eval 'shot 5-stalled-mapped.png && alike 5-stalled-mapped.png $BELOW_TIMER 5-stalled.png $BELOW_TIMER' ||
-  problems+=("the window did not repaint within 5 s after being mapped again")
-ping=$("$wm_message" ping "$window" 2000) || problems+=("the window did not answer _NET_WM_PING: $ping")
+  fail "the stalled window did not repaint within 5 s after being mapped again"
+ping=$("$wm_message" ping "$window" 2000) || fail "the stalled window did not answer _NET_WM_PING: $ping"
 click "${FRESH[@]}"  # the window is disabled: this click must be lost, not run after the Action
 sleep 0.5
 program_runs || fail "the program has ended while it waited"
@@ -250,9 +237,8 @@ wait_for 20 folders_are "Errors d-empty.cnm " "c-nowhere.cnm g-elsewhere.cnm z-e
   fail "the stalled Action did not relay its file: $(listing "$drop")"
 sleep 1.5
 shot 6-after-stall.png
-alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || problems+=("a click on FRESH while busy recounted")
-((${#problems[@]} == 0)) || fail "while the server stalled: $(printf '%s; ' "${problems[@]}")"
-on_server "$corpus/stalled/h-stalled.cnm" 0
+alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click on FRESH while the server stalled recounted"
+on_server "$corpus/stalled/h-stalled.cnm"
 say "the window stayed alive while the server stalled (ping $ping); the message went out after"
 
 # The window closed during a stall: the Action ends its work, then the program, with status 0.
@@ -263,9 +249,8 @@ program_runs || fail "the program ended at once when its window was closed durin
 kill -CONT "$innd" || fail "cannot let the news server go on"
 for _ in {1..100}; do program_runs && sleep 0.2; done
 ! program_runs || fail "the program did not end after its window was closed"
-wait $program_pid
-status=$? program_pid=
+wait $program_pid; status=$? program_pid=
 ((status == 0)) || fail "the program ended with status $status after its window was closed"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action cut short by the close left $(listing "$drop")"
-on_server "$corpus/closing/i-closing.cnm" 0
+on_server "$corpus/closing/i-closing.cnm"
 say "PASS; screenshots in $screens"

@@ -72,13 +72,11 @@ class Connection {
     if (Code(Line()) / 100 != 2 || Code(Command("MODE READER")) / 100 != 2) Fail("no reader connection");
   }
 
-  void Send(const std::string& text) {
-    if (send(socket_.fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+  std::string Command(std::string line) {
+    line += "\r\n";
+    if (send(socket_.fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
       Fail(SystemError("send"));
     }
-  }
-  std::string Command(const std::string& line) {
-    Send(line + "\r\n");
     return last_ = Line();
   }
   std::string Line() {  // without its CR LF
@@ -89,7 +87,6 @@ class Connection {
     }
     return line.substr(0, line.size() - 2);
   }
-
   std::string Block() {  // up to its "." line, unstuffed
     std::string text;
     for (std::string line; (line = Line()) != ".";) text += (line.starts_with(".") ? line.substr(1) : line) + "\r\n";
@@ -143,7 +140,6 @@ std::optional<std::string> InnServer::Fetch(const std::string& command, int expe
 }
 
 std::optional<std::string> InnServer::Head(const std::string& message_id) { return Fetch("HEAD " + message_id, 221); }
-
 std::optional<std::string> InnServer::Body(const std::string& message_id) { return Fetch("BODY " + message_id, 222); }
 
 std::int64_t InnServer::ArticleCount(const std::string& group) {

@@ -49,18 +49,14 @@ class Startup : public ::testing::Test {
   std::unique_ptr<Application> app;
 };
 
-// How often each colour is painted by the control itself, without its children.
-std::map<QRgb, int> Colours(QWidget* widget) {
+// The colour most of the control is painted in, by the control itself, without its children.
+std::string Ground(QWidget* widget) {
   QImage image(widget->size(), QImage::Format_RGB32);
   widget->render(&image, {}, {}, QWidget::DrawWindowBackground);
   std::map<QRgb, int> count;
   for (int y = 0; y < image.height(); ++y) {
     for (int x = 0; x < image.width(); ++x) ++count[image.pixel(x, y)];
   }
-  return count;
-}
-std::string Ground(QWidget* widget) {  // the colour most of it is painted in
-  const auto count = Colours(widget);
   return QColor(std::ranges::max_element(count, {}, &std::pair<const QRgb, int>::second)->first).name().toStdString();
 }
 

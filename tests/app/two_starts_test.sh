@@ -18,10 +18,10 @@ trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n +1 "$work"/*.log >&2; exit 1; }
 wait_until() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 is_mapped() { [[ $(xwininfo -id "$1" | sed -n 's/.*Map State: //p') == "$2" ]]; }
-shows_window() {  # sets $window to the viewable window of process $1
-  window=$(xdotool search --all --pid "$1" --name ' >>> NNTP$' 2>/dev/null | head -n1)
-  [[ -n $window ]] && is_mapped "$window" IsViewable
+window_of() {  # sets $window to the window of process $1
+  window=$(xdotool search --all --pid "$1" --name ' >>> NNTP$' 2>/dev/null | head -n1) && [[ -n $window ]]
 }
+shows_window() { window_of "$1" && is_mapped "$window" IsViewable; }
 initial_state() { xprop -id "$1" WM_HINTS | sed -n 's/.*Initial state is \(.*\) State\./\1/p'; }
 top_window() { xwininfo -root -children | grep -A1 'children:' | tail -n1; }
 # How far the outer frame of window $1 (its size plus the frame extents the window manager gives it)
@@ -90,10 +90,7 @@ echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbo
 XDG_CONFIG_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wait_until eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox does not start"
-framed_window() {  # sets $window to the window of process $1 once the window manager has framed it
-  window=$(xdotool search --all --pid "$1" --name ' >>> NNTP$' 2>/dev/null | head -n1)
-  [[ -n $window ]] && xprop -id "$window" _NET_FRAME_EXTENTS | grep -q =
-}
+framed_window() { window_of "$1" && xprop -id "$window" _NET_FRAME_EXTENTS | grep -q =; }
 mkdir "$work/framed"
 TMPDIR=$work/framed "$program" >"$work/framed.log" 2>&1 &
 framed=$! pids+=($!)

@@ -128,11 +128,8 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
             if (!text.empty() && !send_all(text)) break;
           }
           break;
-        case FakeStep::Kind::kPause:
-          for (const auto until = Clock::now() + step.gap; Clock::now() < until;) {
-            if (stop_) throw std::runtime_error("stopped before the script ended");
-            std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), until - Clock::now()));
-          }
+        case FakeStep::Kind::kPause:  // the destructor waits for it to end
+          std::this_thread::sleep_for(step.gap);
           break;
       }
     }

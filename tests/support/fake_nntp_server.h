@@ -28,7 +28,7 @@ inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadT
 inline FakeStep HangUp() { return {FakeStep::Kind::kHangUp, {}}; }
 // Reads, saying nothing, until the client closes the connection, which must happen within the step limit.
 inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }
-// Says nothing for `pause` (not bounded by the step limit).
+// Says nothing for `pause` (not bounded by the step limit; the destructor waits for it).
 inline FakeStep Pause(std::chrono::milliseconds pause) { return {FakeStep::Kind::kPause, {}, pause}; }
 // AwaitClose, sending `text` every `gap` meanwhile.
 inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {

@@ -34,15 +34,13 @@ std::string EnterPrivateMounts() {
 
 SystemLogCapture::SystemLogCapture() {
   unavailable_ = EnterPrivateMounts();
-  if (!unavailable_.empty()) return;
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+  if (unavailable_.empty() && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     unavailable_ = Failed("private mounts");
-    return;
   }
-  if (::mount("quillport-dev", "/dev", "tmpfs", 0, "mode=0755") != 0) {
+  if (unavailable_.empty() && ::mount("quillport-dev", "/dev", "tmpfs", 0, "mode=0755") != 0) {
     unavailable_ = Failed("scratch /dev");
-    return;
   }
+  if (!unavailable_.empty()) return;
   dev_mounted_ = true;
   socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};

@@ -44,6 +44,7 @@ class OutcomeRecord {
   void Ended(std::string_view cut_short);
 
  private:
+  void About(std::string_view file, const std::string& what) const;
   void Write(const std::string& line) const;
 
   bool available_ = false;

@@ -4,9 +4,9 @@
 // The first instance takes a lock file and listens on a local socket, both
 // named by the instance key, in the user's private folder (see
 // PrivateFolder), where no other user can make them first: nobody else can
-// stop the program from starting or pose as its running copy. A later start cannot take the lock, so it knows
-// another instance runs; it connects to the socket, sends one request and
-// ends. The running instance answers each request by calling its request
+// stop the program from starting or pose as its running copy. A later
+// start cannot take the lock, so it knows another instance runs; it
+// connects to the socket, sends one request and ends. The running instance answers each request by calling its request
 // handler, which brings its window forward. The lock decides who is first,
 // so two starts at the same moment cannot both win; a socket left behind by
 // a crashed instance is removed by whoever holds the lock next.

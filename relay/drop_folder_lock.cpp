@@ -19,8 +19,9 @@
 namespace quillport {
 namespace {
 
-// Never follows a link, never blocks on a FIFO or device, never leaks into
-// a child process.
+// Never follows a link, never blocks on a FIFO or device, and never passes
+// to a child process (a program started for VIEW would go on holding the
+// lock after the relay ended).
 constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 constexpr mode_t kGroupShared = 0660;
 constexpr std::size_t kMaxHolderText = 128;
@@ -121,7 +122,8 @@ bool DropFolderLock::Take() {
     // Who holds it, for the relays that find it taken; the lock works without.
     const std::string holder = UserName(::geteuid()) + ' ' + std::to_string(::getpid()) + '\n';
     if (::ftruncate(file.get(), 0) == 0) {
-      [[maybe_unused]] const ssize_t written = ::pwrite(file.get(), holder.data(), holder.size(), 0);
+      [[maybe_unused]] const ssize_t written =
+          ::pwrite(file.get(), holder.data(), holder.size(), 0);
     }
   }
   file_.emplace(file.release());

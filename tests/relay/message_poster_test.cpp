@@ -3,9 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,17 +134,6 @@ TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
   }
 }
 
-// Sets or clears the immutable flag of a folder; false where the file system does not have it.
-bool SetImmutable(const std::string& folder, bool immutable) {
-  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  int flags = 0;
-  bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
-  if (descriptor >= 0) ::close(descriptor);
-  return done;
-}
-
 TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   // The file grows while it is posted: the article is abandoned, never completed; the file stays.
   const std::string path = settings_.drop_folder + "/growing.cnm";
@@ -164,11 +150,11 @@ TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   // A file that could not be deleted after posting is never posted, so later Actions cannot post it again.
   client_.calls.clear();
   const bool root = ::geteuid() == 0;
-  if (root ? !SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
+  if (root ? !testing::SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
     GTEST_SKIP() << "cannot make the drop folder undeletable here";
   }
   EXPECT_THROW(Post("growing.cnm", testing::ReadFile(path)), FileFailure);
-  root ? SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
+  root ? testing::SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_TRUE(fs::exists(path));
 }

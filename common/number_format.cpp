@@ -9,7 +9,7 @@
 namespace quillport {
 
 NotANumber::NotANumber(std::string_view text)
-    : std::runtime_error("\"" + std::string(text) + "\" is not a number") {}
+    : std::runtime_error(std::string("\"").append(text) + "\" is not a number") {}
 
 namespace {
 

@@ -72,7 +72,7 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   localtime_r(&seconds, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  return "#" + std::string(stamp) + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
+  return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
 RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield,

@@ -227,10 +227,11 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   yield_();
   AppendLogRecord(size);
   PostingContext context{client_, board_, yield_, names_, settings_};
-  // The article was abandoned by dropping the connection: close it on the
-  // board too, so the next file opens a new one.
+  // The article was abandoned by dropping the connection: the relay closed
+  // it on purpose, so it is only marked closed (a disconnect through the
+  // client would fail on it), and the next file opens a new one.
   AtScopeEnd after_drop([&] {
-    if (context.connection_dropped) connection_.NntpDisconnect();
+    if (context.connection_dropped) connection_.Dropped();
   });
   const MessageOutcome outcome = TrtMsg(file, context);
   const std::string& path = file.path();
@@ -254,10 +255,12 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
 
 bool RelayCycle::Connect() {
   connection_.NntpConnect();
+  if (connection_.Connected()) return true;
   // The news client's error event has put the reason on the error line; it
-  // is what this Action leaves in view.
-  if (!connection_.Connected()) cut_short_ = failure_ = board_.Text(field::kStatusE);
-  return connection_.Connected();
+  // is what this Action leaves in view, and goes to standard error too.
+  ShowFailure(board_.Text(field::kStatusE));
+  cut_short_ = failure_;
+  return false;
 }
 
 void RelayCycle::CheckErrorFolder() {

@@ -40,6 +40,11 @@ void ServerConnection::NntpDisconnect() {
   connected_ = false;
 }
 
+void ServerConnection::Dropped() {
+  board_.SetText(field::kStatusH, "Normally Disconnected From: " + Host());
+  connected_ = false;
+}
+
 void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& description) {
   board.SetText(field::kStatusE, Printable(description) + " (" + std::to_string(number) + ")");
 }

@@ -26,6 +26,13 @@ class ServerConnection {
   // line shown. Connected() is false afterwards in every case.
   void NntpDisconnect();
 
+  // Takes note that the relay closed the connection itself (an article it
+  // abandoned, see NewsClient::AbandonArticle): nothing is said to the client
+  // or the server. Status line "Normally Disconnected From: <host>"; the
+  // error line is left as it is, since it tells why. Connected() is false
+  // afterwards.
+  void Dropped();
+
   // Whether a connection is open.
   bool Connected() const { return connected_; }
 

@@ -256,9 +256,12 @@ class RelayFaultTest : public RelayServerTest {
 TEST_F(RelayFaultTest, NoServerTouchesNothing) {
   std::string port;
   { port = FakeNntpServer({}).port_text(); }  // nothing listens there any more
-  EXPECT_TRUE(Action(port, 5));  // the Action shows the failure itself
+  ::testing::internal::CaptureStderr();
+  EXPECT_TRUE(Action(port, 5));  // the Action shows the failure itself, on standard error too
+  const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_THAT(Text(field::kStatusH), ::testing::StartsWith("Unable To Connect To: 127.0.0.1 Error: "));
   EXPECT_THAT(Text(field::kStatusE), ::testing::MatchesRegex(".+ \\([0-9]+\\)"));
+  EXPECT_EQ(said, "quillport: " + Text(field::kStatusE) + "\n");
   ExpectBackWithTheFileKept();
   EXPECT_FALSE(fs::exists(settings_.log_file));
   EXPECT_EQ(Text(field::Info(6)), "0");
@@ -282,6 +285,19 @@ TEST_F(RelayFaultTest, ServerGoneMidArticleThenTheNextActionPostsItOnce) {
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
   EXPECT_TRUE(fs::is_empty(settings_.error_folder));
   EXPECT_FALSE(board_.Visible(field::kStatusE));
+}
+
+// The relay drops the connection itself to abandon an article; when that was the Action's last file, the
+// status line says the connection was closed as meant, never that a disconnect of it failed.
+TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) {
+  testing::WriteFile(settings_.drop_folder + "/a.cnm",
+                     "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");
+  FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
+                         Expect("POST\r\n"), Send("340 go ahead\r\n"), AwaitClose()});
+  EXPECT_TRUE(Action(server.port_text(), 5));
+  EXPECT_EQ(server.Finish(), "");
+  EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
+  EXPECT_THAT(Text(field::kStatusE), HasSubstr("longer than 32767 characters"));
 }
 
 TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionInTime) {

@@ -45,7 +45,7 @@ constexpr std::uint64_t kChunkLines = 13443;  // 13443 * 78 bytes: just under 1 
 SmallMessage MakeSmallMessage(std::string_view tag, int index, std::string_view group) {
   char number[16];
   std::snprintf(number, sizeof number, "%06d", index);
-  const std::string id = "<" + std::string(tag) + "-" + number + "@quillport.bench>";
+  const std::string id = std::string("<").append(tag) + "-" + number + "@quillport.bench>";
   std::string body;
   for (int line = 1; line <= kSmallBodyLines; ++line) {
     char lead[48];

@@ -31,6 +31,20 @@ int Pixels(int twips) { return twips / kTwipsPerPixel; }
 
 constexpr qreal kSmallestPointSize = 6.0;
 
+// The property that holds a label's whole text, which it may show cut.
+constexpr char kWholeText[] = "wholeText";
+
+// Shows `text` in `label`. A text wider than the label is cut at the right
+// with "…", and the label's tooltip shows the whole of it (as rich text, so
+// that it wraps and no "<...>" in it is taken for markup).
+void ShowLabelText(QLabel* label, const QString& text) {
+  const QString shown =
+      label->fontMetrics().elidedText(text, Qt::ElideRight, label->contentsRect().width());
+  label->setText(shown);
+  label->setProperty(kWholeText, text);
+  label->setToolTip(shown == text ? QString() : "<qt>" + text.toHtmlEscaped() + "</qt>");
+}
+
 QString Css(Rgb colour) {
   return QStringLiteral("rgb(%1, %2, %3)").arg(colour.red).arg(colour.green).arg(colour.blue);
 }
@@ -52,7 +66,8 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
       auto* label = new QLabel(parent);
       label->setTextFormat(Qt::PlainText);  // status texts may hold "<...>"
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-      label->setText(text);
+      label->setText(text);  // a caption: FitFont makes the font fit it
+      label->setProperty(kWholeText, text);
       return label;
     }
     case ControlKind::kTextField: {
@@ -289,7 +304,7 @@ std::string MainWindow::Text(std::string_view control) const {
     case ControlKind::kFrame:
       return FromQt(static_cast<QGroupBox*>(c.widget)->title());
     case ControlKind::kLabel:
-      return FromQt(static_cast<QLabel*>(c.widget)->text());
+      return FromQt(c.widget->property(kWholeText).toString());
     case ControlKind::kTextField:
       return FromQt(static_cast<QLineEdit*>(c.widget)->text());
     case ControlKind::kButton:
@@ -311,7 +326,7 @@ void MainWindow::SetText(std::string_view control, std::string_view text) {
       static_cast<QGroupBox*>(c.widget)->setTitle(ToQt(text));
       return;
     case ControlKind::kLabel:
-      static_cast<QLabel*>(c.widget)->setText(ToQt(text));
+      ShowLabelText(static_cast<QLabel*>(c.widget), ToQt(text));
       return;
     case ControlKind::kTextField: {
       auto* edit = static_cast<QLineEdit*>(c.widget);

@@ -55,7 +55,9 @@ class MainWindow : public QWidget, public StatusBoard {
 
   // StatusBoard. Controls are addressed by object name; the window's caption
   // is "frm_Quillport". An unknown name throws std::out_of_range; asking a
-  // picture for its text or colour throws std::invalid_argument.
+  // picture for its text or colour throws std::invalid_argument. A label
+  // shows a text too wide for it cut with "…" and the whole in its tooltip;
+  // Text gives the whole text.
   std::string Text(std::string_view control) const override;
   void SetText(std::string_view control, std::string_view text) override;
   Rgb BackColor(std::string_view control) const override;

@@ -152,6 +152,14 @@ TEST_F(Startup, LeavesEveryControlAsDesignedWithItsStartValue) {
   news->Fire(10061, "Connection refused");
   EXPECT_EQ(window.Text("lbl_StatusE"), "Connection refused (10061)");
   EXPECT_FALSE(window.Visible("lbl_StatusE"));
+  // A text too long for the line is shown cut with "…"; the whole of it is read back and is the tooltip.
+  const std::string whole = "Action failed: " + std::string(300, 'x') + " (441 Article <a@b> is refused)";
+  window.SetText("lbl_StatusE", whole);
+  const auto* line = qobject_cast<QLabel*>(Control(window, "lbl_StatusE"));
+  EXPECT_EQ(window.Text("lbl_StatusE"), whole);
+  EXPECT_TRUE(line->text().endsWith(QChar(0x2026)));
+  EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width());
+  EXPECT_TRUE(line->toolTip().contains(QString::fromStdString(whole).toHtmlEscaped()));
 }
 
 TEST(MainWindow, OnlyTheTimerFieldsTakeTheFocusInTheDesignedTabOrder) {

@@ -22,8 +22,10 @@
 int main(int argc, char* argv[]) {
   using namespace quillport;
   QApplication qt(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(settings::kApplicationTitle.data(),
-                                                     settings::kApplicationTitle.size()));
+  const QString name = QString::fromUtf8(settings::kApplicationName.data(),
+                                         static_cast<qsizetype>(settings::kApplicationName.size()));
+  QApplication::setApplicationName(name);  // the window's class
+  QApplication::setDesktopFileName(name);
   QApplication::setWindowIcon(pictures::ProgramIcon());
 
   MainWindow window;

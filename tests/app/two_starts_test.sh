@@ -68,6 +68,8 @@ TMPDIR=$work "$program" >"$work/first.log" 2>&1 &
 first=$! pids+=($!)
 wait_until shows_window "$first" || fail "a start after a killed one shows no window"
 [[ $(initial_state "$window") == Iconic ]] || fail "the first window does not start minimised"
+# Its class is the program's name, which the desktop entry gives as StartupWMClass.
+[[ $(xprop -id "$window" WM_CLASS) == *' = "quillport", "quillport"' ]] || fail "the window's class is not quillport"
 centred "$window" || fail "the first window is off centre by $(frame_offset "$window")"
 
 xdotool windowunmap "$window"

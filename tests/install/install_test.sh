@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs BUILD into a scratch DESTDIR with the prefix /usr/local and checks it file by file:
-# exactly the expected files with their modes, a valid desktop entry naming the installed program
-# and icon, every PNG really of its size, a manual page that renders without a warning and shows
+# exactly the expected files with their modes, a valid desktop entry naming the installed program, its
+# window class and icon, every PNG really of its size, a manual page that renders without a warning and shows
 # the build's drop folder. Then the autostart rule, on a scratch configure of SOURCE (nothing is
 # built): the entry goes under the prefix's etc/ for /usr/local, into /etc itself for /usr, and
 # is a conffile of the package.
@@ -38,6 +38,8 @@ entry=$root/$share/applications/quillport.desktop
 desktop-file-validate "$entry" || fail "the desktop entry is not valid"
 exec=$(sed -n 's/^Exec=//p' "$entry") icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ -x $root/usr/local/bin/$exec ]] || fail "the desktop entry starts '$exec', which is not installed"
+[[ $(sed -n 's/^StartupWMClass=//p' "$entry") == "$exec" ]] \
+  || fail "the desktop entry's StartupWMClass is not the program's window class, $exec"
 [[ -f $root/$share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "the desktop entry's icon '$icon' is not installed"
 for side in "${sizes[@]}"; do
   file "$root/$share/icons/hicolor/${side}x$side/apps/quillport.png" | grep -q "PNG image data, $side x $side," \

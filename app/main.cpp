@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
             PurgeErrorFolder(window, relay_settings.error_folder, relay_settings.message_pattern,
                              &ProcessPendingEvents);
           },
-      .view = [&] { ViewErrorFolder(relay_settings.error_folder); },
+      .view = [&] { ViewErrorFolder(relay_settings.error_folder, window); },
   });
 
   window.show();

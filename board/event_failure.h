@@ -24,6 +24,24 @@ inline std::string FailureText(std::string_view handler, const std::exception& f
   return text;
 }
 
+// Writes the failure `text` to standard error and to the error line, which
+// is made visible.
+inline void ShowFailureText(StatusBoard& board, const std::string& text) {
+  std::cerr << "quillport: " << text << std::endl;
+  try {
+    board.SetText(field::kStatusE, text);
+    board.SetVisible(field::kStatusE, true);
+  } catch (...) {
+    // The board itself failed; standard error already has the report.
+  }
+}
+
+// Shows a failure of `handler` that came to light after it returned (from
+// work it left running) as RunEventHandler shows one: "<handler> failed: <what>".
+inline void ShowLateFailure(StatusBoard& board, std::string_view handler, std::string_view what) {
+  ShowFailureText(board, std::string(handler) + " failed: " + Printable(what));
+}
+
 // Runs `work`. A failure that escapes it is written to the error line, which
 // is made visible, and to standard error. Returns whether `work` completed.
 template <class Work>
@@ -37,13 +55,7 @@ bool RunEventHandler(StatusBoard& board, std::string_view handler, Work&& work) 
   } catch (...) {
     text = std::string(handler) + " failed: unknown failure";
   }
-  std::cerr << "quillport: " << text << std::endl;
-  try {
-    board.SetText(field::kStatusE, text);
-    board.SetVisible(field::kStatusE, true);
-  } catch (...) {
-    // The board itself failed; standard error already has the report.
-  }
+  ShowFailureText(board, text);
   return false;
 }
 

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTimerEvent>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/error_folder_view.h"
 #include "app/main_window.h"
 #include "board/busy_state.h"
 #include "common/settings.h"
@@ -223,6 +225,28 @@ TEST(MainWindow, StartsNothingOnInputWhileBusy) {
   EXPECT_TRUE(window.Visible("lbl_StatusE") && window.Enabled());
   EXPECT_FALSE(Control(window, "txt_InfoK(0)")->isEnabled());  // dimmed fields stay dimmed
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// VIEW's opener ends after the click: when it finds no file browser for the folder, or is missing, the error
+// line says so.
+TEST(MainWindow, ViewShowsThatNoFileBrowserCouldOpenTheFolder) {
+  QTemporaryDir bin;
+  QFile opener(bin.filePath("xdg-open"));
+  ASSERT_TRUE(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\nexit 3\n") > 0);
+  opener.close();
+  opener.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+  const QByteArray path = qgetenv("PATH");
+  MainWindow window;
+  for (const auto& [folders, failure] : {std::pair(bin.path(), "show /E (xdg-open ended with status 3)"),
+                                         std::pair(bin.filePath("none"), "be started for /E (xdg-open: ")}) {
+    qputenv("PATH", folders.toLocal8Bit());
+    window.SetVisible("lbl_StatusE", false);
+    ViewErrorFolder("/E", window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Visible("lbl_StatusE"); }, 10000));
+    EXPECT_EQ(window.Text("lbl_StatusE").rfind("View failed: no file browser could " + std::string(failure), 0), 0u)
+        << window.Text("lbl_StatusE");
+  }
+  qputenv("PATH", path);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/durable_write.h"
+
 namespace quillport {
 
 // A failure that belongs to one message file (it vanished, it is no regular
@@ -104,9 +106,5 @@ class QueuedFile {
 
 // The folder part of `path`: everything before its last separator.
 std::string FolderOf(const std::string& path);
-
-// Flushes a folder's entries to disk, so a rename or deletion in it lasts.
-// Returns false when it could not.
-bool SyncFolder(const std::string& folder);
 
 }  // namespace quillport

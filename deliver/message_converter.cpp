@@ -19,8 +19,8 @@ void MessageConverter::Feed(std::string_view input, std::string& out) {
   while (at < input.size()) {
     // The body is copied in runs up to the next line end.
     if (stage_ == Stage::kBody && !after_cr_) {
-      std::size_t stop = input.find_first_of("\r\n", at);
-      if (stop == std::string_view::npos) stop = input.size();
+      std::size_t stop = at;
+      while (stop < input.size() && input[stop] != '\n' && input[stop] != '\r') ++stop;
       if (stop > at) {
         BodyRun(input.substr(at, stop - at), out);
         at = stop;

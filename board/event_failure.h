@@ -9,6 +9,7 @@
 
 #include "board/board_fields.h"
 #include "board/status_board.h"
+#include "common/printable_text.h"
 #include "news/news_error.h"
 
 namespace quillport {
@@ -16,7 +17,7 @@ namespace quillport {
 // The text shown for a failure of `handler`: "Action failed: <what>", with
 // the error number in brackets for a news client error.
 inline std::string FailureText(std::string_view handler, const std::exception& failure) {
-  std::string text = std::string(handler) + " failed: " + failure.what();
+  std::string text = std::string(handler) + " failed: " + Printable(failure.what());
   if (const auto* news = dynamic_cast<const NewsError*>(&failure)) {
     text += " (" + std::to_string(news->number()) + ")";
   }

@@ -10,19 +10,6 @@
 
 namespace quillport {
 
-bool WriteAll(int descriptor, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t written = ::write(descriptor, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 int RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;

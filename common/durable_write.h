@@ -1,17 +1,13 @@
 // Writing into the drop and error folders so that what is there lasts and
-// nothing is ever replaced: whole writes, renames that refuse an existing
-// target, folders flushed to disk.
+// nothing is ever replaced: renames that refuse an existing target, folders
+// flushed to disk, temporary files removed unless kept. (Whole writes:
+// WriteAll in common/file_descriptor.h.)
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <utility>
 
 namespace quillport {
-
-// Writes all `count` bytes, going on after short writes and interruptions.
-// False on failure, with errno telling why.
-bool WriteAll(int descriptor, const char* bytes, std::size_t count);
 
 // Renames `from` to `to` unless `to` exists. Where the file system cannot
 // rename that way, a hard link does the same (it fails when the target

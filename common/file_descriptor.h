@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace quillport {
@@ -28,5 +30,19 @@ class FileDescriptor {
  private:
   int descriptor_;
 };
+
+// Writes all of `bytes` to `descriptor`, going on after a partial write or
+// an interruption. False on a failure, with errno telling why.
+inline bool WriteAll(int descriptor, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
 
 }  // namespace quillport

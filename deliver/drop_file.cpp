@@ -63,7 +63,7 @@ DropFile::DropFile(std::string folder)
 }
 
 void DropFile::Write(std::string_view bytes) {
-  if (!WriteAll(file_.get(), bytes.data(), bytes.size())) {
+  if (!WriteAll(file_.get(), bytes)) {
     TemporaryFailure("cannot write into the drop folder " + folder_, errno);
   }
 }

@@ -38,10 +38,11 @@ bool EntryExists(const std::string& path) {
   return fs::exists(fs::status(path, ec));
 }
 
-// A target name is taken when an ordinary file bears it.
+// A target name is taken when any entry bears it: a file, a folder, a
+// FIFO, a symbolic link (even one that leads nowhere) ...
 bool Taken(const std::string& path) {
-  std::error_code ec;
-  return fs::is_regular_file(fs::status(path, ec));
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
 }
 
 // Copies `from` into a new temporary file in the folder of `to`; returns
@@ -71,7 +72,7 @@ std::string CopyToTemporary(const std::string& from, const std::string& to, std:
       return {};
     }
     if (count == 0) break;
-    if (!WriteAll(copy.get(), buffer.data(), static_cast<std::size_t>(count))) {
+    if (!WriteAll(copy.get(), std::string_view(buffer.data(), static_cast<std::size_t>(count)))) {
       problem = "cannot write into " + FolderOf(to) + ": " + Reason();
       return {};
     }
@@ -155,15 +156,18 @@ Filing MySafeRename(std::string_view source_folder, std::string_view target_fold
   }
 
   // Bounded: after as many draws as there are random names, give up.
-  for (std::int64_t draws = 0; Taken(target); ++draws) {
+  for (std::int64_t draws = 0;; ++draws) {
+    if (!Taken(target)) {
+      std::string problem = MoveWithoutReplacing(source, target);
+      if (problem.empty()) return {std::move(target), {}};
+      // Unless something took the name meanwhile, the move itself failed.
+      if (!Taken(target)) return {{}, std::move(problem)};
+    }
     if (draws >= QueueNameGenerator::kNameCount) {
       return {{}, "every free name in " + std::string(target_folder) + " is taken"};
     }
     target = JoinPath(target_folder, Lower(names.RandomQueueName()) + extension);
   }
-  std::string problem = MoveWithoutReplacing(source, target);
-  if (!problem.empty()) return {{}, std::move(problem)};
-  return {std::move(target), {}};
 }
 
 }  // namespace quillport

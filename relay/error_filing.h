@@ -26,7 +26,8 @@ struct Filing {
 };
 
 // Moves `file_name` from `source_folder` into `target_folder`, under its
-// lower-cased name or, when a file there bears that name, under a lower-cased
+// lower-cased name or, when any entry there bears that name (a file, a
+// folder, a FIFO, a symbolic link, even a dangling one), under a lower-cased
 // random name from `names` with the same extension. Never overwrites: the
 // move fails when the target exists. A filed message is whole and on disk
 // before its source is deleted (see MoveWithoutReplacing). Throws nothing:

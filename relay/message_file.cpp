@@ -27,23 +27,28 @@ bool MessageFile::Fill() {
 
 bool MessageFile::AtEnd() { return !Fill(); }
 
-void MessageFile::ReadLine(std::string& line) {
+bool MessageFile::ReadLine(std::string& line) {
   line.clear();
   while (Fill()) {
     const char* start = buffer_.data() + position_;
     const std::size_t available = length_ - position_;
     const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
     const std::size_t count = cr ? static_cast<std::size_t>(cr - start) : available;
-    if (line.size() < kMaxLineKept) {
-      line.append(start, std::min(count, kMaxLineKept - line.size()));
+    if (line.size() + count > kMaxLineKept) {
+      const std::size_t taken = kMaxLineKept - line.size();
+      line.append(start, taken);
+      position_ += taken;
+      return false;
     }
+    line.append(start, count);
     position_ += count;
     if (cr) {
       ++position_;
       if (Fill() && buffer_[position_] == '\n') ++position_;
-      return;
+      return true;
     }
   }
+  return true;
 }
 
 }  // namespace quillport

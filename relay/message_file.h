@@ -14,9 +14,9 @@ namespace quillport {
 // stands.
 class MessageFile {
  public:
-  // No line longer than this can ever be posted, so a longer line is cut
-  // here: its length still shows it is too long, and a file made of one
-  // huge line never has to fit in memory.
+  // No line longer than this can ever be posted, so reading stops once a
+  // line reaches this length: a file made of one huge line is judged after
+  // this many characters, whatever its size.
   static constexpr std::size_t kMaxLineKept = 32768;
 
   // `path` names the file in failures.
@@ -27,9 +27,12 @@ class MessageFile {
   // True when no byte is left to read.
   bool AtEnd();
 
-  // Reads the next line into `line` (replacing what it held), cut to
-  // kMaxLineKept characters. Throws FileFailure on a read failure.
-  void ReadLine(std::string& line);
+  // Reads the next line into `line` (replacing what it held). Returns false
+  // when the line is longer than kMaxLineKept characters: `line` then holds
+  // its first kMaxLineKept characters, and the rest of the file is left
+  // unread (reading on would take the rest of that line for a new one).
+  // Throws FileFailure on a read failure.
+  bool ReadLine(std::string& line);
 
   // Bytes read from the descriptor so far.
   std::uint64_t bytes_read() const { return bytes_read_; }

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <stdexcept>
 #include <string_view>
 
 #include "board/board_fields.h"
+#include "common/header_field.h"
 #include "common/ignoring_case.h"
+#include "relay/derived_message_id.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
 
@@ -19,6 +23,10 @@ bool ContainsNoSpam(std::string_view line) {
   }
   return false;
 }
+
+// The reply to an article that refuses that very article ("441 posting
+// failed"); every other refusal is about the server or the session.
+constexpr std::int16_t kArticleRefused = 441;
 
 std::string ReplaceAll(std::string_view text, char from, std::string_view to) {
   std::string out;
@@ -35,55 +43,65 @@ std::string ReplaceAll(std::string_view text, char from, std::string_view to) {
 
 // The longest piece the news client takes.
 constexpr std::size_t kMaxPiece = 32767;
+// The empty line that ends the header on the wire.
+constexpr std::string_view kEndOfHeader = "\r\n";
 
-// Transport headers that never reach the article.
-constexpr std::array<std::string_view, 6> kDroppedHeaders = {
-    "Received: ", "Return-path: ", "X-Envelope-To: ", "Date: ", "To: ", "CC: "};
+// Transport headers that never reach the article, by field name.
+constexpr std::array<std::string_view, 6> kDroppedHeaders = {"Received",       "Return-path", "X-Envelope-To",
+                                                             "Date",           "To",          "CC"};
 
 // What the header filter keeps of a message, and where it stands.
 struct Header {
-  std::string block;  // kept lines, each followed by CR LF
+  std::string block;  // kept lines, each followed by CR LF; no empty line yet
   bool has_newsgroups = false;
-  std::string message_id;
-  bool skipping = false;  // the last line belonged to a dropped header
-  bool guard = false;     // From addresses are to be disguised
+  int message_ids = 0;     // how many Message-ID fields it has
+  std::string message_id;  // the first one's value
+  bool skipping = false;   // the last line belonged to a dropped header
+  bool guard = false;      // From addresses are to be disguised
 };
+
+std::string_view TrimTrailingBlanks(std::string_view text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
 
 // Judges one header line (never empty): drops it, or keeps it in the block.
 void FilterLine(std::string_view line, Header& header) {
   const auto dropped = std::find_if(kDroppedHeaders.begin(), kDroppedHeaders.end(),
-                                    [&](std::string_view p) { return StartsWithIgnoringCase(line, p); });
+                                    [&](std::string_view name) { return IsHeaderField(line, name); });
   if (dropped != kDroppedHeaders.end()) {
     header.skipping = true;
-    if (*dropped == "X-Envelope-To: ") header.guard = ContainsNoSpam(line);
+    if (*dropped == "X-Envelope-To") header.guard = ContainsNoSpam(line);
     return;
   }
   if (header.skipping && (line[0] == ' ' || line[0] == '\t')) return;
 
   header.skipping = false;
   std::string kept(line);
-  if (header.guard && StartsWithIgnoringCase(kept, "From: ")) {
+  if (header.guard && IsHeaderField(kept, "From")) {
     kept = ReplaceAll(ReplaceAll(kept, '.', " DOT "), '@', " AT ");
   }
-  if (StartsWithIgnoringCase(kept, "Newsgroups: ")) header.has_newsgroups = true;
-  if (StartsWithIgnoringCase(kept, "Message-ID: ")) header.message_id = kept.substr(12);
+  if (IsHeaderField(kept, "Newsgroups")) header.has_newsgroups = true;
+  if (const auto id = HeaderFieldValue(kept, "Message-ID")) {
+    if (++header.message_ids == 1) header.message_id = TrimTrailingBlanks(*id);
+  }
   header.block += kept;
   header.block += "\r\n";
 }
 
 enum class HeaderEnd { kComplete, kFileEnded, kTooLong };
 
-// Reads the header up to and including its empty line. Stops as soon as the
-// kept block is longer than can ever be posted, so a huge header is never
-// held in memory.
+// Reads the header up to and including its empty line, which is not added
+// to the block. Stops as soon as a line, or the kept block with the empty
+// line after it, is longer than can ever be posted, so a huge header or
+// line is never read to its end nor held in memory.
 HeaderEnd ReadHeader(MessageFile& file, Header& header) {
   std::string line;
   for (;;) {
     if (file.AtEnd()) return HeaderEnd::kFileEnded;
-    file.ReadLine(line);
+    if (!file.ReadLine(line)) return HeaderEnd::kTooLong;
     if (line.empty()) {
       header.skipping = false;
-      header.block += "\r\n";
       return HeaderEnd::kComplete;
     }
     // A lone LF would end the line on the wire: judge each part on its own.
@@ -94,7 +112,7 @@ HeaderEnd ReadHeader(MessageFile& file, Header& header) {
       if (!part.empty()) FilterLine(part, header);
       rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
     }
-    if (header.block.size() > kMaxPiece) return HeaderEnd::kTooLong;
+    if (header.block.size() + kEndOfHeader.size() > kMaxPiece) return HeaderEnd::kTooLong;
   }
 }
 
@@ -114,21 +132,20 @@ void AbandonArticle(PostingContext& context) {
   context.connection_dropped = true;
 }
 
-// A message that can never be posted: filed in the error folder so it does
-// not come back at every Action, then reported.
-[[noreturn]] void RejectOverlong(QueuedFile& file, PostingContext& context) {
+constexpr std::string_view kOverlong = "holds a header or a line longer than 32767 characters";
+
+// A message that can never be posted (`why` says what is wrong with it):
+// filed in the error folder so it does not come back at every Action, then
+// reported.
+[[noreturn]] void RejectUnpostable(QueuedFile& file, PostingContext& context, std::string_view why) {
   const Filing filing = FileInErrorFolder(file, context);
-  const std::string what = file.path() +
-                           " holds a header or a line longer than 32767 characters and cannot be "
-                           "posted; ";
+  const std::string what = file.path() + " " + std::string(why) + " and cannot be posted; ";
   if (!filing.filed()) {
     throw FileFailure(what + "it could not be filed (" + filing.problem +
                       ") and stays in the drop folder");
   }
   throw FileFailure(what + "it was filed as " + filing.target, FileFailure::Fate::kFiled);
 }
-
-struct Overlong {};
 
 // Deletes a message the server holds now. When that fails the failure says
 // so: the file stays, but it must not read as a message never posted.
@@ -148,29 +165,66 @@ std::int16_t PostArticle(MessageFile& reader, QueuedFile& file, const Header& he
                          PostingContext& context) {
   NewsClient& client = context.client;
   client.BeginArticle();
+  bool overlong = false;
   try {
     client.WriteText(header.block);
     std::string line;
     while (!reader.AtEnd()) {
-      reader.ReadLine(line);
-      if (line.size() + 2 > kMaxPiece) throw Overlong{};
+      if (!reader.ReadLine(line) || line.size() + 2 > kMaxPiece) {
+        overlong = true;
+        break;
+      }
       line += "\r\n";
       client.WriteText(line);
     }
-    if (file.ChangedSinceOpened() || reader.bytes_read() != file.size()) {
+    if (!overlong && (file.ChangedSinceOpened() || reader.bytes_read() != file.size())) {
       throw FileFailure(file.path() +
                         " changed while it was read; the article was abandoned and the file "
                         "stays for a later Action");
     }
-  } catch (const Overlong&) {
-    AbandonArticle(context);
-    RejectOverlong(file, context);
   } catch (const FileFailure&) {
     AbandonArticle(context);
     throw;
   }
+  if (overlong) {
+    AbandonArticle(context);
+    RejectUnpostable(file, context, kOverlong);
+  }
   file.Close();
   return client.EndArticle();
+}
+
+// Reads the header and makes it ready to post: the kept block gets the
+// derived Message-ID when it has none, and its empty line. Returns the
+// disposal when the message is not to be posted at all.
+std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& file, Header& header,
+                                            PostingContext& context) {
+  using Disposal = MessageOutcome::Disposal;
+  const HeaderEnd end = ReadHeader(reader, header);
+  if (end == HeaderEnd::kTooLong) RejectUnpostable(file, context, kOverlong);
+  if (end == HeaderEnd::kFileEnded || !header.has_newsgroups) {
+    if (file.ChangedSinceOpened()) {
+      throw FileFailure(file.path() + " changed while it was read; it stays for a later Action");
+    }
+    file.Close();
+    file.Remove();
+    return MessageOutcome{Disposal::kDeletedUnposted, header.message_id,
+                          end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header",
+                          {}};
+  }
+  // Which of two ids the server would take, and which one a presence check
+  // should ask for, cannot be told: such a message is malformed.
+  if (header.message_ids > 1) {
+    RejectUnpostable(file, context,
+                     "holds " + std::to_string(header.message_ids) + " Message-ID headers");
+  }
+  if (header.message_ids == 0) {
+    header.message_id = DerivedMessageId(file, header.block);
+    header.block += "Message-ID: " + header.message_id + "\r\n";
+  }
+  header.block += kEndOfHeader;
+  if (header.block.size() > kMaxPiece) RejectUnpostable(file, context, kOverlong);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -181,17 +235,7 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
   Header header;
   {
     MessageFile reader(file.descriptor(), file.path());
-    const HeaderEnd end = ReadHeader(reader, header);
-    if (end == HeaderEnd::kTooLong) RejectOverlong(file, context);
-    if (end == HeaderEnd::kFileEnded || !header.has_newsgroups) {
-      if (file.ChangedSinceOpened()) {
-        throw FileFailure(file.path() + " changed while it was read; it stays for a later Action");
-      }
-      file.Close();
-      file.Remove();
-      return {Disposal::kDeletedUnposted, header.message_id,
-              end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header", {}};
-    }
+    if (auto unposted = PrepareHeader(reader, file, header, context)) return *std::move(unposted);
     file.RequireRemovable();
     status = PostArticle(reader, file, header, context);
   }
@@ -203,6 +247,13 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
   }
   context.board.SetVisible(field::kStatusE, true);
   const std::string refusal = context.board.Text(field::kStatusE);
+  // Any other answer concerns the service or the session (authentication,
+  // service unavailable, posting not allowed ...): it would refuse every
+  // message alike, so none is filed and the Action ends.
+  if (status != kArticleRefused) {
+    throw std::runtime_error("the server did not take " + file.path() + " (" + refusal +
+                             "); that answer is not about the message, which stays for the next Action");
+  }
   if (ArticleExists(context.client, header.message_id, context.yield)) {
     RemoveDelivered(file, header.message_id);
     return {Disposal::kHeld, header.message_id, refusal, {}};

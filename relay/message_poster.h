@@ -44,7 +44,9 @@ struct MessageOutcome {
 // drops its transport headers (Received, Return-path, X-Envelope-To, Date,
 // To, CC and their continuation lines), disguises the From address when an
 // X-Envelope-To line holds "_NoSpam", and posts the rest: the kept header
-// block in one piece, then each body line as it is read.
+// block in one piece, then each body line as it is read. A header field is
+// known by its name up to the colon, whatever the case and whatever follows
+// the colon (a space, a TAB or nothing).
 //
 // Header lines end at CR or CR LF, as all lines of the file do. A lone LF
 // inside a header line would end that line on the wire, so each part of it
@@ -52,23 +54,31 @@ struct MessageOutcome {
 // (empty parts are left out): no dropped header can reach the server hidden
 // behind a kept one.
 //
-// Disposal: a header that never ends, or one without "Newsgroups: ", and the
+// A message without a Message-ID is given the one DerivedMessageId makes of
+// the file, so posting the same file again always meets the server's
+// duplicate check.
+//
+// Disposal: a header that never ends, or one without Newsgroups, and the
 // file is deleted unposted. An accepted article: the file is deleted and the
-// error line hidden. A refused one: the error line is shown; if the server
-// holds the message id already the file is deleted, otherwise it is filed
-// in the error folder. Only the very file that was read is ever deleted or
-// filed.
+// error line hidden. An article refused as such (441): the error line is
+// shown; if the server holds the message id already the file is deleted,
+// otherwise it is filed in the error folder. Only the very file that was
+// read is ever deleted or filed.
 //
 // Throws FileFailure, with the file left in the drop folder unless the text
 // says otherwise, when: the file cannot be read; it could not be deleted
 // after posting (checked before anything is sent); it changed while it was
 // read (the article is abandoned, never completed on the server); a refused
-// message cannot be filed; a header block or body line longer than 32767
-// characters makes it unpostable (it is then filed in the error folder and
-// the article, if begun, abandoned; the failure's fate says it was filed).
-// An abandoned article sets
-// `context.connection_dropped`. A failure of the news client is thrown as it
-// came.
+// message cannot be filed; it can never be posted because a line, or the
+// header block with its empty line, is longer than 32767 characters on the
+// wire, or it has more than one Message-ID (it is then filed in the error
+// folder and the article, if begun, abandoned; the failure's fate says it
+// was filed). Reading stops at the first line that is too long. An
+// abandoned article sets `context.connection_dropped`. A failure of the
+// news client is thrown as it came; any answer to the article other than
+// acceptance or a refusal of it (authentication required, service
+// unavailable, ...) is thrown as a std::runtime_error, with the file left
+// in place.
 MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context);
 
 }  // namespace quillport

@@ -3,6 +3,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "common/printable_text.h"
+
 namespace quillport {
 namespace {
 
@@ -74,7 +76,9 @@ void OutcomeRecord::About(std::string_view file, const std::string& what) const 
 }
 
 void OutcomeRecord::Write(const std::string& line) const {
-  if (available_) ::syslog(LOG_NEWS | LOG_NOTICE, "%s", line.c_str());
+  // File names and server replies may hold control characters: escaped, a
+  // record stays one line and cannot forge another.
+  if (available_) ::syslog(LOG_NEWS | LOG_NOTICE, "%s", Printable(line).c_str());
 }
 
 }  // namespace quillport

@@ -18,17 +18,8 @@ namespace {
 
 std::string Reason() { return std::strerror(errno); }
 
-const char* KindOf(mode_t mode) {
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISDIR(mode)) return "a folder";
-  return "not a regular file";
-}
-
 [[noreturn]] void NotRegular(const std::string& path, mode_t mode) {
-  throw FileFailure(path + " is " + KindOf(mode) + ", not a message file; it is left alone");
+  throw FileFailure(path + " is " + FileKindName(mode) + ", not a message file; it is left alone");
 }
 
 [[noreturn]] void Vanished(const std::string& path) {
@@ -167,6 +158,15 @@ void QueuedFile::Remove() const {
   if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
     throw FileFailure("cannot delete " + path_ + ": " + Reason());
   }
+}
+
+const char* FileKindName(mode_t mode) {
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a folder";
+  return "not a regular file";
 }
 
 std::string FolderOf(const std::string& path) {

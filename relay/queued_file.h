@@ -104,6 +104,10 @@ class QueuedFile {
   struct stat opened_ {};
 };
 
+// What kind of entry `mode` (from stat) describes, as a failure text says
+// it: "a symbolic link", "a FIFO", "a socket", "a device", "a folder".
+const char* FileKindName(mode_t mode);
+
 // The folder part of `path`: everything before its last separator.
 std::string FolderOf(const std::string& path);
 

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <thread>
@@ -18,7 +17,9 @@
 #include "board/busy_state.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
+#include "common/printable_text.h"
 #include "common/rtrim_null.h"
+#include "common/file_descriptor.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
 
@@ -56,6 +57,8 @@ class AtScopeEnd {
   Action action_;
 };
 
+constexpr const char* kWrittenElsewhere = "another program has it open for writing";
+
 void PaintFileInProgress(StatusBoard& board, Rgb colour) {
   board.SetBackColor(field::Info(3), colour);
   board.SetBackColor(field::Info(4), colour);
@@ -79,7 +82,8 @@ RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield,
       yield_(std::move(yield)),
       settings_(std::move(settings)),
       clock_(std::move(clock)),
-      connection_(client, board) {}
+      connection_(client, board),
+      writers_(settings_.drop_folder) {}
 
 void RelayCycle::DoAction() {
   if (running_) return;  // a tick met at one of this Action's yields
@@ -165,11 +169,16 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   board_.SetText(field::Info(3), path);
   board_.SetText(field::Info(4), FormatNumber(size, kPattern9));
   try {
+    writers_.Update();
+    if (writers_.BeingWritten(name)) {
+      record_->LeftInPlace(path, kWrittenElsewhere);
+      return true;
+    }
     QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period,
                                        std::chrono::system_clock::now());
     if (file.busy()) {  // may still be written: left for later
       if (!file.settling()) {
-        record_->LeftInPlace(path, "another program has it open for writing");
+        record_->LeftInPlace(path, kWrittenElsewhere);
       } else if (settling != nullptr) {
         settling->push_back(entry);
       } else {
@@ -262,10 +271,10 @@ void RelayCycle::CheckErrorFolder() {
 }
 
 void RelayCycle::ShowFailure(const std::string& text) {
-  failure_ = text;
-  board_.SetText(field::kStatusE, text);
+  failure_ = Printable(text);
+  board_.SetText(field::kStatusE, failure_);
   board_.SetVisible(field::kStatusE, true);
-  std::cerr << "quillport: " << text << std::endl;
+  std::cerr << "quillport: " << failure_ << std::endl;
 }
 
 void RelayCycle::ReportFailure(const std::string& text) {
@@ -284,14 +293,30 @@ void RelayCycle::HandleEmptyFile() {
 }
 
 void RelayCycle::AppendLogRecord(std::int64_t size) const {
-  std::ofstream log(settings_.log_file, std::ios::out | std::ios::app | std::ios::binary);
-  if (!log.is_open()) {
-    throw std::runtime_error("cannot open the log file " + settings_.log_file + ": " +
-                             std::strerror(errno));
+  const std::string& path = settings_.log_file;
+  const auto fail = [&](const std::string& what) {
+    throw std::runtime_error("cannot " + what + " the log file " + path + ": " + std::strerror(errno));
+  };
+  const auto refuse_kind = [&](mode_t mode) {
+    throw std::runtime_error("the log file " + path + " is " + FileKindName(mode) +
+                             ", not a regular file; nothing is posted until it is one");
+  };
+  // Opened like a message file: a symbolic link is never followed, and no
+  // FIFO or device is opened, nor waited on.
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) refuse_kind(named.st_mode);
+  FileDescriptor log(::open(path.c_str(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                            0666));
+  if (!log.valid()) {
+    if (errno == ELOOP) refuse_kind(S_IFLNK);
+    fail("open");
   }
-  log << LogRecord(clock_(), size);
-  log.close();
-  if (log.fail()) throw std::runtime_error("cannot write the log file " + settings_.log_file);
+  struct stat opened {};
+  if (::fstat(log.get(), &opened) != 0) fail("examine");
+  if (!S_ISREG(opened.st_mode)) refuse_kind(opened.st_mode);
+  const std::string record = LogRecord(clock_(), size);
+  if (!WriteAll(log.get(), record) || !log.Close()) fail("write");
 }
 
 void RelayCycle::PauseAfterFile() const { WaitKeepingAlive(settings_.pause_after_file); }

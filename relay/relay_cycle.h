@@ -16,6 +16,7 @@
 #include "relay/queued_file.h"
 #include "relay/queue_name_generator.h"
 #include "relay/relay_settings.h"
+#include "relay/writer_watch.h"
 
 namespace quillport {
 
@@ -36,8 +37,9 @@ class RelayCycle {
   // and left in place; a folder is skipped. After each file it pauses.
   //
   // A file is opened before it is counted (see QueuedFile::Open): one that
-  // another program has open for writing is left for a later Action without
-  // a trace. One that only changed lately (a mail program that just put it
+  // another program has open for writing (told by its lease, or by the
+  // drop folder's WriterWatch whoever writes it) is left for a later Action
+  // without a trace. One that only changed lately (a mail program that just put it
   // there) is tried once more at the end of the walk, after the quiet
   // period, and left for a later Action if it changed again. A
   // failure that belongs to one file (FileFailure) is shown on the error
@@ -90,6 +92,7 @@ class RelayCycle {
   std::function<void()> keep_alive_;
   ServerConnection connection_;
   QueueNameGenerator names_;
+  WriterWatch writers_;  // files of the drop folder other programs are writing
   bool running_ = false;
   std::string failure_;  // the last failure met during this Action
   std::string cut_short_;  // the failure that ended this Action early

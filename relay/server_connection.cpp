@@ -1,6 +1,7 @@
 #include "relay/server_connection.h"
 
 #include "board/board_fields.h"
+#include "common/printable_text.h"
 
 namespace quillport {
 
@@ -40,7 +41,7 @@ void ServerConnection::NntpDisconnect() {
 }
 
 void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& description) {
-  board.SetText(field::kStatusE, description + " (" + std::to_string(number) + ")");
+  board.SetText(field::kStatusE, Printable(description) + " (" + std::to_string(number) + ")");
 }
 
 void ShowNewsErrors(NewsClient& client, StatusBoard& board) {

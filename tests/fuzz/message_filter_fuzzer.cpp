@@ -1,9 +1,9 @@
 // Fuzzes the message filter with the article encoder: any file content is posted with TrtMsg, and the
 // pieces the client is handed become wire bytes as the NNTP client makes them. On every input: no piece
-// is longer than 32767 characters, no dropped transport header is among the header lines on the wire,
-// and the article ends at its terminator and nowhere before it.
+// is longer than 32767 characters, no dropped transport header is among the header lines on the wire
+// (whatever follows its colon), the header carries exactly one Message-ID, and the article ends at its
+// terminator and nowhere before it.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "board/memory_status_board.h"
+#include "common/header_field.h"
 #include "news/article_encoder.h"
 #include "relay/message_poster.h"
 #include "tests/support/fake_news_client.h"
@@ -32,15 +33,17 @@ void CheckWire(std::string_view wire) {
     Broken("the article does not end exactly at its terminator", wire);
   }
   // The header: every line up to the first empty one.
+  int message_ids = 0;
   for (std::size_t start = 0, end; (end = wire.find("\r\n", start)) != start; start = end + 2) {
     if (end == std::string_view::npos) Broken("a line without CR LF", wire);
-    std::string line(wire.substr(start, end - start));
+    const std::string_view line = wire.substr(start, end - start);
     if (line.find_first_of("\r\n") != std::string::npos) Broken("a lone CR or LF", wire);
-    std::ranges::transform(line, line.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (std::string_view dropped : {"received: ", "return-path: ", "x-envelope-to: ", "date: ", "to: ", "cc: "}) {
-      if (line.starts_with(dropped)) Broken("a dropped header on the wire", wire);
+    for (std::string_view dropped : {"Received", "Return-path", "X-Envelope-To", "Date", "To", "CC"}) {
+      if (IsHeaderField(line, dropped)) Broken("a dropped header on the wire", wire);
     }
+    if (IsHeaderField(line, "Message-ID")) ++message_ids;
   }
+  if (message_ids != 1) Broken("not exactly one Message-ID", wire);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,12 +50,16 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
   EXPECT_EQ(ReadFile(errors_ + "/msg.b.cnm"), "one");  // never overwritten
 }
 
-TEST_F(ErrorFiling, NothingMovesWhenAFolderIsMissingOrTheTargetIsNoFile) {
-  fs::create_directories(errors_ + "/a.cnm");  // a folder bears the name
-  EXPECT_EQ(File("a.cnm"), "");
-  EXPECT_EQ(MySafeRename(drop_, folder_ / "nowhere", "a.cnm", names_).target, "");
-  EXPECT_EQ(MySafeRename(folder_ / "nowhere", errors_, "a.cnm", names_).target, "");
-  EXPECT_THAT(Names(drop_), ElementsAre("a.cnm"));
+TEST_F(ErrorFiling, AnyEntryTakesANameAndNothingMovesWhenAFolderIsMissing) {
+  fs::create_directories(errors_ + "/a.cnm");
+  ASSERT_EQ(::mkfifo((errors_ + "/b.cnm").c_str(), 0666), 0);
+  fs::create_symlink(folder_ / "nowhere", errors_ + "/c.cnm");
+  for (const char* name : {"a.cnm", "b.cnm", "c.cnm"}) {
+    EXPECT_THAT(File(name), ::testing::MatchesRegex(errors_ + "/~col.{4}\\.cnm")) << name;
+  }
+  EXPECT_TRUE(fs::is_symlink(errors_ + "/c.cnm"));
+  EXPECT_EQ(MySafeRename(drop_, folder_ / "nowhere", "d.cnm", names_).target, "");
+  EXPECT_EQ(MySafeRename(folder_ / "nowhere", errors_, "d.cnm", names_).target, "");
 }
 
 TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {

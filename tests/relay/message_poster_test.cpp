@@ -3,9 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,28 +65,59 @@ TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
        "RECEIVED: upper case counts\r\n continued\r\n"
        "    \r\n"                            // spaces after a dropped line: dropped
        "cc: lower case counts\r\n"
-       "Date:\tTab after the colon is kept\r\n"
+       "Date:\tTab after the colon\r\n"     // a field name ends at the colon, whatever follows it
+       "To:nothing@after.the.colon\r\n"
+       "Cc :\tblank before the colon\r\n"
+       "Tooth: a longer name is another field\r\n"
        "Subject: folded\r\n kept continuation\r\n"
        "    \r\n"                            // spaces after a kept line: kept
        "Reply-To: kept\r\n"
-       "X-Envelope-To: box_NOSPAM@site\r\n"
-       "From: J.Doe <j.doe@mail.org>\r\n"
+       "X-Envelope-To:\tbox_NOSPAM@site\r\n"
+       "From:J.Doe <j.doe@mail.org>\r\n"
        "\tcontinued.line@host\r\n"          // continuation of From: kept as is
        "X-Envelope-To: box@site\r\n"        // the last one decides: no guard
        "From: plain.name@host\r\n"
-       "newsgroups: local.test\r\n"
-       "Message-Id: <first@host>\r\n"
+       "newsgroups:\tlocal.test\r\n"
+       "Message-Id:<first@host> \r\n"
        "\r\n"
        "..two dots\r"                       // a line may end at CR alone
        "\r\n"
        "lone\nfeed\r\n"                     // a lone LF does not end a line
        "no ending");
   EXPECT_THAT(client_.pieces,
-              ElementsAre("From: early.bird@host\r\nDate:\tTab after the colon is kept\r\n"
+              ElementsAre("From: early.bird@host\r\nTooth: a longer name is another field\r\n"
                           "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
-                          "From: J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
-                          "From: plain.name@host\r\nnewsgroups: local.test\r\nMessage-Id: <first@host>\r\n\r\n",
+                          "From:J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
+                          "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id:<first@host> \r\n\r\n",
                           "..two dots\r\n", "\r\n", "lone\nfeed\r\n", "no ending\r\n"));
+}
+
+// A message without a Message-ID gets one made from the file: the same file brought back (a delete that
+// failed, a crash, a rename out and in) yields the same one, another file never does. Two are malformed.
+TEST_F(TrtMsgTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) {
+  const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
+  const std::string drop = settings_.drop_folder + "/", kept = folder_ / "kept";
+  const auto header_posted = [&](const std::string& name) {
+    client_.pieces.clear();
+    QueuedFile file = QueuedFile::Open(drop + name, bytes.size(), {}, std::chrono::system_clock::now());
+    TrtMsg(file, context_);
+    return client_.pieces.at(0);
+  };
+  testing::WriteFile(drop + "a.cnm", bytes);
+  ASSERT_EQ(::link((drop + "a.cnm").c_str(), kept.c_str()), 0);
+  const std::string first = header_posted("a.cnm");
+  EXPECT_THAT(first, ::testing::MatchesRegex("Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{16}\\.[0-9a-f]+"
+                                             "@quillport\\.invalid>\r\n\r\n"));
+  ASSERT_EQ(::link(kept.c_str(), (drop + "b.cnm").c_str()), 0);  // the same file back, under another name
+  EXPECT_EQ(header_posted("b.cnm"), first);
+  testing::WriteFile(drop + "c.cnm", bytes);  // the same bytes in another file
+  EXPECT_NE(header_posted("c.cnm"), first);
+
+  client_.calls.clear();
+  EXPECT_THROW(Post("two.cnm", "Message-ID: <1@x>\r\nNewsgroups: local.test\r\nmessage-id:\t<2@x>\r\n\r\nbody\r\n"),
+               FileFailure);
+  EXPECT_TRUE(client_.calls.empty());
+  EXPECT_THAT(Names(settings_.error_folder), ElementsAre("two.cnm"));
 }
 
 TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
@@ -100,21 +128,10 @@ TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
            {"\nDate: today\r\n more of the date\r\n", ""},
        }) {
     client_.pieces.clear();
-    Post("lf.cnm", header + "Newsgroups: x\r\n\r\nbody\r\n");
+    Post("lf.cnm", header + "Newsgroups: x\r\nMessage-ID: <m@x>\r\n\r\nbody\r\n");
     ASSERT_FALSE(client_.pieces.empty());
-    EXPECT_EQ(client_.pieces[0], kept + "Newsgroups: x\r\n\r\n") << header;
+    EXPECT_EQ(client_.pieces[0], kept + "Newsgroups: x\r\nMessage-ID: <m@x>\r\n\r\n") << header;
   }
-}
-
-// Sets or clears the immutable flag of a folder; false where the file system does not have it.
-bool SetImmutable(const std::string& folder, bool immutable) {
-  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  int flags = 0;
-  bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
-  if (descriptor >= 0) ::close(descriptor);
-  return done;
 }
 
 TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
@@ -133,11 +150,11 @@ TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   // A file that could not be deleted after posting is never posted, so later Actions cannot post it again.
   client_.calls.clear();
   const bool root = ::geteuid() == 0;
-  if (root ? !SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
+  if (root ? !testing::SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
     GTEST_SKIP() << "cannot make the drop folder undeletable here";
   }
   EXPECT_THROW(Post("growing.cnm", testing::ReadFile(path)), FileFailure);
-  root ? SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
+  root ? testing::SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_TRUE(fs::exists(path));
 }
@@ -164,9 +181,21 @@ TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_EQ(Names(settings_.error_folder).size(), 3u);
 
-  // 32765 characters and CR LF fit exactly.
+  // 32765 characters and CR LF fit exactly, in the body and in the header with its empty line.
   Post("fits.cnm", "Newsgroups: local.test\r\n\r\n" + std::string(32765, 'y') + "\r\n");
   EXPECT_EQ(client_.pieces.back().size(), 32767u);
+  const std::string fields = "Newsgroups: local.test\r\nMessage-ID: <l@x>\r\nX-Long: ";
+  for (const std::size_t kept : {32765u, 32766u, 32767u}) {
+    const std::string header = fields + std::string(kept - fields.size() - 2, 'h') + "\r\n";
+    client_.pieces.clear();
+    if (kept == 32765u) {
+      Post("limit.cnm", header + "\r\nbody\r\n");
+      EXPECT_EQ(client_.pieces.at(0).size(), 32767u);
+    } else {
+      EXPECT_THROW(Post("limit.cnm", header + "\r\nbody\r\n"), FileFailure) << kept;  // filed, never a client failure
+      EXPECT_TRUE(client_.pieces.empty());
+    }
+  }
 }
 
 // The answer rests on the sign of the command failure; a HEAD reply is drained up to its terminator piece,

@@ -2,7 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,10 +25,13 @@ using testing::Names;
 using testing::ReadFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
 const std::string kMessage = "Newsgroups: local.test\r\n\r\nbody\r\n";  // 32 bytes
 const std::string kLogged = "#2026-12-06 09:05:07#,\"0000032\"\r\n";
+// kMessage's header as posted: with the Message-ID the relay gives it.
+const std::string kDerivedHeader = "Newsgroups: local.test\r\nMessage-ID: <qp.";
 
 class RelayCycleTest : public ::testing::Test {
  protected:
@@ -91,21 +97,41 @@ TEST_F(RelayCycleTest, ShowsEachFileInProgressAndStartsNoSecondActionWhileBusy) 
 
 TEST_F(RelayCycleTest, FailureEndsTheActionButNeverLeavesItHalfDone) {
   Drop("a.cnm", kMessage);
-  settings_.log_file = folder_ / "missing/nntp.log";  // cannot be written
-  EXPECT_THROW(relay().DoAction(), std::runtime_error);
-  EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));  // nothing posted
-  EXPECT_TRUE(board_.Enabled());
-  EXPECT_EQ(board_.MousePointer(), kPointerDefault);
-  EXPECT_EQ(Text(field::Info(3)), "");
-  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
+  // A log file that cannot be written, or is no regular file: never followed, never waited on.
+  ASSERT_EQ(::mkfifo((folder_ / "fifo.log").c_str(), 0666), 0);
+  fs::create_symlink(folder_ / "nntp.log", folder_ / "link.log");
+  for (const auto& [log, problem] : std::vector<std::pair<std::string, std::string>>{
+           {"missing/nntp.log", "cannot open"}, {"fifo.log", "is a FIFO"}, {"link.log", "is a symbolic link"}}) {
+    settings_.log_file = folder_ / log;
+    relay_.reset();
+    client_.calls.clear();
+    try {
+      relay().DoAction();
+      ADD_FAILURE() << log << " was written";
+    } catch (const std::runtime_error& failure) {
+      EXPECT_THAT(failure.what(), HasSubstr(problem));
+    }
+    EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));  // nothing posted
+    EXPECT_TRUE(board_.Enabled());
+    EXPECT_EQ(board_.MousePointer(), kPointerDefault);
+    EXPECT_EQ(Text(field::Info(3)), "");
+    EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "nntp.log"));
 }
 
-TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFull) {
+TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarAsNeeded) {
   Drop("huge.cnm", "Subject: no groups\r\n\r\n");
   fs::resize_file(drop_ + "huge.cnm", 2147483648ULL + 5);  // sparse: costs no disk
+  // One line of a tebibyte: judged over-long after its first 32768 characters, and filed.
+  Drop("line.cnm", "Newsgroups: local.test\r\n\r\n");
+  fs::resize_file(drop_ + "line.cnm", 1ULL << 40);
+  const auto started = std::chrono::steady_clock::now();
   relay().DoAction();
-  EXPECT_EQ(Text(field::Info(5)), "2 147 483 653");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+  EXPECT_EQ(Text(field::Info(5)), "1101 659 111 429");
   EXPECT_THAT(ReadFile(settings_.log_file), HasSubstr("\"2147483653\""));
+  EXPECT_THAT(Names(settings_.error_folder), ElementsAre("line.cnm"));
 }
 
 TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnce) {
@@ -120,16 +146,68 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnce) {
   writer << "\r\nbody\r\n";
   writer.close();
   relay().DoAction();
-  EXPECT_THAT(client_.pieces, ElementsAre("Newsgroups: local.test\r\n\r\n", "body\r\n"));
+  EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
   EXPECT_FALSE(fs::exists(drop_ + "a.cnm"));
   EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
+}
+
+// Takes CAP_LEASE from this thread's effective capabilities while it lives: a relay that is not root can
+// take no read lease on another user's file, so only the writer watch can tell that file is being written.
+class WithoutLeaseCapability {
+ public:
+  WithoutLeaseCapability() {
+    ::syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[CAP_TO_INDEX(CAP_LEASE)].effective &= ~CAP_TO_MASK(CAP_LEASE);
+    ::syscall(SYS_capset, &header_, reduced);
+  }
+  ~WithoutLeaseCapability() { ::syscall(SYS_capset, &header_, saved_); }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+};
+
+TEST_F(RelayCycleTest, AFileAnotherUserIsStillWritingIsNeverPostedCutShort) {
+  if (::geteuid() != 0) GTEST_SKIP() << "writing as another user needs root";
+  for (const fs::path& folder : {folder_.path(), fs::path(settings_.drop_folder)}) {
+    fs::permissions(folder, fs::perms::all);
+  }
+  relay();  // watching from here on
+  int half_written[2], go_on[2];
+  ASSERT_EQ(::pipe(half_written) | ::pipe(go_on), 0);
+  const pid_t writer = ::fork();
+  if (writer == 0) {  // another user's mail program, pausing mid-message
+    char signal = 0;
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+    const int file = ::open((drop_ + "a.cnm").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const bool done = ::write(file, "Newsgroups: local.test\r\n", 24) == 24 && ::write(half_written[1], "h", 1) == 1 &&
+                      ::read(go_on[0], &signal, 1) == 1 && ::write(file, "\r\nbody\r\n", 8) == 8 && ::close(file) == 0;
+    ::_exit(done ? 0 : 1);
+  }
+  ::close(half_written[1]);  // so a writer that failed cannot leave this test waiting
+  char signal = 0;
+  ASSERT_EQ(::read(half_written[0], &signal, 1), 1);
+  {
+    WithoutLeaseCapability not_root;
+    relay().DoAction();
+  }
+  EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
+  EXPECT_TRUE(fs::exists(drop_ + "a.cnm"));
+  ASSERT_EQ(::write(go_on[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int descriptor : {half_written[0], go_on[0], go_on[1]}) ::close(descriptor);
+  relay().DoAction();
+  EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
 }
 
 TEST_F(RelayCycleTest, AFreshlyDeliveredFileIsTakenOnceItHasSettled) {
   settings_.quiet_period = std::chrono::milliseconds(300);
   Drop("fresh.cnm", kMessage);
   relay().DoAction();
-  EXPECT_THAT(client_.pieces, ElementsAre("Newsgroups: local.test\r\n\r\n", "body\r\n"));
+  EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
 }
 
@@ -159,13 +237,13 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
   Drop("c.cnm", kMessage);
   fs::permissions(drop_ + "c.cnm", fs::perms::none);
   ASSERT_EQ(::mkfifo((drop_ + "d.cnm").c_str(), 0666), 0);
-  fs::create_symlink(outside, drop_ + "e.cnm");
+  fs::create_symlink(outside, drop_ + "e\x1b[1m\n.cnm");  // control characters are shown escaped
   Drop("f.cnm", kMessage);
 
   testing::SystemLogCapture system_log;
   AsOrdinaryUser(folder_.path(), [&] {
     relay().DoAction();
-    EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e.cnm"));
+    EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e\x1b[1m\n.cnm"));
     EXPECT_THAT(Names(settings_.error_folder), ElementsAre("b.cnm"));
     EXPECT_EQ(ReadFile(outside), kMessage);
     // a and f posted; b abandoned, after which the connection is opened anew.
@@ -176,15 +254,15 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
     EXPECT_EQ(std::ranges::count(log, '\n'), 3);  // a, b and f
     // The last failure (the link) is still in view after the disconnect.
     EXPECT_TRUE(board_.Visible(field::kStatusE));
-    EXPECT_THAT(Text(field::kStatusE), HasSubstr("e.cnm is a symbolic link"));
+    EXPECT_THAT(Text(field::kStatusE), HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
     EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: news.example");
   });
   // The system log tells each file's fate.
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
-  EXPECT_THAT(lines, ElementsAre(HasSubstr("action started"), HasSubstr("a.cnm: posted, no Message-ID"),
+  EXPECT_THAT(lines, ElementsAre(HasSubstr("action started"), HasSubstr("a.cnm: posted, Message-ID <qp."),
                                  HasSubstr("b.cnm: filed unposted: "), HasSubstr("c.cnm: left in place: cannot open"),
-                                 HasSubstr("d.cnm: left in place: "), HasSubstr("e.cnm: left in place: "),
+                                 HasSubstr("d.cnm: left in place: "), HasSubstr("e\\e[1m\\n.cnm: left in place: "),
                                  HasSubstr("f.cnm: posted"),
                                  HasSubstr("action ended: 2 posted, 0 already on the server, 1 filed, 0 deleted "
                                            "unposted, 3 left in place")));

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 
@@ -90,6 +92,13 @@ const std::vector<Message> kCorpus = {
     {"09-nospam.cnm", "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\n"
                       "Subject: disguised\r\nNewsgroups: local.test\r\n"
                       "Message-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
+    // A field name ends at its colon: what follows may be a TAB or nothing.
+    {"11-tabs.cnm", "To:\tsecret@internal.example\r\nDate:\tSun, 6 Dec 2026 09:00:00 +0000\r\n"
+                    "Received:from internal.example\r\nFrom: a@example.org\r\nSubject: tabs\r\n"
+                    "Newsgroups:\tlocal.test\r\nMessage-ID:\t<tabs@quillport.test>\r\n\r\nbody\r\n"},
+    // Malformed: the second id is one the server holds, yet this message is new.
+    {"12-twoids.cnm", "From: a@example.org\r\nSubject: two ids\r\nNewsgroups: local.test\r\n"
+                      "Message-ID: <twoids@quillport.test>\r\nMessage-ID: <ordinary@quillport.test>\r\n\r\nbody\r\n"},
 };
 
 class RelayInnTest : public RelayServerTest {
@@ -139,35 +148,39 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   const std::string hidden = inn_.Head("<lonelf@quillport.test>").value_or("");
   EXPECT_THAT(hidden, HasSubstr("Subject: hidden\r\n"));
   for (const char* gone : {"secret@corp", "internal.corp"}) EXPECT_THAT(hidden, Not(HasSubstr(gone)));
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
+  const std::string tabs = inn_.Head("<tabs@quillport.test>").value_or("");
+  EXPECT_THAT(tabs, HasSubstr("Subject: tabs\r\n"));
+  for (const char* gone : {"secret@", "internal.example", "Date:\t"}) EXPECT_THAT(tabs, Not(HasSubstr(gone)));
+  EXPECT_EQ(inn_.Head("<twoids@quillport.test>"), std::nullopt);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
 
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("02-nobody.cnm", "04-unknown.cnm", "09-nospam.cnm",
-                                                        ::testing::MatchesRegex("~col.{4}\\.cnm")));
+                                                        "12-twoids.cnm", ::testing::MatchesRegex("~col.{4}\\.cnm")));
   EXPECT_THAT(ReadFile(settings_.error_folder + "/09-nospam.cnm"), HasSubstr("From: A. User <a.user@host>"));
 
   // One log record per non-empty file.
   const std::string log = ReadFile(settings_.log_file);
   const std::regex record("#\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d#,\"\\d{7,}\"\r\n");
-  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 10);
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), record), {}), 12);
   std::int64_t bytes = 0;
   for (const Message& m : kCorpus) bytes += static_cast<std::int64_t>(m.bytes.size());
   EXPECT_EQ(Text(field::Info(5)) + "|" + Text(field::Info(6)) + "|" + Text(field::Info(7)) + "|" + Text(field::Info(8)),
-            FormatNumber(bytes, kPattern12) + "|10|0|1");
+            FormatNumber(bytes, kPattern12) + "|12|0|1");
   EXPECT_TRUE(board_.Visible(field::kImgGoo) && board_.Visible(field::kImgBad) && board_.Enabled());
   EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
-  EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last refusal stays in view after the disconnect
-  EXPECT_THAT(Text(field::kStatusE), HasSubstr("09-nospam.cnm was refused"));
+  EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last failure stays in view after the disconnect
+  EXPECT_THAT(Text(field::kStatusE), HasSubstr("12-twoids.cnm holds 2 Message-ID headers"));
 
   // The same corpus again: nothing is posted twice, duplicates are deleted, refused ones filed under free names.
   DropCorpus();
   EXPECT_TRUE(Action(inn_.port_text(), 10));
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 3);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
-  EXPECT_EQ(Names(settings_.error_folder).size(), 8u);
+  EXPECT_EQ(Names(settings_.error_folder).size(), 10u);
   EXPECT_EQ(Text(field::Info(6)) + "|" + Text(field::Info(9)) + "|" + Text(field::Info(10)) + "|" +
                 Text(field::Info(12)) + "|" + Text(field::kTimNbT),
-            "10|" + FormatNumber(2 * bytes, kPattern12) + "|20|2|2");
+            "12|" + FormatNumber(2 * bytes, kPattern12) + "|24|2|2");
 
   // The news administrator's record: one line per message and outcome, each Action framed by its counts.
   const std::vector<std::string> lines = OutcomeLines(system_log.Stop(), settings_);
@@ -187,11 +200,40 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
                      filed("04-unknown.cnm"), "D/05-nogroups.cnm: deleted unposted: no Newsgroups header",
                      "D/06-neverends.cnm: deleted unposted: the header never ends",
                      "D/07-lfonly.cnm: deleted unposted: the header never ends", "D/08-empty.cnm: left in place: empty",
-                     posted("08-lonelf.cnm", "lonelf"), filed("09-nospam.cnm"),
-                     std::string("action ended: ") + (again ? "0 posted, 3" : "3 posted, 0") +
-                         " already on the server, 4 filed, 3 deleted unposted, 1 left in place"});
+                     posted("08-lonelf.cnm", "lonelf"), filed("09-nospam.cnm"), posted("11-tabs.cnm", "tabs"),
+                     ::testing::MatchesRegex("D/12-twoids.cnm: filed unposted: .* holds 2 Message-ID headers .*"),
+                     std::string("action ended: ") + (again ? "0 posted, 4" : "4 posted, 0") +
+                         " already on the server, 5 filed, 3 deleted unposted, 1 left in place"});
   }
   EXPECT_THAT(lines, ElementsAreArray(expected));
+}
+
+// A message without a Message-ID is posted once, whatever brings its file back: a delete that failed after the
+// server took it, or the very file back in the drop folder (as after a crash between the server's answer and the
+// delete, or a rename out and back in).
+TEST_F(RelayInnTest, AMessageWithoutIdIsPostedOnceWhateverBringsItBack) {
+  const std::string path = settings_.drop_folder + "/a.cnm", kept = folder_ / "kept";
+  testing::WriteFile(path, "From: a@example.org\r\nSubject: no id\r\nNewsgroups: local.test\r\n\r\nbody\r\n");
+  ASSERT_EQ(::link(path.c_str(), kept.c_str()), 0);
+  // Once the message is logged (and found deletable), its folder turns immutable while the article goes out.
+  bool undeletable = false;
+  client_.SetWaitHook([&] {
+    if (!undeletable && fs::exists(settings_.log_file)) undeletable = testing::SetImmutable(settings_.drop_folder, true);
+  });
+  EXPECT_TRUE(Action(inn_.port_text(), 10));
+  client_.SetWaitHook(nullptr);
+  if (undeletable) {
+    testing::SetImmutable(settings_.drop_folder, false);
+    EXPECT_THAT(Text(field::kStatusE), HasSubstr("the server holds it as <qp."));
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_TRUE(Action(inn_.port_text(), 10));
+  }
+  EXPECT_FALSE(fs::exists(path));
+  ASSERT_EQ(::link(kept.c_str(), path.c_str()), 0);
+  EXPECT_TRUE(Action(inn_.port_text(), 10));
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
+  EXPECT_TRUE(fs::is_empty(settings_.error_folder));
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 1);
 }
 
 class RelayFaultTest : public RelayServerTest {
@@ -261,6 +303,30 @@ TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionIn
     EXPECT_FALSE(relay_.connection().Connected());
     ExpectBackWithTheFileKept();  // the next Action asks again
   }
+}
+
+// Only a refusal of the article itself files a message: an answer about the service or the session would
+// refuse every message alike, so it ends the Action and the file waits.
+TEST_F(RelayFaultTest, AnAnswerAboutTheServerOrTheSessionFilesNothing) {
+  const std::vector<FakeStep> posting = {Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
+                                         Expect("POST\r\n")};
+  const std::vector<FakeStep> quit = {Expect("QUIT\r\n"), Send("205 bye\r\n")};
+  for (const std::string answer : {"480 authentication required", "400 service unavailable", "502 no permission"}) {
+    std::vector<FakeStep> script = posting;
+    script.insert(script.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send(answer + "\r\n")});
+    script.insert(script.end(), quit.begin(), quit.end());
+    FakeNntpServer server(script);
+    EXPECT_FALSE(Action(server.port_text(), 5));
+    EXPECT_EQ(server.Finish(), "") << answer;
+    EXPECT_THAT(Text(field::kStatusE), HasSubstr(answer)) << answer;
+    ExpectBackWithTheFileKept();
+  }
+  std::vector<FakeStep> not_allowed = posting;
+  not_allowed.insert(not_allowed.end(), {Send("440 posting not allowed\r\n"), quit[0], quit[1]});
+  FakeNntpServer server(not_allowed);
+  EXPECT_FALSE(Action(server.port_text(), 5));
+  EXPECT_EQ(server.Finish(), "");
+  ExpectBackWithTheFileKept();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "deliver/delivery.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,16 +29,26 @@ constexpr char kHelp[] =
     "Exit status: 0 delivered, 64 bad command line, 65 a message that can never be\n"
     "posted (empty, a header that never ends, no newsgroups), 75 try again later.\n";
 
-// Reads up to `buffer.size()` bytes; 0 at the end of input.
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Reads up to `buffer.size()` bytes; 0 at the end of input. Waits with the
+// termination signals let through (see StopDeliveryOnTerminationSignals).
 std::size_t ReadPiece(int input, std::string& buffer) {
+  if (input < 0) throw DeliveryFailure(EX_TEMPFAIL, "cannot read the message: no input");
+  sigset_t waiting;
+  ::sigprocmask(SIG_BLOCK, nullptr, &waiting);
+  for (const int signal : kTerminationSignals) ::sigdelset(&waiting, signal);
+  pollfd readable{input, POLLIN, 0};
   for (;;) {
+    if (::ppoll(&readable, 1, nullptr, &waiting) < 0) {
+      if (errno == EINTR) throw DeliveryFailure(EX_TEMPFAIL, "stopped by a signal before the message was complete");
+      throw DeliveryFailure(EX_TEMPFAIL, std::string("cannot read the message: ") + std::strerror(errno));
+    }
     const ssize_t count = ::read(input, buffer.data(), buffer.size());
     if (count >= 0) return static_cast<std::size_t>(count);
-    if (errno == EINTR) {
-      // Only a signal the program catches interrupts a read: it is told to stop.
-      throw DeliveryFailure(EX_TEMPFAIL, "interrupted before the message was complete");
+    if (errno != EINTR && errno != EAGAIN) {
+      throw DeliveryFailure(EX_TEMPFAIL, std::string("cannot read the message: ") + std::strerror(errno));
     }
-    throw DeliveryFailure(EX_TEMPFAIL, std::string("cannot read the message: ") + std::strerror(errno));
   }
 }
 
@@ -92,6 +104,19 @@ int RunDelivery(const std::vector<std::string>& arguments, int input, const std:
     err << "quillport-deliver: " << failure.what() << '\n';
     return EX_TEMPFAIL;
   }
+}
+
+void StopDeliveryOnTerminationSignals() {
+  struct sigaction action {};
+  action.sa_handler = [](int) {};  // caught, so that it ends the wait for input
+  sigemptyset(&action.sa_mask);
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (const int signal : kTerminationSignals) {
+    ::sigaction(signal, &action, nullptr);
+    ::sigaddset(&blocked, signal);
+  }
+  ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
 }
 
 }  // namespace quillport

@@ -18,4 +18,11 @@ namespace quillport {
 int RunDelivery(const std::vector<std::string>& arguments, int input, const std::string& drop_folder,
                 std::ostream& out, std::ostream& err);
 
+// Makes SIGTERM, SIGINT and SIGHUP end a delivery instead of the process:
+// they are blocked, and let through only while RunDelivery waits for input,
+// where they end the wait; the delivery then fails with EX_TEMPFAIL and
+// leaves nothing behind. A signal that comes while the message is written
+// waits for the next wait, or is ignored once the message is complete.
+void StopDeliveryOnTerminationSignals();
+
 }  // namespace quillport

@@ -2,14 +2,13 @@
 
 #include <utility>
 
-#include "common/ignoring_case.h"
+#include "common/header_field.h"
 #include "deliver/delivery_failure.h"
 
 namespace quillport {
 namespace {
 
 constexpr std::string_view kFromLine = "From ";
-constexpr std::string_view kNewsgroupsName = "newsgroups:";
 constexpr std::string_view kLineEnd = "\r\n";
 
 }  // namespace
@@ -91,16 +90,19 @@ void MessageConverter::LineEnd(std::string& out) {
 
 void MessageConverter::HeaderByte(char c, std::string& out) {
   header_lines_ = true;
-  const bool name_so_far = name_matched_ == line_length_;
-  if (name_so_far && line_length_ < kNewsgroupsName.size() &&
-      SameIgnoringCase(c, kNewsgroupsName[line_length_])) {
-    ++name_matched_;
-  } else if (name_so_far && line_length_ == kNewsgroupsName.size()) {
-    has_newsgroups_ = true;
-    if (c != ' ') out += ' ';
-  }
-  out += c;
   ++line_length_;
+  if (line_length_ > kJudgedLength) {
+    out += c;
+    return;
+  }
+  line_start_ += c;
+  if (line_length_ == kJudgedLength) JudgeHeaderLine(out);
+}
+
+void MessageConverter::JudgeHeaderLine(std::string& out) {
+  if (IsHeaderField(line_start_, "Newsgroups")) has_newsgroups_ = true;
+  out += line_start_;
+  line_start_.clear();
 }
 
 void MessageConverter::HeaderLineEnd(std::string& out) {
@@ -117,13 +119,9 @@ void MessageConverter::HeaderLineEnd(std::string& out) {
     stage_ = Stage::kBody;
     return;
   }
-  if (name_matched_ == kNewsgroupsName.size() && line_length_ == name_matched_) {
-    has_newsgroups_ = true;  // "Newsgroups:" with its value on the next line
-    out += ' ';
-  }
+  if (line_length_ < kJudgedLength) JudgeHeaderLine(out);
   out += kLineEnd;
   line_length_ = 0;
-  name_matched_ = 0;
 }
 
 void MessageConverter::BodyRun(std::string_view run, std::string& out) {

@@ -7,9 +7,8 @@
 //    such a line, one empty line at the very end (Exim's pipe transport
 //    appends it);
 //  - a message without a Newsgroups header gets one with the groups given,
-//    as the last line of its header;
-//  - a Newsgroups header without a space after its colon gets one, as the
-//    relay only knows the header by "Newsgroups: ";
+//    as the last line of its header; a header line is judged by the rule
+//    the relay uses (IsHeaderField), on its first kJudgedLength bytes;
 //  - every other byte is kept as it is.
 #pragma once
 
@@ -21,6 +20,10 @@ namespace quillport {
 
 class MessageConverter {
  public:
+  // A header line is held back until it is judged: its first 998 bytes (the
+  // longest line Internet mail allows) always hold a field's name.
+  static constexpr std::size_t kJudgedLength = 998;
+
   // `newsgroups`: the groups to name when the message names none; empty
   // when there are none to add.
   explicit MessageConverter(std::string newsgroups) : newsgroups_(std::move(newsgroups)) {}
@@ -41,6 +44,7 @@ class MessageConverter {
   void Byte(char c, std::string& out);
   void LineEnd(std::string& out);
   void HeaderByte(char c, std::string& out);
+  void JudgeHeaderLine(std::string& out);
   void HeaderLineEnd(std::string& out);
   void BodyRun(std::string_view run, std::string& out);
   void BodyLineEnd(std::string& out);
@@ -51,7 +55,7 @@ class MessageConverter {
   bool framed_ = false;            // the input began with a "From " line
   bool after_cr_ = false;          // the last byte was a CR: an LF now is part of its line end
   std::size_t line_length_ = 0;    // bytes of the current line so far
-  std::size_t name_matched_ = 0;   // of those, how many match "newsgroups:"
+  std::string line_start_;         // a header line's first bytes, until judged
   bool has_newsgroups_ = false;
   bool header_lines_ = false;      // a header line has begun
   bool blank_held_ = false;        // an empty body line not written yet

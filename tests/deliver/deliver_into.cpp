@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: deliver_into FOLDER [ARGUMENT ...] < message\n";
     return 64;
   }
+  quillport::StopDeliveryOnTerminationSignals();
   const std::vector<std::string> arguments(argv + 2, argv + argc);
   return quillport::RunDelivery(arguments, STDIN_FILENO, argv[1], std::cout, std::cerr);
 }

@@ -34,10 +34,10 @@ std::string MessageName(int attempt) {
   tm utc{};
   ::gmtime_r(&now.tv_sec, &utc);
   char name[96];
-  const int length = std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%06ld-%ld",
-                                   utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
-                                   utc.tm_min, utc.tm_sec, static_cast<long>(now.tv_usec),
-                                   static_cast<long>(::getpid()));
+  const int length =
+      std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%06ld-%ld", utc.tm_year + 1900,
+                    utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                    static_cast<long>(now.tv_usec), static_cast<long>(::getpid()));
   std::string text(name, static_cast<std::size_t>(length));
   if (attempt > 0) text += "-" + std::to_string(attempt);
   return text + ".cnm";

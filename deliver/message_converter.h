@@ -51,14 +51,14 @@ class MessageConverter {
 
   std::string newsgroups_;
   Stage stage_ = Stage::kFirstBytes;
-  std::string first_bytes_;        // the input so far, while it may still be "From "
-  bool framed_ = false;            // the input began with a "From " line
-  bool after_cr_ = false;          // the last byte was a CR: an LF now is part of its line end
-  std::size_t line_length_ = 0;    // bytes of the current line so far
-  std::string line_start_;         // a header line's first bytes, until judged
+  std::string first_bytes_;      // the input so far, while it may still be "From "
+  bool framed_ = false;          // the input began with a "From " line
+  bool after_cr_ = false;        // the last byte was a CR: an LF now is part of its line end
+  std::size_t line_length_ = 0;  // bytes of the current line so far
+  std::string line_start_;       // a header line's first bytes, until judged
   bool has_newsgroups_ = false;
-  bool header_lines_ = false;      // a header line has begun
-  bool blank_held_ = false;        // an empty body line not written yet
+  bool header_lines_ = false;  // a header line has begun
+  bool blank_held_ = false;    // an empty body line not written yet
 };
 
 }  // namespace quillport

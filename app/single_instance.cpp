@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocalServer>
@@ -11,6 +12,7 @@
 #include <iostream>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -40,7 +42,31 @@ QString CurrentDisplay() {
   return platform;
 }
 
+#ifdef Q_OS_UNIX
+// Whether `path` is itself a folder (not a link to one) that this user owns
+// and nobody else may enter.
+bool IsOwnPrivateFolder(const QString& path) {
+  struct stat status {};
+  return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &status) == 0 &&
+         S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() &&
+         (status.st_mode & 0777) == 0700;
+}
+#endif
+
 }  // namespace
+
+QString PrivateFolder() {
+#ifdef Q_OS_UNIX
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (IsOwnPrivateFolder(runtime)) return runtime;
+  const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("quillport-") +
+                                                       QString::number(::geteuid()));
+  ::mkdir(QFile::encodeName(own).constData(), 0700);  // when missing; checked below either way
+  return IsOwnPrivateFolder(own) ? own : QString();
+#else
+  return QDir::tempPath();
+#endif
+}
 
 QString InstanceKey(const QString& user, const QString& display, const QString& program) {
   const QByteArray identity = (user + '\n' + display + '\n' + program).toUtf8();
@@ -53,29 +79,39 @@ QString CurrentInstanceKey() {
   return InstanceKey(CurrentUser(), CurrentDisplay(), program);
 }
 
-SingleInstance::SingleInstance(const QString& key)
-    : key_(key), lock_(QDir(QDir::tempPath()).filePath(key + QStringLiteral(".lock"))) {
+SingleInstance::SingleInstance(const QString& key) {
+  const QString folder = PrivateFolder();
+  if (folder.isEmpty()) return;
+  socket_ = QDir(folder).filePath(key);
+  lock_ = std::make_unique<QLockFile>(socket_ + QStringLiteral(".lock"));
   // The lock is held for the whole run; only a dead holder makes it stale.
-  lock_.setStaleLockTime(0);
+  lock_->setStaleLockTime(0);
 }
 
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::AnotherInstanceRuns() {
-  if (!lock_.tryLock(0)) {
-    if (lock_.error() == QLockFile::LockFailedError) return true;
-    // The lock cannot be made at all (no temporary folder, no right to
-    // write there): run unguarded rather than not at all.
-    std::cerr << "quillport: no single-instance lock in " << QDir::tempPath().toStdString()
+  // Without a private folder, or when the lock cannot be made there, run
+  // unguarded rather than not at all; the drop folder's own lock still
+  // keeps a second relay from its files.
+  if (!lock_) {
+    std::cerr << "quillport: no private folder of this user for the single-instance guard "
+                 "(XDG_RUNTIME_DIR, or quillport-UID in the temporary folder); running unguarded"
+              << std::endl;
+    return false;
+  }
+  if (!lock_->tryLock(0)) {
+    if (lock_->error() == QLockFile::LockFailedError) return true;
+    std::cerr << "quillport: no single-instance lock at " << lock_->fileName().toStdString()
               << "; running unguarded" << std::endl;
     return false;
   }
-  QLocalServer::removeServer(key_);  // a socket a crashed instance left behind
+  QLocalServer::removeServer(socket_);  // a socket a crashed instance left behind
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(),
                    [this] { AcceptRequests(); });
-  if (!server_->listen(key_)) {
+  if (!server_->listen(socket_)) {
     std::cerr << "quillport: later starts cannot reach this instance: "
               << server_->errorString().toStdString() << std::endl;
   }
@@ -91,9 +127,10 @@ void SingleInstance::AcceptRequests() {
 }
 
 void SingleInstance::ActivatePreviousInstance() {
+  if (socket_.isEmpty()) return;
   QLocalSocket socket;
   for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-    socket.connectToServer(key_);
+    socket.connectToServer(socket_);
     if (socket.waitForConnected(kConnectWaitMs)) {
       socket.write("activate\n");
       socket.waitForBytesWritten(kConnectWaitMs);

@@ -2,9 +2,11 @@
 // display and program file.
 //
 // The first instance takes a lock file and listens on a local socket, both
-// named by the instance key. A later start cannot take the lock, so it knows
-// another instance runs; it connects to the socket, sends one request and
-// ends. The running instance answers each request by calling its request
+// named by the instance key, in the user's private folder (see
+// PrivateFolder), where no other user can make them first: nobody else can
+// stop the program from starting or pose as its running copy. A later
+// start cannot take the lock, so it knows another instance runs; it
+// connects to the socket, sends one request and ends. The running instance answers each request by calling its request
 // handler, which brings its window forward. The lock decides who is first,
 // so two starts at the same moment cannot both win; a socket left behind by
 // a crashed instance is removed by whoever holds the lock next.
@@ -23,7 +25,8 @@ namespace quillport {
 
 class SingleInstance : public InstanceGuard {
  public:
-  // `key` names the lock file (in the temporary folder) and the socket.
+  // `key` names the lock file and the socket in PrivateFolder(). Without
+  // such a folder the program runs unguarded, and says so when asked.
   explicit SingleInstance(const QString& key);
   ~SingleInstance() override;
 
@@ -36,8 +39,8 @@ class SingleInstance : public InstanceGuard {
  private:
   void AcceptRequests();
 
-  QString key_;
-  QLockFile lock_;
+  QString socket_;  // the socket's full path; empty without a private folder
+  std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<QLocalServer> server_;
   std::function<void()> on_request_;
 };
@@ -45,6 +48,13 @@ class SingleInstance : public InstanceGuard {
 // The key shared by every start of `program` (its canonical path) by `user`
 // on `display`: a short name that is valid for a socket and a file.
 QString InstanceKey(const QString& user, const QString& display, const QString& program);
+
+// The folder for the guard's files, where only this user can make any:
+// XDG_RUNTIME_DIR when it is a folder of this user's own with mode 0700;
+// otherwise quillport-UID in the temporary folder, made with mode 0700 when
+// missing and used only when it is such a folder too (never through a
+// link). Empty when neither is.
+QString PrivateFolder();
 
 // The key of this process: the user it runs as, the display it shows on
 // and its own program file.

@@ -130,7 +130,9 @@ void RelayCycle::RunAction() {
   AtScopeEnd clear([this] { ClearFileInProgress(); });
   FolderListing listing(settings_.drop_folder, settings_.message_pattern);
   if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
-  if (!listing.valid()) {
+  const bool served_elsewhere = listing.problem().empty() && !drop_lock_.Hold();
+  if (served_elsewhere) ReportFailure("Drop folder: " + drop_lock_.problem());
+  if (!listing.valid() || served_elsewhere) {
     cut_short_ = failure_;
     return;
   }

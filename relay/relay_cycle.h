@@ -10,6 +10,7 @@
 #include "board/status_board.h"
 #include "news/news_client.h"
 #include "relay/server_connection.h"
+#include "relay/drop_folder_lock.h"
 #include "relay/folder_listing.h"
 #include "relay/outcome_record.h"
 #include "relay/presence_check.h"
@@ -45,7 +46,9 @@ class RelayCycle {
   // failure that belongs to one file (FileFailure) is shown on the error
   // line and the Action goes on with the next file; when handling a file
   // dropped the connection, it is opened again for the next one. A missing
-  // drop folder and a missing or unwritable error folder are shown too.
+  // drop folder and a missing or unwritable error folder are shown too. A
+  // drop folder that another relay serves (see DropFolderLock) is shown and
+  // left alone: no file in it is handled and no connection is made.
   // The last failure met stays on the error line after the Action's
   // disconnect.
   //
@@ -92,6 +95,7 @@ class RelayCycle {
   std::function<void()> keep_alive_;
   ServerConnection connection_;
   QueueNameGenerator names_;
+  DropFolderLock drop_lock_{settings_.drop_folder};  // held from the first Action on
   WriterWatch writers_;  // files of the drop folder other programs are writing
   bool running_ = false;
   std::string failure_;  // the last failure met during this Action

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Starts of PROGRAM on a private X server, first with no window manager. A start killed outright leaves
-# its lock and socket behind; the next start must still be the first and show its window, minimised and
+# Starts of PROGRAM on a private X server, first with no window manager. Guard files planted by another
+# user (when run as root) stop no start. A start killed outright leaves its lock and socket behind in
+# its private folder; the next start must still be the first and show its window, minimised and
 # centred. With that window iconified (as a window manager would) and the screen covered, a further start
 # must end with 0 and map no window, and the first must map its window again, normal, on top, with the
 # focus. Then, under a reparenting window manager (openbox), a fresh first start must be centred by its
@@ -12,7 +13,8 @@ for tool in Xvfb xdotool xprop xwininfo xev xmessage openbox; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 
-work=$(mktemp -d)  # also the program's TMPDIR: its lock and socket go here
+work=$(mktemp -d)  # also the program's TMPDIR: its lock and socket go in quillport-UID here
+unset XDG_RUNTIME_DIR
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n +1 "$work"/*.log >&2; exit 1; }
@@ -42,12 +44,25 @@ pids+=($!)
 wait_until test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
 
+if ((EUID == 0)); then  # another user made the old lock file and the new private folder first
+  planted=$work/planted
+  chmod 711 "$work" && mkdir -m 1777 "$planted"
+  key=$(printf '0\nxcb:%s\n%s' "$DISPLAY" "$(readlink -f "$program")" | sha256sum | cut -c1-32)
+  setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    sh -c "ln -s /nowhere $planted/quillport-$key.lock && mkdir -m 777 $planted/quillport-0"
+  TMPDIR=$planted "$program" >"$work/planted.log" 2>&1 &
+  planted_start=$! pids+=($!)
+  wait_until shows_window "$planted_start" || fail "guard files planted by another user stop a start"
+  kill "$planted_start"
+  wait "$planted_start" 2>/dev/null
+fi
+
 TMPDIR=$work "$program" >"$work/killed.log" 2>&1 &
 killed=$! pids+=($!)
 wait_until shows_window "$killed" || fail "the killed start never showed its window"
 kill -9 "$killed"
 wait "$killed" 2>/dev/null
-(($(compgen -G "$work/quillport-*" | wc -l) == 2)) || fail "no lock and socket left behind"
+(($(compgen -G "$work/quillport-$EUID/quillport-*" | wc -l) == 2)) || fail "no lock and socket left behind"
 
 TMPDIR=$work "$program" >"$work/first.log" 2>&1 &
 first=$! pids+=($!)

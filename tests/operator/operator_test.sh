@@ -118,7 +118,7 @@ drop_corpus() {  # as a mail program would: CR LF line ends, written aside and m
     sed 's/$/\r/' "$file" >"$work/staging/${file##*/}" && mv "$work/staging/${file##*/}" "$drop/"
   done
 }
-listing() { (cd "$1" && find . -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '); }
+listing() { (cd "$1" && find . -mindepth 1 -maxdepth 1 ! -name .quillport.lock -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '); }
 folders_are() { [[ $(listing "$drop") == "$1" && $(listing "$errors") == "$2" ]]; }
 # The log has one record per non-empty file handled, the sizes, in any order, those of the files given.
 log_is() {

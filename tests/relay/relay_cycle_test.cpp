@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -280,6 +281,57 @@ TEST_F(RelayCycleTest, MissingFoldersAreReportedAtEachAction) {
   relay().DoAction();
   EXPECT_TRUE(board_.Visible(field::kStatusE));
   EXPECT_THAT(Text(field::kStatusE), ::testing::StartsWith("Error folder: the folder " + settings_.error_folder));
+}
+
+TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
+  const std::string lock = drop_ + ".quillport.lock";
+  const std::string outside = folder_ / "outside.txt";
+  testing::WriteFile(outside, "keep");
+  fs::create_symlink(outside, lock);  // a link planted at the lock's name is never followed
+  relay().DoAction();
+  EXPECT_THAT(Text(field::kStatusE), HasSubstr("is a symbolic link"));
+  EXPECT_EQ(ReadFile(outside), "keep");
+  fs::remove(lock);
+
+  // A setgid folder of a group the other user is in, as the package makes it.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(settings_.drop_folder.c_str(), 0, 65534), 0);
+  }
+  fs::permissions(settings_.drop_folder, fs::perms::set_gid, fs::perm_options::add);
+  relay().DoAction();  // the first relay takes the folder at its first Action, with nothing to do
+  EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write |
+                                                fs::perms::group_read | fs::perms::group_write);
+  Drop("a.cnm", kMessage);
+  const std::string holder = "served by another relay (user " + std::string(::getpwuid(::geteuid())->pw_name) +
+                             ", process " + std::to_string(::getpid()) + ")";
+  struct Relay {  // a second relay, of another user or display
+    MemoryStatusBoard board;
+    testing::FakeNewsClient client;
+    RelayCycle cycle;
+    explicit Relay(const RelaySettings& settings) : cycle(board, client, [] {}, settings) {}
+  };
+  AsOrdinaryUser(folder_.path(), [&] {
+    Relay other(settings_);
+    other.cycle.DoAction();
+    EXPECT_TRUE(other.client.calls.empty());
+    EXPECT_TRUE(other.board.Visible(field::kStatusE));
+    EXPECT_THAT(other.board.Text(field::kStatusE), HasSubstr(holder));
+  });
+  Relay second(settings_);
+  second.cycle.DoAction();
+  EXPECT_THAT(second.board.Text(field::kStatusE), HasSubstr(holder));
+  fs::remove(lock);    // a removed lock file is made anew by the relay that held it,
+  relay().DoAction();  // which goes on unaffected
+  second.cycle.DoAction();
+  EXPECT_TRUE(second.client.calls.empty());
+  EXPECT_EQ(Calls("EndArticle"), 1);
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
+
+  relay_.reset();  // once the first has ended, the second serves the folder at its next Action
+  Drop("b.cnm", kMessage);
+  second.cycle.DoAction();
+  EXPECT_EQ(std::ranges::count(second.client.calls, "EndArticle"), 1);
+  EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
 }
 
 TEST(QueuedFile, OpensOnlyQuietRegularFilesThatNobodyWrites) {

@@ -44,11 +44,13 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Names of the entries of a folder, sorted.
+// Names of the entries of a folder, sorted, but for a drop folder's lock file.
 inline std::vector<std::string> Names(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (entry.path().filename() != ".quillport.lock") names.push_back(entry.path().filename());
+  }
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -1,9 +1,10 @@
 # What `cmake --install` puts in place, under CMAKE_INSTALL_PREFIX (DESTDIR
-# honoured): the program, its desktop entry, its icon in the hicolor theme
-# (the SVG and PNGs rendered from it at build time), the manual page (showing
-# the settings this build was configured with), the copyright and changelog,
-# and, with QUILLPORT_AUTOSTART, an XDG autostart entry. Nothing else: no
-# tests, benchmark, fuzzers or static libraries.
+# honoured): the program and quillport-deliver, the desktop entry, the icon
+# in the hicolor theme (the SVG and PNGs rendered from it at build time),
+# both manual pages (showing the settings this build was configured with),
+# the copyright and changelog, and, with QUILLPORT_AUTOSTART, an XDG
+# autostart entry. Nothing else: no tests, benchmark, fuzzers or static
+# libraries.
 include(GNUInstallDirs)
 
 option(QUILLPORT_AUTOSTART "Install an XDG autostart entry so the relay starts at every desktop login" OFF)
@@ -13,7 +14,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(QUILLPORT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QUILLPORT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quillport)
 
-install(TARGETS quillport RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(TARGETS quillport quillport-deliver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES ${QUILLPORT_PACKAGING_DIR}/quillport.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT program)
 
@@ -52,7 +53,9 @@ foreach(setting DROP_FOLDER ERROR_FOLDER LOG_FILE SERVER_HOST SERVER_PORT)
 endforeach()
 get_filename_component(log_folder "${QUILLPORT_LOG_FILE}" DIRECTORY)
 quillport_roff_escape(MAN_LOG_FOLDER "${log_folder}")
-configure_file(${QUILLPORT_PACKAGING_DIR}/quillport.1.in ${CMAKE_BINARY_DIR}/man/quillport.1 @ONLY)
+foreach(page quillport quillport-deliver)
+  configure_file(${QUILLPORT_PACKAGING_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)
+endforeach()
 set(QUILLPORT_PACKAGE_MAINTAINER "Quillport developers <quillport@example.org>"
     CACHE STRING "Maintainer named in the changelog and the Debian package")
 configure_file(${QUILLPORT_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
@@ -61,14 +64,15 @@ configure_file(${QUILLPORT_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/c
 # (gzip -n: no name or time stamp, so the same input gives the same file).
 find_program(QUILLPORT_GZIP gzip REQUIRED)
 set(gzipped)
-foreach(file man/quillport.1 doc/changelog)
+foreach(file man/quillport.1 man/quillport-deliver.1 doc/changelog)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${file}.gz
     COMMAND ${QUILLPORT_GZIP} -9 -n -f -k ${CMAKE_BINARY_DIR}/${file}
     DEPENDS ${CMAKE_BINARY_DIR}/${file}
     VERBATIM)
   list(APPEND gzipped ${CMAKE_BINARY_DIR}/${file}.gz)
 endforeach()
-install(FILES ${CMAKE_BINARY_DIR}/man/quillport.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+install(FILES ${CMAKE_BINARY_DIR}/man/quillport.1.gz ${CMAKE_BINARY_DIR}/man/quillport-deliver.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 install(FILES ${QUILLPORT_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION ${QUILLPORT_DOC_DIR} COMPONENT program)
 

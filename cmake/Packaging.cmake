@@ -15,6 +15,10 @@ over NNTP, logs each message, strips its transport headers, posts it as
 a news article and deletes the file; refused messages are filed in an
 error folder. One status window shows the operator everything.
 .
+quillport-deliver hands a message from a mail system (an alias pipe,
+procmail, fetchmail) to the relay: it converts line ends, drops mbox
+framing, adds a Newsgroups header and answers with sysexits codes.
+.
 Its folders, log file and news server are fixed when it is built.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)

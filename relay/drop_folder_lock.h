@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "relay/file_descriptor.h"
+#include "common/file_descriptor.h"
 
 namespace quillport {
 

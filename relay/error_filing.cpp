@@ -13,8 +13,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/durable_write.h"
+#include "common/file_descriptor.h"
+#include "common/message_name.h"
 #include "common/path_join.h"
-#include "relay/file_descriptor.h"
 
 namespace quillport {
 namespace fs = std::filesystem;
@@ -43,48 +45,6 @@ bool Taken(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0;
 }
 
-// Renames without replacing; where the file system cannot, a hard link does
-// the same (it fails when the target exists). Returns 0 or an errno value.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  if (::link(from.c_str(), to.c_str()) != 0) return errno;
-  if (::unlink(from.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(to.c_str());
-    return error;
-  }
-  return 0;
-}
-
-// Deletes a path when the scope ends, unless kept.
-class RemoveUnlessKept {
- public:
-  explicit RemoveUnlessKept(std::string path) : path_(std::move(path)) {}
-  ~RemoveUnlessKept() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  RemoveUnlessKept(const RemoveUnlessKept&) = delete;
-  RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
-  void Keep() { path_.clear(); }
-
- private:
-  std::string path_;
-};
-
-bool WriteAll(int descriptor, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t written = ::write(descriptor, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // Copies `from` into a new temporary file in the folder of `to`; returns
 // its path, or an empty text with `problem` set. The copy is on disk when
 // this returns; a failed copy is removed.
@@ -96,8 +56,8 @@ std::string CopyToTemporary(const std::string& from, const std::string& to, std:
     return {};
   }
   // A leading dot and no ".cnm" at the end: never taken for a message.
-  std::string temporary = FolderOf(to) + std::string(settings::kPathSeparator) + ".quillport-XXXXXX.part";
-  FileDescriptor copy(::mkostemps(temporary.data(), 5, O_CLOEXEC));
+  std::string temporary = FolderOf(to) + std::string(settings::kPathSeparator) + TemporaryNameTemplate("quillport");
+  FileDescriptor copy(::mkostemps(temporary.data(), kTemporarySuffixLength, O_CLOEXEC));
   if (copy.get() < 0) {
     problem = "cannot create a file in " + FolderOf(to) + ": " + Reason();
     return {};
@@ -112,7 +72,7 @@ std::string CopyToTemporary(const std::string& from, const std::string& to, std:
       return {};
     }
     if (count == 0) break;
-    if (!WriteAll(copy.get(), buffer.data(), static_cast<std::size_t>(count))) {
+    if (!WriteAll(copy.get(), std::string_view(buffer.data(), static_cast<std::size_t>(count)))) {
       problem = "cannot write into " + FolderOf(to) + ": " + Reason();
       return {};
     }

@@ -4,33 +4,11 @@
 #include <cctype>
 #include <filesystem>
 
-#include "common/ignoring_case.h"
+#include "common/message_name.h"
 #include "common/path_join.h"
 
 namespace quillport {
 namespace fs = std::filesystem;
-
-bool MatchesPattern(std::string_view name, std::string_view pattern) {
-  // Iterative wildcard match with backtracking to the last "*".
-  std::size_t n = 0, p = 0;
-  std::size_t star = std::string_view::npos, star_n = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && SameIgnoringCase(pattern[p], name[n])))) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      star_n = n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++star_n;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 FolderListing::FolderListing(std::string_view folder, std::string_view pattern)
     : folder_(folder) {

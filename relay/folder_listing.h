@@ -18,10 +18,6 @@ struct ListedEntry {
   std::uint32_t size_low() const { return static_cast<std::uint32_t>(size); }
 };
 
-// True when `name` matches `pattern` without regard to case; "*" stands for
-// any run of characters, "?" for any one character.
-bool MatchesPattern(std::string_view name, std::string_view pattern);
-
 // Takes a snapshot of `folder` when constructed: every entry present then
 // (files, folders, hidden files) whose name matches `pattern`, in name
 // order. A symbolic link is listed as what it is, never as a folder, even

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "common/settings.h"
-#include "relay/file_descriptor.h"
+#include "common/file_descriptor.h"
 
 namespace quillport {
 namespace {
@@ -174,11 +174,6 @@ std::string FolderOf(const std::string& path) {
   if (separator == std::string::npos) return ".";
   if (separator == 0) return path.substr(0, 1);
   return path.substr(0, separator);
-}
-
-bool SyncFolder(const std::string& folder) {
-  FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return descriptor.get() >= 0 && ::fsync(descriptor.get()) == 0;
 }
 
 }  // namespace quillport

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/durable_write.h"
+
 namespace quillport {
 
 // A failure that belongs to one message file (it vanished, it is no regular
@@ -108,9 +110,5 @@ const char* FileKindName(mode_t mode);
 
 // The folder part of `path`: everything before its last separator.
 std::string FolderOf(const std::string& path);
-
-// Flushes a folder's entries to disk, so a rename or deletion in it lasts.
-// Returns false when it could not.
-bool SyncFolder(const std::string& folder);
 
 }  // namespace quillport

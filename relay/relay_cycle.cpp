@@ -19,7 +19,7 @@
 #include "common/path_join.h"
 #include "common/printable_text.h"
 #include "common/rtrim_null.h"
-#include "relay/file_descriptor.h"
+#include "common/file_descriptor.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
 

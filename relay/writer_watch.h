@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "relay/file_descriptor.h"
+#include "common/file_descriptor.h"
 
 namespace quillport {
 

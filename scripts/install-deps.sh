@@ -17,6 +17,19 @@ packages=(
   openbox  # a reparenting window manager, for the start-up placement test
 )
 
+# Debian's Exim, the mail system of the mail-in test (tests/deliver/mail_in_test.cpp). The test
+# runs its own Exim with a private configuration and spool; a system daemon the package starts
+# (on 127.0.0.1 port 25) is never used. Installing it would remove another mail system (they
+# conflict): where one is installed it stays, and the mail-in test runs only with Exim's heavy
+# daemon.
+other_mta=$(dpkg-query -W -f='${Package} ${Provides} ${db:Status-Abbrev}\n' 2>/dev/null \
+  | awk '/mail-transport-agent/ && $NF == "ii" && $1 != "exim4-daemon-light" { print $1 }')
+if [ -z "$other_mta" ]; then
+  packages+=(exim4-daemon-light)
+else
+  echo "install-deps: keeping the mail system $other_mta; exim4-daemon-light is not installed" >&2
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

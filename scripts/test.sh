@@ -22,7 +22,8 @@ stage_done() {
 }
 
 build_dir=${BUILD_DIR:-build}
-BUILD_DIR=$build_dir bash scripts/build.sh
+# Any compiler warning fails the run.
+BUILD_DIR=$build_dir bash scripts/build.sh -DQUILLPORT_WARNINGS_AS_ERRORS=ON
 ctest --test-dir "$build_dir" --output-on-failure --parallel 2 --timeout 600
 stage_done "normal build and tests"
 
@@ -34,7 +35,7 @@ san_env=(
   ASAN_OPTIONS=halt_on_error=1:exitcode=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:strict_init_order=1
   UBSAN_OPTIONS=halt_on_error=1:exitcode=1:print_stacktrace=1
 )
-env "${san_env[@]}" BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUILLPORT_BUILD_APP=OFF -DQUILLPORT_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
+env "${san_env[@]}" BUILD_DIR="$asan_dir" bash scripts/build.sh -DQUILLPORT_WARNINGS_AS_ERRORS=ON -DQUILLPORT_BUILD_APP=OFF -DQUILLPORT_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
 env "${san_env[@]}" ctest --test-dir "$asan_dir" --output-on-failure --parallel 2 --timeout 600 --label-exclude gui
 stage_done "sanitizer build and tests"

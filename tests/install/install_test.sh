@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs BUILD into a scratch DESTDIR with the prefix /usr/local and checks it file by file:
-# exactly the expected files with their modes, a valid desktop entry naming the installed program, its
-# window class and icon, every PNG really of its size, a manual page that renders without a warning and shows
-# the build's drop folder. Then the autostart rule, on a scratch configure of SOURCE (nothing is
-# built): the entry goes under the prefix's etc/ for /usr/local, into /etc itself for /usr, and
+# exactly the expected files with their modes, a valid desktop entry naming the installed program,
+# its window class and icon, every PNG really of its size, manual pages that render without a warning
+# and show the build's drop folder. Then the autostart rule, on a scratch configure of SOURCE (nothing
+# is built): the entry goes under the prefix's etc/ for /usr/local, into /etc itself for /usr, and
 # is a conffile of the package.
 # usage: install_test.sh BUILD SOURCE
 set -u
@@ -23,12 +23,14 @@ sizes=(16 22 24 32 48 64 128 256)
 share=usr/local/share
 {
   echo "755 usr/local/bin/quillport"
+  echo "755 usr/local/bin/quillport-deliver"
   echo "644 $share/applications/quillport.desktop"
   echo "644 $share/doc/quillport/changelog.gz"
   echo "644 $share/doc/quillport/copyright"
   for side in "${sizes[@]}"; do echo "644 $share/icons/hicolor/${side}x$side/apps/quillport.png"; done
   echo "644 $share/icons/hicolor/scalable/apps/quillport.svg"
   echo "644 $share/man/man1/quillport.1.gz"
+  echo "644 $share/man/man1/quillport-deliver.1.gz"
 } | sort -k2 >"$work/expected"
 diff -u "$work/expected" <(listing "$root") || fail "the installed files differ from the expected list"
 dirs=$(cd "$root" && find . -type d ! -perm 755)
@@ -46,12 +48,15 @@ for side in "${sizes[@]}"; do
     || fail "the ${side}x$side icon is not a $side x $side PNG"
 done
 
-page=$root/$share/man/man1/quillport.1.gz
-LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" >/dev/null 2>"$work/man.err"
-[[ ! -s $work/man.err ]] || fail "the manual page renders with warnings: $(cat "$work/man.err")"
 drop=$(cmake -L -N "$build" | sed -n 's/^QUILLPORT_DROP_FOLDER:[A-Z]*=//p')
-LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | grep -qF -- "$drop" \
-  || fail "the manual page does not show the drop folder $drop"
+for page in "$root/$share/man/man1/quillport.1.gz" "$root/$share/man/man1/quillport-deliver.1.gz"; do
+  LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" >/dev/null 2>"$work/man.err"
+  [[ ! -s $work/man.err ]] || fail "$page renders with warnings: $(cat "$work/man.err")"
+  LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | grep -qF -- "$drop" \
+    || fail "$page does not show the drop folder $drop"
+done
+"$root/usr/local/bin/quillport-deliver" --version | grep -qx "quillport-deliver [0-9.]*" \
+  || fail "the installed quillport-deliver does not run"
 
 # The autostart entry, only with QUILLPORT_AUTOSTART: configured, never built.
 scratch=$work/configure
@@ -65,4 +70,4 @@ for prefix in /usr/local /usr; do
   diff <(echo "644 ${want#/}") <(listing "$work/auto") || fail "the autostart entry for $prefix is not $want"
   grep -qxF "$want" "$scratch/debian/conffiles" || fail "the package does not keep $want as a conffile"
 done
-echo "PASS: the install holds exactly the program, desktop entry, icons, manual page and docs; autostart goes to etc"
+echo "PASS: the install holds exactly the programs, desktop entry, icons, manual page and docs; autostart goes to etc"

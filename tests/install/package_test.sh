@@ -41,15 +41,19 @@ awk '$2 ~ /^-/ { print $3 }' "$work/contents" >"$work/files"
 icons=./usr/share/icons/hicolor
 {
   echo ./usr/bin/quillport
+  echo ./usr/bin/quillport-deliver
   echo ./usr/share/applications/quillport.desktop
   echo ./usr/share/doc/quillport/changelog.gz
   echo ./usr/share/doc/quillport/copyright
   for side in 16 22 24 32 48 64 128 256; do echo "$icons/${side}x$side/apps/quillport.png"; done
   echo "$icons/scalable/apps/quillport.svg"
   echo ./usr/share/man/man1/quillport.1.gz
+  echo ./usr/share/man/man1/quillport-deliver.1.gz
 } | sort >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the package's files differ from the expected list"
-grep -q '^-rwxr-xr-x ./usr/bin/quillport$' <(cut -d' ' -f2- "$work/contents") || fail "the program is not executable"
+for program in quillport quillport-deliver; do
+  grep -q "^-rwxr-xr-x ./usr/bin/$program\$" <(cut -d' ' -f2- "$work/contents") || fail "$program is not executable"
+done
 
 dpkg-deb --control "$deb" "$work/control"
 for script in postinst postrm; do

@@ -1,0 +1,64 @@
+// Turns a message as a mail system hands it over into a message file for
+// the relay, piece by piece, holding no more than a few bytes between
+// pieces:
+//  - LF, CR LF and a lone CR each end a line; every line ends with CR LF,
+//    the last one included;
+//  - mbox framing is dropped: a first line starting with "From " and, after
+//    such a line, one empty line at the very end (Exim's pipe transport
+//    appends it);
+//  - a message without a Newsgroups header gets one with the groups given,
+//    as the last line of its header; a header line is judged by the rule
+//    the relay uses (IsHeaderField), on its first kJudgedLength bytes;
+//  - every other byte is kept as it is.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace quillport {
+
+class MessageConverter {
+ public:
+  // A header line is held back until it is judged: its first 998 bytes (the
+  // longest line Internet mail allows) always hold a field's name.
+  static constexpr std::size_t kJudgedLength = 998;
+
+  // `newsgroups`: the groups to name when the message names none; empty
+  // when there are none to add.
+  explicit MessageConverter(std::string newsgroups) : newsgroups_(std::move(newsgroups)) {}
+
+  // Converts the next piece of input and appends the result to `out`.
+  // Throws DeliveryFailure (EX_DATAERR) once the header has ended without a
+  // Newsgroups header and there are no groups to add.
+  void Feed(std::string_view input, std::string& out);
+
+  // Ends the input and appends what is left to `out`. Throws
+  // DeliveryFailure (EX_DATAERR) when the message is empty or its header
+  // never ends (no empty line before the end of input).
+  void Finish(std::string& out);
+
+ private:
+  enum class Stage { kFirstBytes, kFromLine, kHeader, kBody };
+
+  void Byte(char c, std::string& out);
+  void LineEnd(std::string& out);
+  void HeaderByte(char c, std::string& out);
+  void JudgeHeaderLine(std::string& out);
+  void HeaderLineEnd(std::string& out);
+  void BodyRun(std::string_view run, std::string& out);
+  void BodyLineEnd(std::string& out);
+
+  std::string newsgroups_;
+  Stage stage_ = Stage::kFirstBytes;
+  std::string first_bytes_;      // the input so far, while it may still be "From "
+  bool framed_ = false;          // the input began with a "From " line
+  bool after_cr_ = false;        // the last byte was a CR: an LF now is part of its line end
+  std::size_t line_length_ = 0;  // bytes of the current line so far
+  std::string line_start_;       // a header line's first bytes, until judged
+  bool has_newsgroups_ = false;
+  bool header_lines_ = false;  // a header line has begun
+  bool blank_held_ = false;    // an empty body line not written yet
+};
+
+}  // namespace quillport

@@ -1,0 +1,20 @@
+// quillport-deliver with the drop folder as its first argument, for tests that need the program
+// itself (a mail system pipes into it) but a drop folder of their own.
+//   deliver_into FOLDER [ARGUMENT ...] < message
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "deliver/delivery.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::cerr << "usage: deliver_into FOLDER [ARGUMENT ...] < message\n";
+    return 64;
+  }
+  quillport::StopDeliveryOnTerminationSignals();
+  const std::vector<std::string> arguments(argv + 2, argv + argc);
+  return quillport::RunDelivery(arguments, STDIN_FILENO, argv[1], std::cout, std::cerr);
+}

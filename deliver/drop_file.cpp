@@ -39,7 +39,7 @@ std::string MessageName(int attempt) {
                     utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                     static_cast<long>(now.tv_usec), static_cast<long>(::getpid()));
   std::string text(name, static_cast<std::size_t>(length));
-  if (attempt > 0) text += "-" + std::to_string(attempt);
+  if (attempt > 0) text.append("-").append(std::to_string(attempt));
   return text + ".cnm";
 }
 

@@ -207,7 +207,7 @@ TEST(DeliverFaults, SixtyDeliveriesAtOnceUnderTheSameNamesAllArriveNoneReplaced)
     children.push_back(Spawn([&, n] {
       DropFile file(folder / "drop");
       file.Write(ConvertByteByByte(message(n), ""));
-      file.Commit([](int attempt) { return "m" + std::to_string(attempt) + ".cnm"; });
+      file.Commit([](int attempt) { return std::string("m").append(std::to_string(attempt)) + ".cnm"; });
       return 0;
     }));
   }

@@ -1,23 +1,16 @@
 #include "app/application.h"
 
-#include "board/event_failure.h"
 #include "app/startup.h"
+#include "board/event_failure.h"
 
 namespace quillport {
 
-Application::Application(MainWindow& window, InstanceGuard& guard,
-                         std::unique_ptr<NewsClient> news, Clock clock)
-    : window_(window),
-      guard_(guard),
-      news_(std::move(news)),
-      clock_(std::move(clock)),
-      start_time_(clock_()) {}
+Application::Application(MainWindow& window, InstanceGuard& guard, std::unique_ptr<NewsClient> news, Clock clock)
+    : window_(window), guard_(guard), news_(std::move(news)), clock_(std::move(clock)), start_time_(clock_()) {}
 
 bool Application::Start() {
   bool goes_on = true;
-  RunEventHandler(window_, "Start-up", [&] {
-    goes_on = RunStartup(window_, guard_, *news_, clock_, start_time_);
-  });
+  RunEventHandler(window_, "Start-up", [&] { goes_on = RunStartup(window_, guard_, *news_, clock_, start_time_); });
   return goes_on;
 }
 

@@ -9,8 +9,7 @@
 
 namespace quillport {
 
-void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t& count,
-                 std::int64_t& volume) {
+void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t& count, std::int64_t& volume) {
   count = 0;
   volume = 0;
   FolderListing listing(folder, pattern);

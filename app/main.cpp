@@ -9,12 +9,12 @@
 #include "app/application.h"
 #include "app/error_folder_tools.h"
 #include "app/error_folder_view.h"
-#include "board/event_failure.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
 #include "app/process_events.h"
 #include "app/scheduler.h"
 #include "app/single_instance.h"
+#include "board/event_failure.h"
 #include "common/settings.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
@@ -22,8 +22,8 @@
 int main(int argc, char* argv[]) {
   using namespace quillport;
   QApplication qt(argc, argv);
-  const QString name = QString::fromUtf8(settings::kApplicationName.data(),
-                                         static_cast<qsizetype>(settings::kApplicationName.size()));
+  const QString name =
+      QString::fromUtf8(settings::kApplicationName.data(), static_cast<qsizetype>(settings::kApplicationName.size()));
   QApplication::setApplicationName(name);  // the window's class
   QApplication::setDesktopFileName(name);
   QApplication::setWindowIcon(pictures::ProgramIcon());
@@ -35,9 +35,7 @@ int main(int argc, char* argv[]) {
   auto news = std::make_unique<NntpClient>();
   news->SetWaitHook(&ProcessPendingEvents);
   Application app(window, guard, std::move(news));
-  guard.SetRequestHandler([&window] {
-    RunEventHandler(window, "Activation", [&window] { window.ComeForward(); });
-  });
+  guard.SetRequestHandler([&window] { RunEventHandler(window, "Activation", [&window] { window.ComeForward(); }); });
 
   if (!app.Start()) return 0;
 
@@ -45,12 +43,10 @@ int main(int argc, char* argv[]) {
   RelayCycle relay(window, app.news(), &ProcessPendingEvents, relay_settings, app.clock());
   relay.SetKeepAlive(&ProcessPendingEvents);  // the same during the pause after each file
   const auto refresh = [&] {
-    RefreshErrorFigures(window, relay_settings.error_folder, relay_settings.message_pattern,
-                        &ProcessPendingEvents);
+    RefreshErrorFigures(window, relay_settings.error_folder, relay_settings.message_pattern, &ProcessPendingEvents);
   };
   Scheduler scheduler(window,
-                      {[&] { relay.DoAction(); }, [&] { return relay.Running(); }, refresh,
-                       &ProcessPendingEvents},
+                      {[&] { relay.DoAction(); }, [&] { return relay.Running(); }, refresh, &ProcessPendingEvents},
                       app.clock(), app.start_time());
   window.SetHooks({
       .tick = [&] { scheduler.Tick(); },

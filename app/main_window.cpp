@@ -13,17 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include "app/pictures.h"
 #include "board/board_fields.h"
 #include "board/event_failure.h"
-#include "app/pictures.h"
 #include "common/settings.h"
 
 namespace quillport {
 namespace {
 
-QString ToQt(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString ToQt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::string FromQt(const QString& text) { return text.toStdString(); }
 
@@ -38,16 +36,13 @@ constexpr char kWholeText[] = "wholeText";
 // with "…", and the label's tooltip shows the whole of it (as rich text, so
 // that it wraps and no "<...>" in it is taken for markup).
 void ShowLabelText(QLabel* label, const QString& text) {
-  const QString shown =
-      label->fontMetrics().elidedText(text, Qt::ElideRight, label->contentsRect().width());
+  const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, label->contentsRect().width());
   label->setText(shown);
   label->setProperty(kWholeText, text);
   label->setToolTip(shown == text ? QString() : "<qt>" + text.toHtmlEscaped() + "</qt>");
 }
 
-QString Css(Rgb colour) {
-  return QStringLiteral("rgb(%1, %2, %3)").arg(colour.red).arg(colour.green).arg(colour.blue);
-}
+QString Css(Rgb colour) { return QStringLiteral("rgb(%1, %2, %3)").arg(colour.red).arg(colour.green).arg(colour.blue); }
 
 // The picture each picture control holds from the start; img_Ico gets the
 // window's icon at start-up.
@@ -72,8 +67,7 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
     }
     case ControlKind::kTextField: {
       auto* edit = new QLineEdit(text, parent);
-      edit->setAlignment((spec.align == Alignment::kRight ? Qt::AlignRight : Qt::AlignLeft) |
-                         Qt::AlignVCenter);
+      edit->setAlignment((spec.align == Alignment::kRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
       edit->setReadOnly(spec.read_only);
       edit->setEnabled(spec.enabled);
       edit->setToolTip(ToQt(spec.tooltip));
@@ -90,9 +84,8 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
       picture->setScaledContents(true);
       const QString resource = DesignPicture(spec.name);
       if (!resource.isEmpty()) {
-        picture->setPixmap(pictures::Render(resource, QSize(Pixels(spec.width),
-                                                            Pixels(spec.height)),
-                                            picture->devicePixelRatioF()));
+        picture->setPixmap(
+            pictures::Render(resource, QSize(Pixels(spec.width), Pixels(spec.height)), picture->devicePixelRatioF()));
       }
       return picture;
     }
@@ -115,10 +108,8 @@ constexpr ButtonHook kButtonHooks[] = {
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QWidget(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                  Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       window_back_(colour::kWindowBack) {
   setObjectName(QString::fromLatin1(field::kWindow));
   setWindowTitle(ToQt(settings::kDesignCaption));
@@ -145,12 +136,9 @@ void MainWindow::Build() {
     QWidget* container = spec.container.empty() ? this : At(spec.container).widget;
     QWidget* widget = MakeControl(spec, container);
     widget->setObjectName(ToQt(spec.name));
-    widget->setGeometry(Pixels(spec.left), Pixels(spec.top), Pixels(spec.width),
-                        Pixels(spec.height));
+    widget->setGeometry(Pixels(spec.left), Pixels(spec.top), Pixels(spec.width), Pixels(spec.height));
     const Rgb back = spec.back.value_or(kDefaultFieldBack);
-    const Control& control =
-        controls_.emplace(std::string(spec.name), Control{widget, spec.kind, back})
-            .first->second;
+    const Control& control = controls_.emplace(std::string(spec.name), Control{widget, spec.kind, back}).first->second;
     Paint(control);
 
     for (const ButtonHook& button : kButtonHooks) {
@@ -158,8 +146,7 @@ void MainWindow::Build() {
       connect(static_cast<QPushButton*>(widget), &QPushButton::clicked, this,
               [this, button] { Run(button.handler, hooks_.*button.hook); });
     }
-    const bool takes_focus =
-        spec.kind == ControlKind::kTextField || spec.kind == ControlKind::kButton;
+    const bool takes_focus = spec.kind == ControlKind::kTextField || spec.kind == ControlKind::kButton;
     if (takes_focus && spec.tab_index >= 0) tab_stops.push_back(&spec);
   }
 
@@ -192,8 +179,7 @@ void MainWindow::FitFont() {
                        : spec.kind == ControlKind::kButton ? Pixels(spec.width) - 4
                                                            : -1;
       if (room < 0 || spec.text.empty()) continue;
-      if (metrics.horizontalAdvance(ToQt(spec.text)) > room ||
-          metrics.height() > Pixels(spec.height)) {
+      if (metrics.horizontalAdvance(ToQt(spec.text)) > room || metrics.height() > Pixels(spec.height)) {
         return false;
       }
     }
@@ -212,8 +198,7 @@ void MainWindow::FitFont() {
 
 void MainWindow::PaintWindow() {
   QPalette palette = this->palette();
-  palette.setColor(QPalette::Window,
-                   QColor(window_back_.red, window_back_.green, window_back_.blue));
+  palette.setColor(QPalette::Window, QColor(window_back_.red, window_back_.green, window_back_.blue));
   setPalette(palette);
   setAutoFillBackground(true);
 }
@@ -223,13 +208,12 @@ void MainWindow::Paint(const Control& control) {
   switch (control.kind) {
     case ControlKind::kFrame:
       // The caption sits on the border line, on the frame's own ground.
-      control.widget->setStyleSheet(
-          QStringLiteral("QGroupBox { background-color: %1; background-clip: margin;"
-                         " border: 1px solid rgb(128, 128, 128); margin-top: 7px; }"
-                         " QGroupBox::title { subcontrol-origin: margin;"
-                         " subcontrol-position: top left; left: 6px; padding: 0px 2px;"
-                         " color: %2; background-color: %1; }")
-              .arg(back, Css(colour::kFrameCaption)));
+      control.widget->setStyleSheet(QStringLiteral("QGroupBox { background-color: %1; background-clip: margin;"
+                                                   " border: 1px solid rgb(128, 128, 128); margin-top: 7px; }"
+                                                   " QGroupBox::title { subcontrol-origin: margin;"
+                                                   " subcontrol-position: top left; left: 6px; padding: 0px 2px;"
+                                                   " color: %2; background-color: %1; }")
+                                        .arg(back, Css(colour::kFrameCaption)));
       break;
     case ControlKind::kLabel:
       control.widget->setStyleSheet(QStringLiteral("QLabel { background-color: %1; }").arg(back));
@@ -237,18 +221,16 @@ void MainWindow::Paint(const Control& control) {
     case ControlKind::kTextField:
       // Disabled fields show their text dimmed, but no paler than a dialog's
       // grey text, so it stays readable on the coloured grounds.
-      control.widget->setStyleSheet(
-          QStringLiteral("QLineEdit { background-color: %1; }"
-                         " QLineEdit:disabled { color: rgb(96, 96, 96); }")
-              .arg(back));
+      control.widget->setStyleSheet(QStringLiteral("QLineEdit { background-color: %1; }"
+                                                   " QLineEdit:disabled { color: rgb(96, 96, 96); }")
+                                        .arg(back));
       break;
     case ControlKind::kButton:
-      control.widget->setStyleSheet(
-          QStringLiteral("QPushButton { background-color: %1; color: white;"
-                         " border: 2px outset rgb(128, 128, 255); }"
-                         " QPushButton:pressed { border-style: inset; }"
-                         " QPushButton:focus { border-color: rgb(255, 255, 255); }")
-              .arg(back));
+      control.widget->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: white;"
+                                                   " border: 2px outset rgb(128, 128, 255); }"
+                                                   " QPushButton:pressed { border-style: inset; }"
+                                                   " QPushButton:focus { border-color: rgb(255, 255, 255); }")
+                                        .arg(back));
       break;
     case ControlKind::kPicture:
       break;
@@ -276,8 +258,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   // A filter sees the mouse even on a disabled field; a busy window takes
   // no input, so the double-click counts only while the field is enabled.
   QWidget* remaining = At(field::kTimRem).widget;
-  if (event->type() == QEvent::MouseButtonDblClick && watched == remaining &&
-      remaining->isEnabled()) {
+  if (event->type() == QEvent::MouseButtonDblClick && watched == remaining && remaining->isEnabled()) {
     Run("Immediate Action", hooks_.remaining_double_clicked);
   }
   return QWidget::eventFilter(watched, event);

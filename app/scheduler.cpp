@@ -19,8 +19,7 @@ bool ReadsAsNumber(const std::string& text) {
 
 }  // namespace
 
-Scheduler::Scheduler(StatusBoard& board, Hooks hooks, Clock clock,
-                     std::chrono::system_clock::time_point start_time)
+Scheduler::Scheduler(StatusBoard& board, Hooks hooks, Clock clock, std::chrono::system_clock::time_point start_time)
     : board_(board), hooks_(std::move(hooks)), clock_(std::move(clock)), start_time_(start_time) {}
 
 void Scheduler::Tick() {
@@ -31,8 +30,8 @@ void Scheduler::Tick() {
   if (!ReadsAsNumber(remaining_text)) {
     const std::string period_text = board_.Text(field::kTimPer);
     if (!ReadsAsNumber(period_text)) {
-      throw std::runtime_error("the remaining time \"" + remaining_text + "\" and the period \"" +
-                               period_text + "\" are not numbers; no Action runs until the "
+      throw std::runtime_error("the remaining time \"" + remaining_text + "\" and the period \"" + period_text +
+                               "\" are not numbers; no Action runs until the "
                                "period is corrected");
     }
     // The Action restarts the countdown from the period.

@@ -14,15 +14,14 @@ class Scheduler {
   using Clock = std::function<std::chrono::system_clock::time_point()>;
 
   struct Hooks {
-    std::function<void()> do_action;        // runs one Action
-    std::function<bool()> action_running;   // whether an Action is under way
-    std::function<void()> refresh;          // refreshes the error-folder figures
-    std::function<void()> yield;            // lets the window process its events
+    std::function<void()> do_action;       // runs one Action
+    std::function<bool()> action_running;  // whether an Action is under way
+    std::function<void()> refresh;         // refreshes the error-folder figures
+    std::function<void()> yield;           // lets the window process its events
   };
 
   // `start_time` is the origin of the elapsed minutes.
-  Scheduler(StatusBoard& board, Hooks hooks, Clock clock,
-            std::chrono::system_clock::time_point start_time);
+  Scheduler(StatusBoard& board, Hooks hooks, Clock clock, std::chrono::system_clock::time_point start_time);
 
   // One tick, in this order: writes the minutes since start (nearest whole
   // minute, "# ##0"); counts the remaining minutes down by one, written back

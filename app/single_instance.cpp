@@ -34,7 +34,7 @@ QString CurrentUser() {
 }
 
 QString CurrentDisplay() {
-  const QString platform = QGuiApplication::platformName();
+  QString platform = QGuiApplication::platformName();
   if (platform == QLatin1String("xcb")) return platform + ':' + qEnvironmentVariable("DISPLAY");
   if (platform == QLatin1String("wayland")) {
     return platform + ':' + qEnvironmentVariable("WAYLAND_DISPLAY");
@@ -47,9 +47,8 @@ QString CurrentDisplay() {
 // and nobody else may enter.
 bool IsOwnPrivateFolder(const QString& path) {
   struct stat status {};
-  return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &status) == 0 &&
-         S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() &&
-         (status.st_mode & 0777) == 0700;
+  return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         status.st_uid == ::geteuid() && (status.st_mode & 0777) == 0700;
 }
 #endif
 
@@ -57,10 +56,9 @@ bool IsOwnPrivateFolder(const QString& path) {
 
 QString PrivateFolder() {
 #ifdef Q_OS_UNIX
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (IsOwnPrivateFolder(runtime)) return runtime;
-  const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("quillport-") +
-                                                       QString::number(::geteuid()));
+  const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("quillport-") + QString::number(::geteuid()));
   ::mkdir(QFile::encodeName(own).constData(), 0700);  // when missing; checked below either way
   return IsOwnPrivateFolder(own) ? own : QString();
 #else
@@ -102,18 +100,17 @@ bool SingleInstance::AnotherInstanceRuns() {
   }
   if (!lock_->tryLock(0)) {
     if (lock_->error() == QLockFile::LockFailedError) return true;
-    std::cerr << "quillport: no single-instance lock at " << lock_->fileName().toStdString()
-              << "; running unguarded" << std::endl;
+    std::cerr << "quillport: no single-instance lock at " << lock_->fileName().toStdString() << "; running unguarded"
+              << std::endl;
     return false;
   }
   QLocalServer::removeServer(socket_);  // a socket a crashed instance left behind
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
-  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(),
-                   [this] { AcceptRequests(); });
+  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] { AcceptRequests(); });
   if (!server_->listen(socket_)) {
-    std::cerr << "quillport: later starts cannot reach this instance: "
-              << server_->errorString().toStdString() << std::endl;
+    std::cerr << "quillport: later starts cannot reach this instance: " << server_->errorString().toStdString()
+              << std::endl;
   }
   return false;
 }

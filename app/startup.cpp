@@ -7,8 +7,8 @@
 #include <string>
 
 #include "board/board_fields.h"
-#include "relay/server_connection.h"
 #include "common/settings.h"
+#include "relay/server_connection.h"
 
 // Last: Xlib's macros would clash with the Qt headers.
 #include <X11/Xlib.h>
@@ -49,14 +49,11 @@ void MoveFrame(QWidget& window, QPoint corner) {
 // stands.
 class CentreOnceFramed : public QObject {
  public:
-  explicit CentreOnceFramed(QWidget& window) : QObject(&window), window_(window) {
-    window.installEventFilter(this);
-  }
+  explicit CentreOnceFramed(QWidget& window) : QObject(&window), window_(window) { window.installEventFilter(this); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == &window_ && event->type() == QEvent::Move &&
-        window_.frameGeometry().size() != window_.size()) {
+    if (watched == &window_ && event->type() == QEvent::Move && window_.frameGeometry().size() != window_.size()) {
       window_.removeEventFilter(this);
       deleteLater();
       if (const QScreen* screen = window_.screen()) {
@@ -92,8 +89,7 @@ void ConfigureNewsClient(NewsClient& news) {
 QPoint CentredTopLeft(const QRect& screen, const QSize& outer) {
   const float left = static_cast<float>(screen.width() - outer.width()) / 2.0f;
   const float top = static_cast<float>(screen.height() - outer.height()) / 2.0f;
-  return {screen.x() + static_cast<int>(std::floor(left)),
-          screen.y() + static_cast<int>(std::floor(top))};
+  return {screen.x() + static_cast<int>(std::floor(left)), screen.y() + static_cast<int>(std::floor(top))};
 }
 
 bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
@@ -101,8 +97,7 @@ bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
                 std::chrono::system_clock::time_point& start_time) {
   CentreOnScreen(window);
   new CentreOnceFramed(window);  // owned by the window
-  window.SetText(field::kWindow, window.Text(field::kWindow) + " " +
-                                     std::string(settings::kDropFolder) +
+  window.SetText(field::kWindow, window.Text(field::kWindow) + " " + std::string(settings::kDropFolder) +
                                      std::string(settings::kCaptionSuffix));
   window.setWindowState(window.windowState() | Qt::WindowMinimized);
 

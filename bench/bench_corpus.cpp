@@ -36,7 +36,7 @@ std::string FilledLine(const std::string& lead, std::size_t width) {
   return line;
 }
 
-constexpr int kSmallBodyLines = 27;      // 27 lines of 74 bytes: 1998 bytes
+constexpr int kSmallBodyLines = 27;  // 27 lines of 74 bytes: 1998 bytes
 constexpr std::size_t kSmallLineWidth = 72;
 constexpr std::uint64_t kChunkLines = 13443;  // 13443 * 78 bytes: just under 1 MiB
 

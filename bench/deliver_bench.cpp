@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "bench/phase_process.h"
@@ -56,8 +57,7 @@ PhaseResult Delivery(const std::string& message, const std::string& drop) {
   PhaseResult result;
   result.figures = meter.Stop();
   result.completed = status == 0;
-  result.note =
-      status == 0 ? "delivered" : "exit status " + std::to_string(status) + ": " + err.str();
+  result.note = status == 0 ? "delivered" : "exit status " + std::to_string(status) + ": " + err.str();
   return result;
 }
 
@@ -68,13 +68,12 @@ int Run(int mib) {
   WriteMessage(message, static_cast<std::uint64_t>(mib) * 1024 * 1024);
   TimeCommand("sync");
   const double mebibytes = static_cast<double>(fs::file_size(message)) / kMiB;
-  std::printf("quillport_deliver_bench: a %.1f MiB message in %s\n", mebibytes,
-              scratch.path().c_str());
+  std::printf("quillport_deliver_bench: a %.1f MiB message in %s\n", mebibytes, scratch.path().c_str());
 
   const double cp = TimeCommand("cp '" + message + "' '" + scratch / "copy" + "'");
   fs::remove(scratch / "copy");
-  const double cp_sync = TimeCommand("cp '" + message + "' '" + scratch / "copy" + "' && sync '" +
-                                     scratch / "copy" + "'");
+  const double cp_sync =
+      TimeCommand("cp '" + message + "' '" + scratch / "copy" + "' && sync '" + scratch / "copy" + "'");
   fs::remove(scratch / "copy");
   TimeCommand("sync");
 
@@ -87,8 +86,8 @@ int Run(int mib) {
   std::printf("  %-28s %8s %8s\n", "", "s", "MiB/s");
   std::printf("  %-28s %8.2f %8.1f\n", "cp", cp, mebibytes / cp);
   std::printf("  %-28s %8.2f %8.1f\n", "cp, then sync of the copy", cp_sync, mebibytes / cp_sync);
-  std::printf("  %-28s %8.2f %8.1f   (CPU %.2f s)\n", "quillport-deliver", f.wall_seconds,
-              mebibytes / f.wall_seconds, f.cpu_seconds);
+  std::printf("  %-28s %8.2f %8.1f   (CPU %.2f s)\n", "quillport-deliver", f.wall_seconds, mebibytes / f.wall_seconds,
+              f.cpu_seconds);
   std::printf("  delivery / cp with sync: %.2fx the time; resident size %ld KiB, grew by %ld KiB\n",
               f.wall_seconds / cp_sync, f.start_rss_kib, f.rss_growth_kib);
   return f.rss_growth_kib < 16 * 1024 ? 0 : 1;
@@ -105,5 +104,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--mb M]   (default 300)\n", argv[0]);
     return 2;
   }
-  return quillport::bench::Run(mib);
+  try {
+    return quillport::bench::Run(mib);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "deliver bench: %s\n", failure.what());
+    return 1;
+  }
 }

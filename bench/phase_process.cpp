@@ -67,8 +67,7 @@ bool ReadAll(int fd, void* data, std::size_t size) {
     result.completed = false;
     result.note = "unknown failure";
   }
-  const WireResult wire{result.completed, result.figures, result.done,
-                        static_cast<std::uint32_t>(result.note.size())};
+  const WireResult wire{result.completed, result.figures, result.done, static_cast<std::uint32_t>(result.note.size())};
   const bool sent = WriteAll(fd, &wire, sizeof wire) && WriteAll(fd, result.note.data(), result.note.size());
   std::cout.flush();
   std::cerr.flush();

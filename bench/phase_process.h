@@ -17,11 +17,11 @@ namespace quillport::bench {
 // What a phase measured, all of it taken inside the phase's process.
 struct PhaseFigures {
   double wall_seconds = 0;
-  double cpu_seconds = 0;    // user + system time between Start and Stop
-  double system_seconds = 0; // the system part of it
-  long start_rss_kib = 0;    // resident size when the timed part began
-  long peak_rss_kib = 0;     // ru_maxrss when it ended: the process's peak
-  long rss_growth_kib = 0;   // peak_rss_kib - start_rss_kib
+  double cpu_seconds = 0;     // user + system time between Start and Stop
+  double system_seconds = 0;  // the system part of it
+  long start_rss_kib = 0;     // resident size when the timed part began
+  long peak_rss_kib = 0;      // ru_maxrss when it ended: the process's peak
+  long rss_growth_kib = 0;    // peak_rss_kib - start_rss_kib
 };
 
 // Times the measured part of a phase. Start resets the kernel's record of
@@ -43,10 +43,10 @@ class PhaseMeter {
 
 // The outcome a phase sends back from its process.
 struct PhaseResult {
-  bool completed = false;   // false when the phase threw or its process died
+  bool completed = false;  // false when the phase threw or its process died
   PhaseFigures figures;
-  std::int64_t done = 0;    // what the phase counted: files handled, articles taken
-  std::string note;         // what happened, in a few words
+  std::int64_t done = 0;  // what the phase counted: files handled, articles taken
+  std::string note;       // what happened, in a few words
 };
 
 // Runs `phase` in a forked child and returns what it returned. An exception

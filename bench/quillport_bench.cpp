@@ -149,7 +149,8 @@ PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& set
   client.SetSetting(NewsSetting::kServerPort, inn.port_text());
   client.SetSetting(NewsSetting::kUserName, std::string());
   client.SetSetting(NewsSetting::kPassword, std::string());
-  RelayCycle relay(board, client, [] {}, settings);
+  RelayCycle relay(
+      board, client, [] {}, settings);
 
   PhaseMeter meter;
   meter.Start();
@@ -193,9 +194,8 @@ PhaseResult RawLarge(const testing::InnServer& inn, const LargeMessage& message)
   meter.Start();
   try {
     RawNntpPoster poster(inn.host(), std::stoi(inn.port_text()), kRawTimeout);
-    const int code = poster.PostStreamed(message.article_header(), [&](const auto& sink) {
-      message.ForEachBodyChunk(sink);
-    });
+    const int code =
+        poster.PostStreamed(message.article_header(), [&](const auto& sink) { message.ForEachBodyChunk(sink); });
     result.done = code == 240 ? 1 : 0;
     result.note = "server replied: " + poster.last_reply();
   } catch (const std::exception& failure) {
@@ -242,13 +242,13 @@ void PrintTable(const Options& options, const std::optional<PhaseResult>& engine
     const double n = options.articles;
     std::printf("  %d small articles (about 2 KB each)\n", options.articles);
     Row("wall ms per article", If(e, e.figures.wall_seconds * 1e3 / n), If(r, r.figures.wall_seconds * 1e3 / n), 3);
-    Row("CPU ms per article (user+sys)", If(e, e.figures.cpu_seconds * 1e3 / n),
-        If(r, r.figures.cpu_seconds * 1e3 / n), 3);
+    Row("CPU ms per article (user+sys)", If(e, e.figures.cpu_seconds * 1e3 / n), If(r, r.figures.cpu_seconds * 1e3 / n),
+        3);
     Row("  of which system", If(e, e.figures.system_seconds * 1e3 / n), If(r, r.figures.system_seconds * 1e3 / n), 3);
     Row("wall s for all", If(e, e.figures.wall_seconds), If(r, r.figures.wall_seconds), 2);
     Row("peak RSS MiB (ru_maxrss)", If(e, e.figures.peak_rss_kib / 1024.0), If(r, r.figures.peak_rss_kib / 1024.0), 1);
-    Row("RSS growth in phase MiB", If(e, e.figures.rss_growth_kib / 1024.0),
-        If(r, r.figures.rss_growth_kib / 1024.0), 1);
+    Row("RSS growth in phase MiB", If(e, e.figures.rss_growth_kib / 1024.0), If(r, r.figures.rss_growth_kib / 1024.0),
+        1);
   }
   if (engine_large && raw_large) {
     const PhaseResult& e = *engine_large;
@@ -261,8 +261,8 @@ void PrintTable(const Options& options, const std::optional<PhaseResult>& engine
     Row("  of which system", If(e, e.figures.system_seconds), If(r, r.figures.system_seconds), 2);
     Row("CPU ms per MiB", If(e, e.figures.cpu_seconds * 1e3 / mib), If(r, r.figures.cpu_seconds * 1e3 / mib), 2);
     Row("peak RSS MiB (ru_maxrss)", If(e, e.figures.peak_rss_kib / 1024.0), If(r, r.figures.peak_rss_kib / 1024.0), 1);
-    Row("RSS growth in phase MiB", If(e, e.figures.rss_growth_kib / 1024.0),
-        If(r, r.figures.rss_growth_kib / 1024.0), 1);
+    Row("RSS growth in phase MiB", If(e, e.figures.rss_growth_kib / 1024.0), If(r, r.figures.rss_growth_kib / 1024.0),
+        1);
   }
   std::printf(
       "\n  CPU is this benchmark's own process per phase (INN's is not counted). Each phase runs in\n"
@@ -302,8 +302,8 @@ int Run(const Options& options) {
   const std::int64_t engine_taken = inn.ArticleCount(kGroup) - count_before;
   const bool engine_ok = left == 0 && filed == 0 && engine_taken == options.articles;
   all_good = all_good && engine_ok && engine_articles.completed;
-  std::printf("  %-16s %s: server holds %lld more articles, %d .cnm left in the drop folder, %d filed as errors\n",
-              "", engine_ok ? "all posted" : "NOT ALL POSTED", static_cast<long long>(engine_taken), left, filed);
+  std::printf("  %-16s %s: server holds %lld more articles, %d .cnm left in the drop folder, %d filed as errors\n", "",
+              engine_ok ? "all posted" : "NOT ALL POSTED", static_cast<long long>(engine_taken), left, filed);
 
   // 2. Raw client, the same articles under other Message-IDs.
   std::vector<std::string> articles;

@@ -38,12 +38,12 @@ inline std::string InfoK(int index) { return Indexed("txt_InfoK", index); }
 
 namespace quillport::colour {
 
-inline constexpr Rgb kIdle{255, 255, 0};        // file in progress: none
-inline constexpr Rgb kFileGood{0, 255, 0};      // a non-empty file in progress
-inline constexpr Rgb kFileEmpty{255, 0, 0};     // an empty file in progress
-inline constexpr Rgb kGoodTotal{128, 255, 128}; // non-empty totals, timer figures
-inline constexpr Rgb kBadTotal{255, 128, 128};  // empty-file totals
-inline constexpr Rgb kRemaining{128, 128, 255}; // remaining minutes
+inline constexpr Rgb kIdle{255, 255, 0};         // file in progress: none
+inline constexpr Rgb kFileGood{0, 255, 0};       // a non-empty file in progress
+inline constexpr Rgb kFileEmpty{255, 0, 0};      // an empty file in progress
+inline constexpr Rgb kGoodTotal{128, 255, 128};  // non-empty totals, timer figures
+inline constexpr Rgb kBadTotal{255, 128, 128};   // empty-file totals
+inline constexpr Rgb kRemaining{128, 128, 255};  // remaining minutes
 inline constexpr Rgb kStatusLine{255, 192, 255};
 inline constexpr Rgb kLabel{255, 255, 192};
 inline constexpr Rgb kFrame{192, 255, 192};

@@ -12,42 +12,34 @@ using A = Alignment;
 constexpr std::optional<Rgb> kNoBack = std::nullopt;
 
 constexpr char kTipPer[] = "Periodicity Between Actions (minutes)";
-constexpr char kTipRem[] =
-    "Remaining Time before Next Action (minutes) (double-Click for immediate Action)";
+constexpr char kTipRem[] = "Remaining Time before Next Action (minutes) (double-Click for immediate Action)";
 constexpr char kTipEla[] = "Elapsed Time since Program Started (minutes)";
 constexpr char kTipNbT[] = "Number of Times Action was Processed";
 
 // A label with the shared label style.
-constexpr ControlSpec Label(std::string_view name, std::string_view frame, int left, int top,
-                            int width, std::string_view caption, int tab) {
-  return {name, K::kLabel, frame, left, top, width, 255, caption, colour::kLabel, A::kLeft,
-          true, false, {}, tab};
+constexpr ControlSpec Label(std::string_view name, std::string_view frame, int left, int top, int width,
+                            std::string_view caption, int tab) {
+  return {name, K::kLabel, frame, left, top, width, 255, caption, colour::kLabel, A::kLeft, true, false, {}, tab};
 }
 
 // A disabled, read-only text field of the Constants, File in Progress,
 // Totals or Errors frame.
-constexpr ControlSpec Shown(std::string_view name, std::string_view frame, int left, int top,
-                            int width, std::string_view text, std::optional<Rgb> back, A align,
+constexpr ControlSpec Shown(std::string_view name, std::string_view frame, int left, int top, int width,
+                            std::string_view text, std::optional<Rgb> back, A align, int tab) {
+  return {name, K::kTextField, frame, left, top, width, 285, text, back, align, false, true, {}, tab};
+}
+
+constexpr ControlSpec Frame(std::string_view name, int left, int top, int width, int height, std::string_view caption,
                             int tab) {
-  return {name, K::kTextField, frame, left, top, width, 285, text, back, align,
-          false, true, {}, tab};
+  return {name, K::kFrame, {}, left, top, width, height, caption, colour::kFrame, A::kLeft, true, false, {}, tab};
 }
 
-constexpr ControlSpec Frame(std::string_view name, int left, int top, int width, int height,
-                            std::string_view caption, int tab) {
-  return {name, K::kFrame, {}, left, top, width, height, caption, colour::kFrame, A::kLeft,
-          true, false, {}, tab};
-}
-
-constexpr ControlSpec Button(std::string_view name, int left, std::string_view caption,
-                             int tab) {
-  return {name, K::kButton, "FrameE", left, 240, 615, 255, caption, colour::kButton, A::kLeft,
-          true, false, {}, tab};
+constexpr ControlSpec Button(std::string_view name, int left, std::string_view caption, int tab) {
+  return {name, K::kButton, "FrameE", left, 240, 615, 255, caption, colour::kButton, A::kLeft, true, false, {}, tab};
 }
 
 constexpr ControlSpec Picture(std::string_view name, int top, int size) {
-  return {name, K::kPicture, {}, 5760, top, size, size, {}, kNoBack, A::kLeft,
-          true, false, {}, -1};
+  return {name, K::kPicture, {}, 5760, top, size, size, {}, kNoBack, A::kLeft, true, false, {}, -1};
 }
 
 constexpr std::array kControls{
@@ -58,10 +50,10 @@ constexpr std::array kControls{
     Picture("img_Ico", 1320, 495),
     Frame("FrameP", 120, 1920, 6135, 615, "File in Progress", 28),
     Frame("FrameR", 120, 2640, 6135, 975, "Totals", 29),
-    ControlSpec{"lbl_StatusH", K::kLabel, {}, 120, 3720, 6135, 255, "", colour::kStatusLine,
-                A::kLeft, true, false, {}, 32},
-    ControlSpec{"lbl_StatusE", K::kLabel, {}, 120, 4080, 6135, 255, "", colour::kStatusLine,
-                A::kLeft, true, false, {}, 33},
+    ControlSpec{
+        "lbl_StatusH", K::kLabel, {}, 120, 3720, 6135, 255, "", colour::kStatusLine, A::kLeft, true, false, {}, 32},
+    ControlSpec{
+        "lbl_StatusE", K::kLabel, {}, 120, 4080, 6135, 255, "", colour::kStatusLine, A::kLeft, true, false, {}, 33},
     Frame("FrameE", 120, 4440, 6135, 615, "Errors", 34),
 
     // Constants
@@ -79,14 +71,14 @@ constexpr std::array kControls{
     Label("lbl_TIM_Rem", "FrameT", 120, 600, 975, "Remaining:", 20),
     Label("lbl_TIM_Ela", "FrameT", 120, 960, 975, "Elapsed:", 21),
     Label("lbl_TIM_NbT", "FrameT", 120, 1320, 975, "NbTimes:", 27),
-    ControlSpec{"txt_TIM_Per", K::kTextField, "FrameT", 1200, 240, 495, 285, "2", kNoBack,
-                A::kRight, true, false, kTipPer, 4},
-    ControlSpec{"txt_TIM_Rem", K::kTextField, "FrameT", 1200, 600, 495, 285, "1",
-                colour::kRemaining, A::kRight, true, false, kTipRem, 5},
-    ControlSpec{"txt_TIM_Ela", K::kTextField, "FrameT", 1200, 960, 495, 285, "0",
-                colour::kGoodTotal, A::kRight, true, true, kTipEla, 7},
-    ControlSpec{"txt_TIM_NbT", K::kTextField, "FrameT", 1200, 1320, 495, 285, "0",
-                colour::kGoodTotal, A::kRight, true, true, kTipNbT, 8},
+    ControlSpec{"txt_TIM_Per", K::kTextField, "FrameT", 1200, 240, 495, 285, "2", kNoBack, A::kRight, true, false,
+                kTipPer, 4},
+    ControlSpec{"txt_TIM_Rem", K::kTextField, "FrameT", 1200, 600, 495, 285, "1", colour::kRemaining, A::kRight, true,
+                false, kTipRem, 5},
+    ControlSpec{"txt_TIM_Ela", K::kTextField, "FrameT", 1200, 960, 495, 285, "0", colour::kGoodTotal, A::kRight, true,
+                true, kTipEla, 7},
+    ControlSpec{"txt_TIM_NbT", K::kTextField, "FrameT", 1200, 1320, 495, 285, "0", colour::kGoodTotal, A::kRight, true,
+                true, kTipNbT, 8},
 
     // File in Progress
     Shown("txt_Info(3)", "FrameP", 120, 240, 4695, "", colour::kIdle, A::kLeft, 9),

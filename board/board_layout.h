@@ -17,12 +17,12 @@ enum class ControlKind { kFrame, kLabel, kTextField, kButton, kPicture };
 enum class Alignment { kLeft, kRight };
 
 struct ControlSpec {
-  std::string_view name;       // object name, "txt_Info(3)" for array members
+  std::string_view name;  // object name, "txt_Info(3)" for array members
   ControlKind kind;
   std::string_view container;  // empty: the window's client area; else a frame
   int left, top, width, height;
-  std::string_view text;       // caption or start text
-  std::optional<Rgb> back;     // nullopt: the window's default colour
+  std::string_view text;    // caption or start text
+  std::optional<Rgb> back;  // nullopt: the window's default colour
   Alignment align = Alignment::kLeft;
   bool enabled = true;
   bool read_only = false;

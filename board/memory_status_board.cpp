@@ -10,8 +10,7 @@
 namespace quillport {
 
 MemoryStatusBoard::MemoryStatusBoard() {
-  controls_.emplace(field::kWindow,
-                    Control{std::string(settings::kDesignCaption), colour::kWindowBack, true});
+  controls_.emplace(field::kWindow, Control{std::string(settings::kDesignCaption), colour::kWindowBack, true});
   for (const ControlSpec& spec : WindowControls()) {
     controls_.emplace(std::string(spec.name),
                       Control{std::string(spec.text), spec.back.value_or(kDefaultFieldBack), true});
@@ -38,14 +37,10 @@ void MemoryStatusBoard::SetText(std::string_view control, std::string_view text)
 
 Rgb MemoryStatusBoard::BackColor(std::string_view control) const { return At(control).back; }
 
-void MemoryStatusBoard::SetBackColor(std::string_view control, Rgb colour) {
-  At(control).back = colour;
-}
+void MemoryStatusBoard::SetBackColor(std::string_view control, Rgb colour) { At(control).back = colour; }
 
 bool MemoryStatusBoard::Visible(std::string_view control) const { return At(control).visible; }
 
-void MemoryStatusBoard::SetVisible(std::string_view control, bool visible) {
-  At(control).visible = visible;
-}
+void MemoryStatusBoard::SetVisible(std::string_view control, bool visible) { At(control).visible = visible; }
 
 }  // namespace quillport

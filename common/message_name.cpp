@@ -29,8 +29,6 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
 
 bool IsMessageName(std::string_view name) { return MatchesPattern(name, settings::kMessagePattern); }
 
-std::string TemporaryNameTemplate(std::string_view owner) {
-  return std::string(".").append(owner) + "-XXXXXX.part";
-}
+std::string TemporaryNameTemplate(std::string_view owner) { return std::string(".").append(owner) + "-XXXXXX.part"; }
 
 }  // namespace quillport

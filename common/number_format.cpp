@@ -53,8 +53,7 @@ std::string StripBlanks(std::string_view text) {
 std::string FormatNumber(std::int64_t value, std::string_view pattern) {
   const std::vector<std::size_t> widths = GroupWidths(pattern);
   // Work on the magnitude as unsigned so the most negative value prints too.
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
-                                      : static_cast<std::uint64_t>(value);
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   std::string digits = std::to_string(magnitude);
   const std::size_t minimum = MinimumDigits(pattern);
   if (digits.size() < minimum) digits.insert(0, minimum - digits.size(), '0');
@@ -80,8 +79,7 @@ std::string FormatNumber(std::int64_t value, std::string_view pattern) {
 
 std::string FormatNumber(double value, std::string_view pattern) {
   const double rounded = std::round(value);
-  if (!std::isfinite(rounded) || rounded >= 9.2233720368547758e18 ||
-      rounded < -9.2233720368547758e18) {
+  if (!std::isfinite(rounded) || rounded >= 9.2233720368547758e18 || rounded < -9.2233720368547758e18) {
     throw std::overflow_error("number too large to print: " + PlainNumber(value));
   }
   return FormatNumber(static_cast<std::int64_t>(rounded), pattern);
@@ -102,18 +100,15 @@ double ReadNumber(std::string_view text) {
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   // from_chars would also take "inf" and "nan"; a number starts with a digit,
   // a sign or a point.
-  const std::string_view unsigned_part =
-      (!digits.empty() && digits.front() == '-') ? digits.substr(1) : digits;
+  const std::string_view unsigned_part = (!digits.empty() && digits.front() == '-') ? digits.substr(1) : digits;
   if (unsigned_part.empty() ||
-      !(std::isdigit(static_cast<unsigned char>(unsigned_part.front())) ||
-        unsigned_part.front() == '.')) {
+      !(std::isdigit(static_cast<unsigned char>(unsigned_part.front())) || unsigned_part.front() == '.')) {
     throw NotANumber(text);
   }
 
   double value = 0;
   const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() ||
-      !std::isfinite(value)) {
+  if (result.ec != std::errc() || result.ptr != digits.data() + digits.size() || !std::isfinite(value)) {
     throw NotANumber(text);
   }
   return value;
@@ -125,14 +120,12 @@ std::int64_t ReadCount(std::string_view text) {
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   std::int64_t value = 0;
   const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (!digits.empty() && result.ec == std::errc() &&
-      result.ptr == digits.data() + digits.size()) {
+  if (!digits.empty() && result.ec == std::errc() && result.ptr == digits.data() + digits.size()) {
     return value;
   }
   // Not a plain integer text: accept a whole number written otherwise ("3.0").
   const double number = ReadNumber(text);
-  if (number != std::floor(number) || number >= 9.2233720368547758e18 ||
-      number < -9.2233720368547758e18) {
+  if (number != std::floor(number) || number >= 9.2233720368547758e18 || number < -9.2233720368547758e18) {
     throw NotANumber(text);
   }
   return static_cast<std::int64_t>(number);

@@ -6,8 +6,7 @@ namespace quillport {
 namespace {
 
 bool IsComponentChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '-' || c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '_';
 }
 
 [[noreturn]] void Usage(const std::string& why) {

@@ -44,14 +44,12 @@ std::size_t ReadPiece(int input, std::string& buffer) {
       if (errno == EINTR) {
         throw DeliveryFailure(EX_TEMPFAIL, "stopped by a signal before the message was complete");
       }
-      throw DeliveryFailure(EX_TEMPFAIL,
-                            std::string("cannot read the message: ") + std::strerror(errno));
+      throw DeliveryFailure(EX_TEMPFAIL, std::string("cannot read the message: ") + std::strerror(errno));
     }
     const ssize_t count = ::read(input, buffer.data(), buffer.size());
     if (count >= 0) return static_cast<std::size_t>(count);
     if (errno != EINTR && errno != EAGAIN) {
-      throw DeliveryFailure(EX_TEMPFAIL,
-                            std::string("cannot read the message: ") + std::strerror(errno));
+      throw DeliveryFailure(EX_TEMPFAIL, std::string("cannot read the message: ") + std::strerror(errno));
     }
   }
 }
@@ -87,8 +85,8 @@ std::string Deliver(int input, const std::string& drop_folder, const std::string
 
 }  // namespace
 
-int RunDelivery(const std::vector<std::string>& arguments, int input,
-                const std::string& drop_folder, std::ostream& out, std::ostream& err) {
+int RunDelivery(const std::vector<std::string>& arguments, int input, const std::string& drop_folder, std::ostream& out,
+                std::ostream& err) {
   try {
     const CommandLine command = ParseCommandLine(arguments);
     if (command.help) {

@@ -15,8 +15,8 @@ namespace quillport {
 // otherwise nothing is left in the folder and one line on `err` says why.
 // A refused message is read to its end all the same, so the mail system
 // never meets a closed pipe. --help and --version answer on `out`.
-int RunDelivery(const std::vector<std::string>& arguments, int input,
-                const std::string& drop_folder, std::ostream& out, std::ostream& err);
+int RunDelivery(const std::vector<std::string>& arguments, int input, const std::string& drop_folder, std::ostream& out,
+                std::ostream& err);
 
 // Makes SIGTERM, SIGINT and SIGHUP end a delivery instead of the process:
 // they are blocked, and let through only while RunDelivery waits for input,

@@ -14,8 +14,7 @@ class DeliveryFailure : public std::runtime_error {
   // `status`: EX_USAGE for a bad command line, EX_DATAERR for a message that
   // can never be posted (the sender gets a bounce), EX_TEMPFAIL for what may
   // work later (the mail system keeps the message and tries again).
-  DeliveryFailure(int status, const std::string& what)
-      : std::runtime_error(what), status_(status) {}
+  DeliveryFailure(int status, const std::string& what) : std::runtime_error(what), status_(status) {}
   int status() const { return status_; }
 
  private:

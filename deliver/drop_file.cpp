@@ -34,10 +34,9 @@ std::string MessageName(int attempt) {
   tm utc{};
   ::gmtime_r(&now.tv_sec, &utc);
   char name[96];
-  const int length =
-      std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%06ld-%ld", utc.tm_year + 1900,
-                    utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                    static_cast<long>(now.tv_usec), static_cast<long>(::getpid()));
+  const int length = std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%06ld-%ld", utc.tm_year + 1900,
+                                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                                   static_cast<long>(now.tv_usec), static_cast<long>(::getpid()));
   std::string text(name, static_cast<std::size_t>(length));
   if (attempt > 0) text.append("-").append(std::to_string(attempt));
   return text + ".cnm";
@@ -74,7 +73,7 @@ std::string DropFile::Commit(const std::function<std::string(int attempt)>& name
   }
   constexpr int kAttempts = 1000;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    const std::string name = name_for(attempt);
+    std::string name = name_for(attempt);
     const std::string path = JoinPath(folder_, name);
     const int error = RenameNoReplace(temporary_, path);
     if (error == EEXIST) continue;

@@ -13,6 +13,6 @@
 int main(int argc, char** argv) {
   quillport::StopDeliveryOnTerminationSignals();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  return quillport::RunDelivery(
-      arguments, STDIN_FILENO, std::string(quillport::settings::kDropFolder), std::cout, std::cerr);
+  return quillport::RunDelivery(arguments, STDIN_FILENO, std::string(quillport::settings::kDropFolder), std::cout,
+                                std::cerr);
 }

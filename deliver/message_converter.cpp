@@ -109,8 +109,7 @@ void MessageConverter::HeaderLineEnd(std::string& out) {
   if (line_length_ == 0) {  // the empty line that ends the header
     if (!has_newsgroups_) {
       if (newsgroups_.empty()) {
-        throw DeliveryFailure(EX_DATAERR,
-                              "the message has no Newsgroups header and no -n names its groups");
+        throw DeliveryFailure(EX_DATAERR, "the message has no Newsgroups header and no -n names its groups");
       }
       out += "Newsgroups: ";
       out += newsgroups_;

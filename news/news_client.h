@@ -15,15 +15,15 @@ namespace quillport {
 
 // Settings, numbered by their dispatch ids.
 enum class NewsSetting : int {
-  kReaderMode = 3,    // bool, default true: send MODE READER after the greeting
-  kServerHost = 8,    // text: host name or address
-  kPassword = 12,     // text: AUTHINFO password; with a user name, Connect logs in
-  kReadSize = 13,     // 16-bit integer, default 1024: most bytes ReceivedText returns
-  kServerPort = 14,   // text: port number
-  kTimeout = 17,      // 16-bit integer, seconds, default 30: bound on every network wait and reply
-  kUserName = 18,     // text: AUTHINFO user name
-  kTrace = 19,        // bool, default false: copy the dialogue to standard error
-  kReadLines = 43,    // bool, default false: ReceivedText returns whole lines
+  kReaderMode = 3,   // bool, default true: send MODE READER after the greeting
+  kServerHost = 8,   // text: host name or address
+  kPassword = 12,    // text: AUTHINFO password; with a user name, Connect logs in
+  kReadSize = 13,    // 16-bit integer, default 1024: most bytes ReceivedText returns
+  kServerPort = 14,  // text: port number
+  kTimeout = 17,     // 16-bit integer, seconds, default 30: bound on every network wait and reply
+  kUserName = 18,    // text: AUTHINFO user name
+  kTrace = 19,       // bool, default false: copy the dialogue to standard error
+  kReadLines = 43,   // bool, default false: ReceivedText returns whole lines
 };
 
 // A setting's value. The type must match the setting: bool, 16-bit integer
@@ -99,4 +99,3 @@ class NewsClient {
 };
 
 }  // namespace quillport
-

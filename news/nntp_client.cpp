@@ -39,14 +39,19 @@ std::optional<Kind> KindOf(NewsSetting setting) {
 
 const char* KindName(std::size_t index) {
   switch (static_cast<Kind>(index)) {
-    case Kind::kBool: return "a Boolean";
-    case Kind::kInt16: return "a 16-bit integer";
-    case Kind::kText: return "a text";
+    case Kind::kBool:
+      return "a Boolean";
+    case Kind::kInt16:
+      return "a 16-bit integer";
+    case Kind::kText:
+      return "a text";
   }
   return "unknown";
 }
 
-bool HoldsLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+bool HoldsLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
   unsigned value = 0;
@@ -115,13 +120,27 @@ void NntpClient::SetSetting(NewsSetting setting, const NewsValue& value) {
     refuse(name + " takes " + KindName(static_cast<std::size_t>(*kind)) + ", not " + KindName(value.index()));
   }
   switch (setting) {
-    case NewsSetting::kReaderMode: reader_mode_ = std::get<bool>(value); break;
-    case NewsSetting::kTrace: trace_ = std::get<bool>(value); break;
-    case NewsSetting::kReadLines: read_lines_ = std::get<bool>(value); break;
-    case NewsSetting::kServerHost: host_ = std::get<std::string>(value); break;
-    case NewsSetting::kServerPort: port_ = std::get<std::string>(value); break;
-    case NewsSetting::kUserName: user_ = std::get<std::string>(value); break;
-    case NewsSetting::kPassword: password_ = std::get<std::string>(value); break;
+    case NewsSetting::kReaderMode:
+      reader_mode_ = std::get<bool>(value);
+      break;
+    case NewsSetting::kTrace:
+      trace_ = std::get<bool>(value);
+      break;
+    case NewsSetting::kReadLines:
+      read_lines_ = std::get<bool>(value);
+      break;
+    case NewsSetting::kServerHost:
+      host_ = std::get<std::string>(value);
+      break;
+    case NewsSetting::kServerPort:
+      port_ = std::get<std::string>(value);
+      break;
+    case NewsSetting::kUserName:
+      user_ = std::get<std::string>(value);
+      break;
+    case NewsSetting::kPassword:
+      password_ = std::get<std::string>(value);
+      break;
     case NewsSetting::kReadSize:
     case NewsSetting::kTimeout: {
       const std::int16_t number = std::get<std::int16_t>(value);
@@ -134,15 +153,24 @@ void NntpClient::SetSetting(NewsSetting setting, const NewsValue& value) {
 
 NewsValue NntpClient::Setting(NewsSetting setting) const {
   switch (setting) {
-    case NewsSetting::kReaderMode: return reader_mode_;
-    case NewsSetting::kTrace: return trace_;
-    case NewsSetting::kReadLines: return read_lines_;
-    case NewsSetting::kServerHost: return host_;
-    case NewsSetting::kServerPort: return port_;
-    case NewsSetting::kUserName: return user_;
-    case NewsSetting::kPassword: return password_;
-    case NewsSetting::kReadSize: return read_size_;
-    case NewsSetting::kTimeout: return timeout_;
+    case NewsSetting::kReaderMode:
+      return reader_mode_;
+    case NewsSetting::kTrace:
+      return trace_;
+    case NewsSetting::kReadLines:
+      return read_lines_;
+    case NewsSetting::kServerHost:
+      return host_;
+    case NewsSetting::kServerPort:
+      return port_;
+    case NewsSetting::kUserName:
+      return user_;
+    case NewsSetting::kPassword:
+      return password_;
+    case NewsSetting::kReadSize:
+      return read_size_;
+    case NewsSetting::kTimeout:
+      return timeout_;
   }
   NewsError error(news_error::kInvalidArgument,
                   "Setting " + std::to_string(static_cast<int>(setting)) + " does not exist");
@@ -287,7 +315,7 @@ void NntpClient::WriteText(std::string_view text) {
   Guarded([&] {
     if (text.size() > kMaxPiece) {
       throw NewsError(news_error::kOverflow, "A piece of " + std::to_string(text.size()) +
-                                                " characters is longer than " + std::to_string(kMaxPiece));
+                                                 " characters is longer than " + std::to_string(kMaxPiece));
     }
     RequireConnection();
     if (article_ == Article::kRefused) return;  // the server refused the article: nothing to send

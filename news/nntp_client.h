@@ -118,7 +118,7 @@ class NntpClient : public NewsClient {
   Article article_ = Article::kNone;
   NntpStatus post_refusal_;
   ArticleEncoder encoder_;
-  std::string article_wire_;  // the open article's wire text not yet written
+  std::string article_wire_;   // the open article's wire text not yet written
   bool body_pending_ = false;  // a multi-line reply is not read to its end
   // When the reply awaited now must have come in full: its status line and
   // any body. Fixed once its command (or the article's end) has been sent.

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <asio.hpp>
+#include <functional>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -87,8 +87,8 @@ struct TimedConnection::Io {
   // Waits for `outcome` until the deadline. When it did not come in time,
   // or came with a failure, closes `link` and throws: `waiting` names the
   // step in a timeout, `failing` in a failure.
-  void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link,
-             const char* waiting, const char* failing) {
+  void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link, const char* waiting,
+             const char* failing) {
     bool done = false;
     try {
       done = RunUntil(outcome, deadline);
@@ -105,8 +105,13 @@ struct TimedConnection::Io {
   // Lets the handlers of operations cut short by a close run now, so none
   // is left to touch the socket's buffers later.
   void Settle() noexcept {
-    context.restart();
-    context.poll();
+    try {
+      context.restart();
+      context.poll();
+    } catch (...) {
+      // Only cancelled operations are left to run; none of them throws,
+      // and a connection being closed has nothing left to report.
+    }
   }
 };
 

@@ -53,8 +53,8 @@ std::string DerivedMessageId(const QueuedFile& file, std::string_view header_blo
   }
   hash.Add(inode);
   char id[80];
-  std::snprintf(id, sizeof id, "<qp.%016llx.%llx@quillport.invalid>",
-                static_cast<unsigned long long>(hash.value()), static_cast<unsigned long long>(inode));
+  std::snprintf(id, sizeof id, "<qp.%016llx.%llx@quillport.invalid>", static_cast<unsigned long long>(hash.value()),
+                static_cast<unsigned long long>(inode));
   return id;
 }
 

@@ -45,7 +45,8 @@ FileDescriptor OpenLockFile(const std::string& path, bool* writable) {
 
 // Whether `path` names the very file open as `descriptor`.
 bool SameFile(int descriptor, const std::string& path) {
-  struct stat open_file {}, named {};
+  struct stat open_file {
+  }, named{};
   return ::fstat(descriptor, &open_file) == 0 && ::lstat(path.c_str(), &named) == 0 &&
          open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
@@ -63,9 +64,8 @@ std::string UserName(uid_t uid) {
 // Whether `text` is a user name or number fit to show: letters, digits and
 // . _ - only, so that the file's text never puts anything else on a record.
 bool PlainWord(const std::string& text) {
-  return !text.empty() && text.size() <= 64 && std::ranges::all_of(text, [](unsigned char c) {
-    return std::isalnum(c) || c == '.' || c == '_' || c == '-';
-  });
+  return !text.empty() && text.size() <= 64 &&
+         std::ranges::all_of(text, [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '_' || c == '-'; });
 }
 
 // Who holds the lock open as `descriptor`, from the text its holder wrote.
@@ -101,8 +101,8 @@ bool DropFolderLock::Take() {
   FileDescriptor file = OpenLockFile(path_, &writable);
   if (!file.valid()) {
     const int error = errno;
-    problem_ = "the lock file " + path_ + " cannot be opened: " +
-               (error == ELOOP ? "it is a symbolic link" : std::strerror(error));
+    problem_ = "the lock file " + path_ +
+               " cannot be opened: " + (error == ELOOP ? "it is a symbolic link" : std::strerror(error));
     return false;
   }
   struct stat status {};
@@ -112,18 +112,16 @@ bool DropFolderLock::Take() {
   }
   if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    problem_ = error == EWOULDBLOCK
-                   ? "the folder " + folder_ + " is served by another relay (" +
-                         Holder(file.get()) + "); no Action runs here while it does"
-                   : "the lock file " + path_ + " cannot be locked: " + std::strerror(error);
+    problem_ = error == EWOULDBLOCK ? "the folder " + folder_ + " is served by another relay (" + Holder(file.get()) +
+                                          "); no Action runs here while it does"
+                                    : "the lock file " + path_ + " cannot be locked: " + std::strerror(error);
     return false;
   }
   if (writable) {
     // Who holds it, for the relays that find it taken; the lock works without.
     const std::string holder = UserName(::geteuid()) + ' ' + std::to_string(::getpid()) + '\n';
     if (::ftruncate(file.get(), 0) == 0) {
-      [[maybe_unused]] const ssize_t written =
-          ::pwrite(file.get(), holder.data(), holder.size(), 0);
+      [[maybe_unused]] const ssize_t written = ::pwrite(file.get(), holder.data(), holder.size(), 0);
     }
   }
   file_.emplace(file.release());

@@ -112,9 +112,7 @@ std::string CopyWithoutReplacing(const std::string& from, const std::string& to)
 
 }  // namespace
 
-std::string FileBaseName(std::string_view file_name) {
-  return Lower(file_name.substr(0, file_name.find('.')));
-}
+std::string FileBaseName(std::string_view file_name) { return Lower(file_name.substr(0, file_name.find('.'))); }
 
 std::string FileExtension(std::string_view file_name) {
   const std::size_t dot = file_name.find('.');
@@ -130,9 +128,8 @@ std::string MoveWithoutReplacing(const std::string& from, const std::string& to)
   return {};
 }
 
-Filing MySafeRename(std::string_view source_folder, std::string_view target_folder,
-                    std::string_view file_name, QueueNameGenerator& names,
-                    const FileIdentity* expected) {
+Filing MySafeRename(std::string_view source_folder, std::string_view target_folder, std::string_view file_name,
+                    QueueNameGenerator& names, const FileIdentity* expected) {
   if (!EntryExists(std::string(source_folder))) {
     return {{}, "the folder " + std::string(source_folder) + " does not exist"};
   }
@@ -149,8 +146,7 @@ Filing MySafeRename(std::string_view source_folder, std::string_view target_fold
 
   if (expected != nullptr) {
     struct stat named {};
-    if (::lstat(source.c_str(), &named) != 0 ||
-        !(FileIdentity{named.st_dev, named.st_ino} == *expected)) {
+    if (::lstat(source.c_str(), &named) != 0 || !(FileIdentity{named.st_dev, named.st_ino} == *expected)) {
       return {{}, source + " is no longer the message that was read"};
     }
   }

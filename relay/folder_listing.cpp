@@ -10,8 +10,7 @@
 namespace quillport {
 namespace fs = std::filesystem;
 
-FolderListing::FolderListing(std::string_view folder, std::string_view pattern)
-    : folder_(folder) {
+FolderListing::FolderListing(std::string_view folder, std::string_view pattern) : folder_(folder) {
   std::error_code ec;
   fs::directory_iterator it(folder_, ec);
   if (ec) {  // a missing or unreadable folder lists nothing

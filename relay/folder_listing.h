@@ -10,9 +10,9 @@ namespace quillport {
 
 // One entry of a listing.
 struct ListedEntry {
-  std::string name;         // the name as it stands in the folder
+  std::string name;  // the name as it stands in the folder
   bool is_folder = false;
-  std::uint64_t size = 0;   // bytes; 0 for folders
+  std::uint64_t size = 0;  // bytes; 0 for folders
 
   std::uint32_t size_high() const { return static_cast<std::uint32_t>(size >> 32); }
   std::uint32_t size_low() const { return static_cast<std::uint32_t>(size); }

@@ -47,8 +47,8 @@ constexpr std::size_t kMaxPiece = 32767;
 constexpr std::string_view kEndOfHeader = "\r\n";
 
 // Transport headers that never reach the article, by field name.
-constexpr std::array<std::string_view, 6> kDroppedHeaders = {"Received",       "Return-path", "X-Envelope-To",
-                                                             "Date",           "To",          "CC"};
+constexpr std::array<std::string_view, 6> kDroppedHeaders = {"Received", "Return-path", "X-Envelope-To",
+                                                             "Date",     "To",          "CC"};
 
 // What the header filter keeps of a message, and where it stands.
 struct Header {
@@ -141,8 +141,7 @@ constexpr std::string_view kOverlong = "holds a header or a line longer than 327
   const Filing filing = FileInErrorFolder(file, context);
   const std::string what = file.path() + " " + std::string(why) + " and cannot be posted; ";
   if (!filing.filed()) {
-    throw FileFailure(what + "it could not be filed (" + filing.problem +
-                      ") and stays in the drop folder");
+    throw FileFailure(what + "it could not be filed (" + filing.problem + ") and stays in the drop folder");
   }
   throw FileFailure(what + "it was filed as " + filing.target, FileFailure::Fate::kFiled);
 }
@@ -153,16 +152,14 @@ void RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
   try {
     file.Remove();
   } catch (const FileFailure& failure) {
-    throw FileFailure("the server holds it" +
-                      (message_id.empty() ? std::string() : " as " + message_id) + ", but " +
+    throw FileFailure("the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) + ", but " +
                       failure.what());
   }
 }
 
 // Posts the header block and the body; returns the server's verdict. The
 // article is completed only when the file is exactly what was opened.
-std::int16_t PostArticle(MessageFile& reader, QueuedFile& file, const Header& header,
-                         PostingContext& context) {
+std::int16_t PostArticle(MessageFile& reader, QueuedFile& file, const Header& header, PostingContext& context) {
   NewsClient& client = context.client;
   client.BeginArticle();
   bool overlong = false;
@@ -208,15 +205,15 @@ std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& fil
     }
     file.Close();
     file.Remove();
-    return MessageOutcome{Disposal::kDeletedUnposted, header.message_id,
+    return MessageOutcome{Disposal::kDeletedUnposted,
+                          header.message_id,
                           end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header",
                           {}};
   }
   // Which of two ids the server would take, and which one a presence check
   // should ask for, cannot be told: such a message is malformed.
   if (header.message_ids > 1) {
-    RejectUnpostable(file, context,
-                     "holds " + std::to_string(header.message_ids) + " Message-ID headers");
+    RejectUnpostable(file, context, "holds " + std::to_string(header.message_ids) + " Message-ID headers");
   }
   if (header.message_ids == 0) {
     header.message_id = DerivedMessageId(file, header.block);
@@ -261,8 +258,7 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
   const Filing filing = FileInErrorFolder(file, context);
   if (!filing.filed()) {
     throw FileFailure(file.path() + " was refused by the server (" + refusal +
-                      ") and could not be filed: " + filing.problem +
-                      "; it stays in the drop folder");
+                      ") and could not be filed: " + filing.problem + "; it stays in the drop folder");
   }
   return {Disposal::kFiled, header.message_id, refusal, filing.target};
 }

@@ -9,14 +9,12 @@ namespace quillport {
 namespace {
 
 std::string MessageId(std::string_view message_id) {
-  return message_id.empty() ? "no Message-ID in its header"
-                            : "Message-ID " + std::string(message_id);
+  return message_id.empty() ? "no Message-ID in its header" : "Message-ID " + std::string(message_id);
 }
 
 }  // namespace
 
-OutcomeRecord::OutcomeRecord(std::string_view drop_folder)
-    : available_(::access(_PATH_LOG, W_OK) == 0) {
+OutcomeRecord::OutcomeRecord(std::string_view drop_folder) : available_(::access(_PATH_LOG, W_OK) == 0) {
   if (available_) ::openlog("quillport", LOG_PID | LOG_NDELAY, LOG_NEWS);
   Write("action started: drop folder " + std::string(drop_folder));
 }
@@ -35,8 +33,7 @@ void OutcomeRecord::AlreadyOnServer(std::string_view file, std::string_view mess
   About(file, "already on the server (" + MessageId(message_id) + "), deleted");
 }
 
-void OutcomeRecord::RefusedAndFiled(std::string_view file, std::string_view filed_as,
-                                    std::string_view reply) {
+void OutcomeRecord::RefusedAndFiled(std::string_view file, std::string_view filed_as, std::string_view reply) {
   ++filed_;
   About(file, "refused and filed as " + std::string(filed_as) + ": " + std::string(reply));
 }
@@ -56,17 +53,14 @@ void OutcomeRecord::LeftInPlace(std::string_view file, std::string_view why) {
   About(file, "left in place: " + std::string(why));
 }
 
-void OutcomeRecord::Gone(std::string_view file, std::string_view why) {
-  About(file, "gone: " + std::string(why));
-}
+void OutcomeRecord::Gone(std::string_view file, std::string_view why) { About(file, "gone: " + std::string(why)); }
 
 void OutcomeRecord::Failure(std::string_view text) const { Write(std::string(text)); }
 
 void OutcomeRecord::Ended(std::string_view cut_short) {
-  std::string line = "action ended: " + std::to_string(posted_) + " posted, " +
-                     std::to_string(held_) + " already on the server, " + std::to_string(filed_) +
-                     " filed, " + std::to_string(deleted_) + " deleted unposted, " +
-                     std::to_string(left_) + " left in place";
+  std::string line = "action ended: " + std::to_string(posted_) + " posted, " + std::to_string(held_) +
+                     " already on the server, " + std::to_string(filed_) + " filed, " + std::to_string(deleted_) +
+                     " deleted unposted, " + std::to_string(left_) + " left in place";
   if (!cut_short.empty()) line += "; cut short: " + std::string(cut_short);
   Write(line);
 }

@@ -36,8 +36,7 @@ bool ArticleExists(NewsClient& client, std::string_view message_id, const Yield&
 
   std::uint8_t retries = 0;
   for (;;) {
-    WithRetries(retries, yield,
-                [&] { client.SetSetting(NewsSetting::kReadSize, std::int16_t{1024}); });
+    WithRetries(retries, yield, [&] { client.SetSetting(NewsSetting::kReadSize, std::int16_t{1024}); });
     std::string piece = WithRetries(retries, yield, [&] { return client.ReceivedText(); });
     std::replace(piece.begin(), piece.end(), '\0', ' ');
     std::replace(piece.begin(), piece.end(), '\x1a', ' ');
@@ -49,4 +48,3 @@ bool ArticleExists(NewsClient& client, std::string_view message_id, const Yield&
 }
 
 }  // namespace quillport
-

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <utility>
 
-#include "common/settings.h"
 #include "common/file_descriptor.h"
+#include "common/settings.h"
 
 namespace quillport {
 namespace {
@@ -42,10 +42,9 @@ bool OpenForWritingElsewhere(int descriptor) {
 
 bool ModifiedRecently(const struct stat& status, std::chrono::milliseconds quiet_period,
                       std::chrono::system_clock::time_point now) {
-  const auto modified = std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(
-          std::chrono::seconds(status.st_mtim.tv_sec) +
-          std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+  const auto modified =
+      std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::seconds(status.st_mtim.tv_sec) + std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
   const auto age = now - modified;
   // A time in the future by more than the quiet period is a clock problem,
   // not a writer: waiting for it would hold the file back indefinitely.
@@ -61,8 +60,7 @@ bool Undeletable(int descriptor) {
 
 }  // namespace
 
-QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size,
-                            std::chrono::milliseconds quiet_period,
+QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size, std::chrono::milliseconds quiet_period,
                             std::chrono::system_clock::time_point now) {
   // Look before opening, so no device or FIFO is ever opened.
   struct stat named {};
@@ -72,8 +70,7 @@ QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size,
   }
   if (!S_ISREG(named.st_mode)) NotRegular(path, named.st_mode);
 
-  FileDescriptor descriptor(
-      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  FileDescriptor descriptor(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (descriptor.get() < 0) {
     if (errno == ENOENT) Vanished(path);
     if (errno == ELOOP) NotRegular(path, S_IFLNK);
@@ -87,8 +84,7 @@ QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size,
   if (!S_ISREG(opened.st_mode)) NotRegular(path, opened.st_mode);
 
   if (OpenForWritingElsewhere(descriptor.get())) return QueuedFile(path, -1, opened, true);
-  if (static_cast<std::uint64_t>(opened.st_size) != listed_size ||
-      ModifiedRecently(opened, quiet_period, now)) {
+  if (static_cast<std::uint64_t>(opened.st_size) != listed_size || ModifiedRecently(opened, quiet_period, now)) {
     return QueuedFile(path, -1, opened, false);
   }
   return QueuedFile(path, descriptor.release(), opened, false);
@@ -142,8 +138,7 @@ void QueuedFile::RequireRemovable() const {
   struct stat folder_status {};
   if (::stat(folder.c_str(), &folder_status) != 0) refuse("its folder: " + Reason());
   const uid_t me = ::geteuid();
-  if ((folder_status.st_mode & S_ISVTX) != 0 && me != 0 && me != opened_.st_uid &&
-      me != folder_status.st_uid) {
+  if ((folder_status.st_mode & S_ISVTX) != 0 && me != 0 && me != opened_.st_uid && me != folder_status.st_uid) {
     refuse("its folder is sticky and the file belongs to someone else");
   }
   if (descriptor_ >= 0 && Undeletable(descriptor_)) refuse("the file is immutable or append-only");

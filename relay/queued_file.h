@@ -51,8 +51,7 @@ class QueuedFile {
   // being written: another program has it open for writing, its size is not
   // `listed_size` any more, or it was modified less than `quiet_period`
   // before `now`. Such a file is left for a later Action.
-  static QueuedFile Open(const std::string& path, std::uint64_t listed_size,
-                         std::chrono::milliseconds quiet_period,
+  static QueuedFile Open(const std::string& path, std::uint64_t listed_size, std::chrono::milliseconds quiet_period,
                          std::chrono::system_clock::time_point now);
 
   QueuedFile(QueuedFile&& other) noexcept;
@@ -93,10 +92,7 @@ class QueuedFile {
 
  private:
   QueuedFile(std::string path, int descriptor, const struct stat& opened, bool written_elsewhere)
-      : path_(std::move(path)),
-        descriptor_(descriptor),
-        written_elsewhere_(written_elsewhere),
-        opened_(opened) {}
+      : path_(std::move(path)), descriptor_(descriptor), written_elsewhere_(written_elsewhere), opened_(opened) {}
 
   std::string path_;
   int descriptor_ = -1;

@@ -15,11 +15,11 @@
 #include "board/board_counter.h"
 #include "board/board_fields.h"
 #include "board/busy_state.h"
+#include "common/file_descriptor.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "common/printable_text.h"
 #include "common/rtrim_null.h"
-#include "common/file_descriptor.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
 
@@ -75,8 +75,7 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
-RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield,
-                       RelaySettings settings, Clock clock)
+RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield, RelaySettings settings, Clock clock)
     : board_(board),
       client_(client),
       yield_(std::move(yield)),
@@ -176,16 +175,14 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
       record_->LeftInPlace(path, kWrittenElsewhere);
       return true;
     }
-    QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period,
-                                       std::chrono::system_clock::now());
+    QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period, std::chrono::system_clock::now());
     if (file.busy()) {  // may still be written: left for later
       if (!file.settling()) {
         record_->LeftInPlace(path, kWrittenElsewhere);
       } else if (settling != nullptr) {
         settling->push_back(entry);
       } else {
-        record_->LeftInPlace(path, "it changed in the last " +
-                                       std::to_string(settings_.quiet_period.count()) + " ms");
+        record_->LeftInPlace(path, "it changed in the last " + std::to_string(settings_.quiet_period.count()) + " ms");
       }
       return true;
     }
@@ -247,8 +244,7 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
       break;
     case MessageOutcome::Disposal::kFiled:
       record_->RefusedAndFiled(path, outcome.filed_as, outcome.detail);
-      ShowFailure(path + " was refused by the server (" + outcome.detail + ") and filed as " +
-                  outcome.filed_as);
+      ShowFailure(path + " was refused by the server (" + outcome.detail + ") and filed as " + outcome.filed_as);
       break;
   }
 }
@@ -310,9 +306,8 @@ void RelayCycle::AppendLogRecord(std::int64_t size) const {
   // FIFO or device is opened, nor waited on.
   struct stat named {};
   if (::lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) refuse_kind(named.st_mode);
-  FileDescriptor log(::open(path.c_str(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                            0666));
+  FileDescriptor log(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
   if (!log.valid()) {
     if (errno == ELOOP) refuse_kind(S_IFLNK);
     fail("open");

@@ -9,14 +9,14 @@
 
 #include "board/status_board.h"
 #include "news/news_client.h"
-#include "relay/server_connection.h"
 #include "relay/drop_folder_lock.h"
 #include "relay/folder_listing.h"
 #include "relay/outcome_record.h"
 #include "relay/presence_check.h"
-#include "relay/queued_file.h"
 #include "relay/queue_name_generator.h"
+#include "relay/queued_file.h"
 #include "relay/relay_settings.h"
+#include "relay/server_connection.h"
 #include "relay/writer_watch.h"
 
 namespace quillport {
@@ -27,8 +27,7 @@ class RelayCycle {
  public:
   // The relay lives as long as the window: `board`, `client` and `yield`
   // must outlive it. `yield` lets the window process its pending events.
-  RelayCycle(StatusBoard& board, NewsClient& client, Yield yield,
-             RelaySettings settings = RelaySettings::Compiled(),
+  RelayCycle(StatusBoard& board, NewsClient& client, Yield yield, RelaySettings settings = RelaySettings::Compiled(),
              Clock clock = std::chrono::system_clock::now);
 
   // Runs one Action: restarts the countdown from the period, counts the
@@ -96,10 +95,10 @@ class RelayCycle {
   ServerConnection connection_;
   QueueNameGenerator names_;
   DropFolderLock drop_lock_{settings_.drop_folder};  // held from the first Action on
-  WriterWatch writers_;  // files of the drop folder other programs are writing
+  WriterWatch writers_;                              // files of the drop folder other programs are writing
   bool running_ = false;
-  std::string failure_;  // the last failure met during this Action
-  std::string cut_short_;  // the failure that ended this Action early
+  std::string failure_;                  // the last failure met during this Action
+  std::string cut_short_;                // the failure that ended this Action early
   std::optional<OutcomeRecord> record_;  // the system log, during an Action
 };
 

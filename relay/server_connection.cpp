@@ -15,8 +15,7 @@ void ServerConnection::NntpConnect() {
   board_.SetText(field::kStatusH, "Connecting To: " + Host());
   const std::int16_t status = client_.Connect();
   if (status != 0) {
-    board_.SetText(field::kStatusH,
-                   "Unable To Connect To: " + Host() + " Error: " + std::to_string(status));
+    board_.SetText(field::kStatusH, "Unable To Connect To: " + Host() + " Error: " + std::to_string(status));
     connected_ = false;
     board_.SetVisible(field::kStatusE, true);
   } else {
@@ -30,8 +29,7 @@ void ServerConnection::NntpDisconnect() {
   board_.SetText(field::kStatusH, "Disconnecting From: " + Host());
   const std::int16_t status = client_.Disconnect();
   if (status != 0) {
-    board_.SetText(field::kStatusH, "Abnormally Disconnected From: " + Host() +
-                                        " Error: " + std::to_string(status));
+    board_.SetText(field::kStatusH, "Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(status));
     board_.SetVisible(field::kStatusE, true);
   } else {
     board_.SetText(field::kStatusH, "Normally Disconnected From: " + Host());
@@ -50,9 +48,8 @@ void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& d
 }
 
 void ShowNewsErrors(NewsClient& client, StatusBoard& board) {
-  client.SetErrorHandler([&board](std::int16_t number, const std::string& description) {
-    ShowNewsError(board, number, description);
-  });
+  client.SetErrorHandler(
+      [&board](std::int16_t number, const std::string& description) { ShowNewsError(board, number, description); });
 }
 
 }  // namespace quillport

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test, in three stages:
-#  1. the normal build (BUILD_DIR, default build) and all its tests;
+#  1. the normal build (BUILD_DIR, default build) and all its tests, with
+#     any compiler warning an error; then the style checks (clang-format,
+#     clang-tidy);
 #  2. the tests built once more with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (ASAN_BUILD_DIR, default build-asan), without
 #     the benchmark and the Qt program, and so without the tests that need a
@@ -26,6 +28,11 @@ build_dir=${BUILD_DIR:-build}
 BUILD_DIR=$build_dir bash scripts/build.sh -DQUILLPORT_WARNINGS_AS_ERRORS=ON
 ctest --test-dir "$build_dir" --output-on-failure --parallel 2 --timeout 600
 stage_done "normal build and tests"
+
+# The style: every file formatted as .clang-format says, no clang-tidy finding.
+bash scripts/format.sh
+BUILD_DIR=$build_dir bash scripts/tidy.sh
+stage_done "style checks"
 
 asan_dir=${ASAN_BUILD_DIR:-build-asan}
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -D_GLIBCXX_ASSERTIONS"

@@ -73,8 +73,7 @@ TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
   for (const ControlSpec& c : WindowControls()) {
     SCOPED_TRACE(c.name);
     QWidget* widget = Control(window, std::string(c.name).c_str());
-    EXPECT_EQ(widget->parentWidget()->objectName().toStdString(),
-              c.container.empty() ? "frm_Quillport" : c.container);
+    EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), c.container.empty() ? "frm_Quillport" : c.container);
     const QRect at = widget->geometry();
     EXPECT_EQ((std::array{at.x(), at.y(), at.width(), at.height()}),
               (std::array{c.left / 15, c.top / 15, c.width / 15, c.height / 15}));

@@ -38,14 +38,15 @@ class SchedulerTest : public ::testing::Test {
   std::chrono::system_clock::time_point now_ = start_;
   bool running_ = false;
   std::vector<std::string> log_;
-  Scheduler scheduler_{board_,
-                       {[this] {
-                          log_.push_back("action");
-                          board_.SetText(field::kTimRem, Text(field::kTimPer));
-                        },
-                        [this] { return running_; }, [this] { log_.push_back("refresh"); },
-                        [this] { log_.push_back("yield"); }},
-                       [this] { return now_; }, start_};
+  Scheduler scheduler_{
+      board_,
+      {[this] {
+         log_.push_back("action");
+         board_.SetText(field::kTimRem, Text(field::kTimPer));
+       },
+       [this] { return running_; }, [this] { log_.push_back("refresh"); }, [this] { log_.push_back("yield"); }},
+      [this] { return now_; },
+      start_};
 };
 
 TEST_F(SchedulerTest, StartValuesRunAnActionAtTheFirstTickThenEveryPeriodAndElapsedFollowsTheClock) {

@@ -14,14 +14,19 @@ TEST(NumberFormat, PrintsEachPatternAsTheBoardShowsItAndReadsItBack) {
     std::string_view pattern;
     const char* expected;
   };
-  for (const Case& c : std::initializer_list<Case>{
-           {0, kPattern4, "0"}, {999, kPattern4, "999"}, {1000, kPattern4, "1 000"},
-           {1234567, kPattern4, "1234 567"},  // digits beyond the pattern stay in front
-           {1234567, kPattern7, "1 234 567"}, {1234567890, kPattern9, "1234 567 890"}, {5, kPattern12, "5"},
-           {std::numeric_limits<std::int64_t>::max(), kPattern12, "9223372036 854 775 807"},
-           {-1234567, kPattern9, "-1 234 567"},
-           {std::numeric_limits<std::int64_t>::min(), kPattern4, "-9223372036854775 808"},
-           {5, kPatternLogSize, "0000005"}, {12345678, kPatternLogSize, "12345678"}}) {
+  for (const Case& c :
+       std::initializer_list<Case>{{0, kPattern4, "0"},
+                                   {999, kPattern4, "999"},
+                                   {1000, kPattern4, "1 000"},
+                                   {1234567, kPattern4, "1234 567"},  // digits beyond the pattern stay in front
+                                   {1234567, kPattern7, "1 234 567"},
+                                   {1234567890, kPattern9, "1234 567 890"},
+                                   {5, kPattern12, "5"},
+                                   {std::numeric_limits<std::int64_t>::max(), kPattern12, "9223372036 854 775 807"},
+                                   {-1234567, kPattern9, "-1 234 567"},
+                                   {std::numeric_limits<std::int64_t>::min(), kPattern4, "-9223372036854775 808"},
+                                   {5, kPatternLogSize, "0000005"},
+                                   {12345678, kPatternLogSize, "12345678"}}) {
     EXPECT_EQ(FormatNumber(c.value, c.pattern), c.expected) << c.value << " with " << c.pattern;
     if (c.pattern != kPatternLogSize) {
       EXPECT_EQ(ReadCount(c.expected), c.value) << c.expected;

@@ -29,10 +29,10 @@
 namespace quillport {
 namespace {
 
+using ::testing::IsEmpty;
 using testing::Names;
 using testing::ReadFile;
 using testing::TempFolder;
-using ::testing::IsEmpty;
 namespace fs = std::filesystem;
 
 struct Outcome {
@@ -89,15 +89,25 @@ const Case kCases[] = {
     {"lone CR, CR CR LF", {}, "Newsgroups: a.b\r\rone\r\r\ntwo\r", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\ntwo\r\n"},
     {"no final line end", {}, "Newsgroups: a.b\n\nlast", 0, "Newsgroups: a.b\r\n\r\nlast\r\n"},
     {"From line and the empty line after the message dropped, body kept as is",
-     {"-n", "local.test"}, kMbox + "Subject: s\n\n.\n\xe9t\xe9\n\n  \n\n\n", 0,
+     {"-n", "local.test"},
+     kMbox + "Subject: s\n\n.\n\xe9t\xe9\n\n  \n\n\n",
+     0,
      "Subject: s\r\nNewsgroups: local.test\r\n\r\n.\r\n\xe9t\xe9\r\n\r\n  \r\n\r\n"},
     {"without a From line every empty line is kept", {}, "Newsgroups: a\n\nx\n\n", 0, "Newsgroups: a\r\n\r\nx\r\n\r\n"},
-    {"From: and >From are no framing", {"-n", "a"}, "From: a@b\n\n>From x\n", 0,
+    {"From: and >From are no framing",
+     {"-n", "a"},
+     "From: a@b\n\n>From x\n",
+     0,
      "From: a@b\r\nNewsgroups: a\r\n\r\n>From x\r\n"},
     {"-n and the message's own Newsgroups, spelt any way the relay knows it: its own kept",
-     {"-n", "local.test"}, "NEWSGROUPS \t:x.y\n\nb\n", 0, "NEWSGROUPS \t:x.y\r\n\r\nb\r\n"},
+     {"-n", "local.test"},
+     "NEWSGROUPS \t:x.y\n\nb\n",
+     0,
+     "NEWSGROUPS \t:x.y\r\n\r\nb\r\n"},
     {"-n adds every group; look-alike and continuation lines are no Newsgroups",
-     {"--newsgroups=a.b,c+d", "-n", "e_f"}, "Newsgroups-X: 1\nSubject: s\n Newsgroups: y\n" + std::string(2000, 'x') + "Newsgroups: z\n\nb\n", 0,
+     {"--newsgroups=a.b,c+d", "-n", "e_f"},
+     "Newsgroups-X: 1\nSubject: s\n Newsgroups: y\n" + std::string(2000, 'x') + "Newsgroups: z\n\nb\n",
+     0,
      "Newsgroups-X: 1\r\nSubject: s\r\n Newsgroups: y\r\n" + std::string(2000, 'x') +
          "Newsgroups: z\r\nNewsgroups: a.b,c+d,e_f\r\n\r\nb\r\n"},
     {"empty input", {"-n", "a"}, "", EX_DATAERR, ""},
@@ -130,7 +140,8 @@ TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
     if (c.status != EX_USAGE) {
       const std::string groups = c.arguments.size() == 2 ? c.arguments[1] : "";
       if (c.arguments.size() < 3) {
-        EXPECT_EQ(ConvertByteByByte(c.input, groups), c.status == EX_OK ? c.file : "status " + std::to_string(c.status));
+        EXPECT_EQ(ConvertByteByByte(c.input, groups),
+                  c.status == EX_OK ? c.file : "status " + std::to_string(c.status));
       }
     }
   }

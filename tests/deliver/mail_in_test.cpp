@@ -60,9 +60,13 @@ class TrustedEximConfig {
 // group quillport: what SYSTEM_ALIASES_PIPE_TRANSPORT and SYSTEM_ALIASES_GROUP set up.
 std::string EximConfig(const std::string& dir) {
   return "primary_hostname = quillport.test\nqualify_domain = quillport.test\n"
-         "spool_directory = " + dir + "/spool\nlog_file_path = " + dir + "/log/%slog\nkeep_environment =\n"
+         "spool_directory = " +
+         dir + "/spool\nlog_file_path = " + dir +
+         "/log/%slog\nkeep_environment =\n"
          "begin routers\naliases:\n  driver = redirect\n  domains = quillport.test\n"
-         "  data = ${lookup{$local_part}lsearch{" + dir + "/aliases}}\n"
+         "  data = ${lookup{$local_part}lsearch{" +
+         dir +
+         "/aliases}}\n"
          "  pipe_transport = address_pipe\n  group = quillport\n"
          "begin transports\naddress_pipe:\n  driver = pipe\n  return_fail_output\n";
 }
@@ -94,8 +98,7 @@ TEST(MailIn, EximAliasToQuillportDeliverThenTheRelayPostsItToInn) {
   fs::create_directories(drop + "/Errors");
   ASSERT_EQ(::chown(drop.c_str(), 0, ::getgrnam("quillport")->gr_gid), 0);
   ::chmod(drop.c_str(), 02770);
-  testing::WriteFile(folder / "aliases",
-                     "news-list: \"|" QUILLPORT_DELIVER_INTO " " + drop + " -n local.test\"\n");
+  testing::WriteFile(folder / "aliases", "news-list: \"|" QUILLPORT_DELIVER_INTO " " + drop + " -n local.test\"\n");
   testing::WriteFile(folder / "exim.conf", EximConfig(dir));
   TrustedEximConfig trusted(folder / "exim.conf");
 
@@ -120,12 +123,14 @@ TEST(MailIn, EximAliasToQuillportDeliverThenTheRelayPostsItToInn) {
   client.SetSetting(NewsSetting::kServerHost, inn.host());
   client.SetSetting(NewsSetting::kServerPort, inn.port_text());
   client.SetSetting(NewsSetting::kTimeout, std::int16_t{10});
-  RelayCycle relay(board, client, [] {}, settings);
+  RelayCycle relay(
+      board, client, [] {}, settings);
   ASSERT_TRUE(RunEventHandler(board, "Action", [&] { relay.DoAction(); }));
 
   EXPECT_EQ(inn.Body("<mail-in-1@quillport.test>"), "First line.\r\n.\r\nd\xe9j\xe0 vu, 8 bits\r\nLast line.\r\n");
   const std::string head = inn.Head("<mail-in-1@quillport.test>").value_or("");
-  for (const char* kept : {"From: Someone <someone@example.org>\r\n", "Subject: Mail in\r\n", "Newsgroups: local.test\r\n"}) {
+  for (const char* kept :
+       {"From: Someone <someone@example.org>\r\n", "Subject: Mail in\r\n", "Newsgroups: local.test\r\n"}) {
     EXPECT_THAT(head, HasSubstr(kept));
   }
   for (const char* gone : {"Received:", "To:", "someone@example.org Mon"}) EXPECT_THAT(head, Not(HasSubstr(gone)));

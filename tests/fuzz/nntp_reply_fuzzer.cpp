@@ -89,8 +89,8 @@ void CheckStatusLine(std::string_view line) {
   std::string_view bare = line;
   while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.remove_suffix(1);
   const auto digit = [&](std::size_t i) { return bare.size() > i && bare[i] >= '0' && bare[i] <= '9'; };
-  const bool well_formed = digit(0) && digit(1) && digit(2) && bare[0] >= '1' && bare[0] <= '5' &&
-                           (bare.size() == 3 || bare[3] == ' ');
+  const bool well_formed =
+      digit(0) && digit(1) && digit(2) && bare[0] >= '1' && bare[0] <= '5' && (bare.size() == 3 || bare[3] == ' ');
   if (!status) {
     Check(!well_formed, "a line starting with a code 100..599 and a space parses");
     return;
@@ -111,9 +111,13 @@ void CheckBody(std::string_view body, std::string_view input) {
   };
   const std::pair<const char*, NextPiece> feeds[] = {
       {"fed whole, the body ends after its first \".\" line",
-       [](std::size_t, std::size_t rest) { return Piece{rest, kNoLimit}; }},
+       [](std::size_t, std::size_t rest) {
+         return Piece{rest, kNoLimit};
+       }},
       {"fed byte by byte, the body ends where it does fed whole",
-       [](std::size_t, std::size_t rest) { return Piece{std::min<std::size_t>(rest, 3), 1}; }},
+       [](std::size_t, std::size_t rest) {
+         return Piece{std::min<std::size_t>(rest, 3), 1};
+       }},
       {"fed line by line, the body ends where it does fed whole",
        [body](std::size_t offset, std::size_t rest) {
          const std::size_t lf = body.find('\n', offset);

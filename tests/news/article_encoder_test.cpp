@@ -21,13 +21,13 @@ std::string Encoded(const std::vector<std::string>& pieces, std::string before =
 
 TEST(ArticleEncoder, StuffsDotsAndEndsLinesWithCrLfWhereverThePiecesAreCut) {
   for (const auto& [text, wire] : std::initializer_list<std::pair<std::string, std::string>>{
-      {"", ".\r\n"},
-      {"plain", "plain\r\n.\r\n"},
-      {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
-      {".dot\r\n..two\r\nmid.dot\r\n.", "..dot\r\n...two\r\nmid.dot\r\n..\r\n.\r\n"},
-      {"lone LF\nlone CR\rboth\r\n\n\r\r\n.", "lone LF\r\nlone CR\r\nboth\r\n\r\n\r\n\r\n..\r\n.\r\n"},
-      {"\r\n.\r\nQUIT\r\n", "\r\n..\r\nQUIT\r\n.\r\n"},
-      {"nul\0inside\n"s, "nul\0inside\r\n.\r\n"s}}) {
+           {"", ".\r\n"},
+           {"plain", "plain\r\n.\r\n"},
+           {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
+           {".dot\r\n..two\r\nmid.dot\r\n.", "..dot\r\n...two\r\nmid.dot\r\n..\r\n.\r\n"},
+           {"lone LF\nlone CR\rboth\r\n\n\r\r\n.", "lone LF\r\nlone CR\r\nboth\r\n\r\n\r\n\r\n..\r\n.\r\n"},
+           {"\r\n.\r\nQUIT\r\n", "\r\n..\r\nQUIT\r\n.\r\n"},
+           {"nul\0inside\n"s, "nul\0inside\r\n.\r\n"s}}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(Encoded({text}), wire);
     EXPECT_EQ(Encoded({text}, "kept"), "kept" + wire);

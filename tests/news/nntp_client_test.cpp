@@ -38,9 +38,8 @@ int ErrorOf(const std::function<void()>& call) {
 class NntpClientTest : public ::testing::Test {
  protected:
   NntpClientTest() {
-    client_.SetErrorHandler([this](std::int16_t number, const std::string& text) {
-      events_.emplace_back(number, text);
-    });
+    client_.SetErrorHandler(
+        [this](std::int16_t number, const std::string& text) { events_.emplace_back(number, text); });
   }
   void Serve(std::vector<FakeStep> script, std::int16_t timeout = 2) {
     server_ = std::make_unique<testing::FakeNntpServer>(std::move(script), 3s);
@@ -127,8 +126,8 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
 }
 
 TEST_F(NntpClientTest, TheWaitHookRunsWhileTheServerIsSilent) {
-  Serve(Opened({Expect("DATE\r\n"), Pause(1000ms), Send("111 20240102030405\r\n"), Expect("QUIT\r\n"),
-                Send("205 Bye\r\n")}));
+  Serve(Opened(
+      {Expect("DATE\r\n"), Pause(1000ms), Send("111 20240102030405\r\n"), Expect("QUIT\r\n"), Send("205 Bye\r\n")}));
   int calls = 0;
   client_.SetWaitHook([&] { ++calls; });
   ASSERT_EQ(client_.Connect(), 0);
@@ -202,7 +201,9 @@ TEST_F(NntpClientTest, AnArticleCutShortIsNeverCompletedOnTheServer) {
   ASSERT_EQ(client_.BeginArticle(), 0);
   client_.WriteText("first\r\n");
   int written = 0;
-  EXPECT_EQ(ErrorOf([&] { for (; written < 1000000; ++written) client_.WriteText("more and more text\r\n"); }),
+  EXPECT_EQ(ErrorOf([&] {
+              for (; written < 1000000; ++written) client_.WriteText("more and more text\r\n");
+            }),
             news_error::kConnectionLost);
   EXPECT_LT(written, 1000000);
   EXPECT_EQ(server_->Finish(), "");

@@ -14,10 +14,10 @@
 namespace quillport {
 namespace {
 
+using ::testing::ElementsAre;
 using testing::Names;
 using testing::ReadFile;
 using testing::WriteFile;
-using ::testing::ElementsAre;
 namespace fs = std::filesystem;
 
 class ErrorFiling : public ::testing::Test {

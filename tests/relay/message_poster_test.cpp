@@ -61,28 +61,28 @@ TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
 
 TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
   Post("filter.cnm",
-       "From: early.bird@host\r\n"          // above the guard: not rewritten
+       "From: early.bird@host\r\n"  // above the guard: not rewritten
        "RECEIVED: upper case counts\r\n continued\r\n"
-       "    \r\n"                            // spaces after a dropped line: dropped
+       "    \r\n"  // spaces after a dropped line: dropped
        "cc: lower case counts\r\n"
-       "Date:\tTab after the colon\r\n"     // a field name ends at the colon, whatever follows it
+       "Date:\tTab after the colon\r\n"  // a field name ends at the colon, whatever follows it
        "To:nothing@after.the.colon\r\n"
        "Cc :\tblank before the colon\r\n"
        "Tooth: a longer name is another field\r\n"
        "Subject: folded\r\n kept continuation\r\n"
-       "    \r\n"                            // spaces after a kept line: kept
+       "    \r\n"  // spaces after a kept line: kept
        "Reply-To: kept\r\n"
        "X-Envelope-To:\tbox_NOSPAM@site\r\n"
        "From:J.Doe <j.doe@mail.org>\r\n"
-       "\tcontinued.line@host\r\n"          // continuation of From: kept as is
-       "X-Envelope-To: box@site\r\n"        // the last one decides: no guard
+       "\tcontinued.line@host\r\n"    // continuation of From: kept as is
+       "X-Envelope-To: box@site\r\n"  // the last one decides: no guard
        "From: plain.name@host\r\n"
        "newsgroups:\tlocal.test\r\n"
        "Message-Id:<first@host> \r\n"
        "\r\n"
-       "..two dots\r"                       // a line may end at CR alone
+       "..two dots\r"  // a line may end at CR alone
        "\r\n"
-       "lone\nfeed\r\n"                     // a lone LF does not end a line
+       "lone\nfeed\r\n"  // a lone LF does not end a line
        "no ending");
   EXPECT_THAT(client_.pieces,
               ElementsAre("From: early.bird@host\r\nTooth: a longer name is another field\r\n"

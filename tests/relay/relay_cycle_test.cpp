@@ -1,8 +1,8 @@
 #include "relay/relay_cycle.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <linux/capability.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -22,10 +22,10 @@
 namespace quillport {
 namespace {
 
-using testing::Names;
-using testing::ReadFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::Names;
+using testing::ReadFile;
 using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
@@ -46,7 +46,9 @@ class RelayCycleTest : public ::testing::Test {
       t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 6, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 7, t.tm_isdst = -1;
       return std::chrono::system_clock::from_time_t(std::mktime(&t));
     };
-    if (!relay_) relay_ = std::make_unique<RelayCycle>(board_, client_, [this] { on_yield_(); }, settings_, clock);
+    if (!relay_)
+      relay_ = std::make_unique<RelayCycle>(
+          board_, client_, [this] { on_yield_(); }, settings_, clock);
     return *relay_;
   }
   void Drop(const std::string& name, const std::string& bytes) { testing::WriteFile(drop_ + name, bytes); }
@@ -299,8 +301,8 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   }
   fs::permissions(settings_.drop_folder, fs::perms::set_gid, fs::perm_options::add);
   relay().DoAction();  // the first relay takes the folder at its first Action, with nothing to do
-  EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write |
-                                                fs::perms::group_read | fs::perms::group_write);
+  EXPECT_EQ(fs::status(lock).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
   Drop("a.cnm", kMessage);
   const std::string holder = "served by another relay (user " + std::string(::getpwuid(::geteuid())->pw_name) +
                              ", process " + std::to_string(::getpid()) + ")";
@@ -308,7 +310,9 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
     MemoryStatusBoard board;
     testing::FakeNewsClient client;
     RelayCycle cycle;
-    explicit Relay(const RelaySettings& settings) : cycle(board, client, [] {}, settings) {}
+    explicit Relay(const RelaySettings& settings)
+        : cycle(
+              board, client, [] {}, settings) {}
   };
   AsOrdinaryUser(folder_.path(), [&] {
     Relay other(settings_);

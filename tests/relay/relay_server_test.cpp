@@ -24,14 +24,14 @@ namespace quillport {
 namespace {
 
 using namespace testing::fake;
-using testing::FakeNntpServer;
-using testing::FakeStep;
-using testing::Names;
-using testing::ReadFile;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::FakeNntpServer;
+using testing::FakeStep;
 using ::testing::HasSubstr;
+using testing::Names;
 using ::testing::Not;
+using testing::ReadFile;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
@@ -66,39 +66,52 @@ std::string Ordinary(const std::string& id, const std::string& body) {
   return "Received: from mail.example by relay.example\r\n\tfor <list@example>; Sun, 6 Dec 2026 09:00:00 +0000\r\n"
          "Return-path: <sender@example.org>\r\nX-Envelope-To: list@example\r\n"
          "Date: Sun, 6 Dec 2026 09:00:00 +0000\r\nTo: list@example\r\nCC: other@example\r\n"
-         "From: Sender <sender@example.org>\r\nSubject: corpus " + id + "\r\nNewsgroups: local.test\r\n"
-         "Message-ID: <" + id + "@quillport.test>\r\n\r\n" + body;
+         "From: Sender <sender@example.org>\r\nSubject: corpus " +
+         id +
+         "\r\nNewsgroups: local.test\r\n"
+         "Message-ID: <" +
+         id + "@quillport.test>\r\n\r\n" + body;
 }
 
 const std::vector<Message> kCorpus = {
-    {"01-ordinary.cnm", Ordinary("ordinary", "First line.\r\n.leading dot\r\n..two dots\r\n"
-                                             ".\r\n\r\nLast line.\r\n")},
+    {"01-ordinary.cnm", Ordinary("ordinary",
+                                 "First line.\r\n.leading dot\r\n..two dots\r\n"
+                                 ".\r\n\r\nLast line.\r\n")},
     {"02-emptyline.cnm", Ordinary("emptyline", "\r\n")},
     {"02-nobody.cnm", Ordinary("nobody", "")},
-    {"04-Unknown.CNM", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
-                       "Message-ID: <unknown1@quillport.test>\r\n\r\nbody\r\n"},
-    {"04-unknown.cnm", "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
-                       "Message-ID: <unknown2@quillport.test>\r\n\r\nbody\r\n"},
-    {"05-nogroups.cnm", "From: a@example.org\r\nSubject: no groups\r\n"
-                        "Message-ID: <nogroups@quillport.test>\r\n\r\nbody\r\n"},
-    {"06-neverends.cnm", "From: a@example.org\r\nNewsgroups: local.test\r\n"
-                         "Message-ID: <neverends@quillport.test>\r\n"},
-    {"07-lfonly.cnm", "From: a@example.org\nNewsgroups: local.test\n"
-                      "Message-ID: <lfonly@quillport.test>\n\nbody\n"},
+    {"04-Unknown.CNM",
+     "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
+     "Message-ID: <unknown1@quillport.test>\r\n\r\nbody\r\n"},
+    {"04-unknown.cnm",
+     "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
+     "Message-ID: <unknown2@quillport.test>\r\n\r\nbody\r\n"},
+    {"05-nogroups.cnm",
+     "From: a@example.org\r\nSubject: no groups\r\n"
+     "Message-ID: <nogroups@quillport.test>\r\n\r\nbody\r\n"},
+    {"06-neverends.cnm",
+     "From: a@example.org\r\nNewsgroups: local.test\r\n"
+     "Message-ID: <neverends@quillport.test>\r\n"},
+    {"07-lfonly.cnm",
+     "From: a@example.org\nNewsgroups: local.test\n"
+     "Message-ID: <lfonly@quillport.test>\n\nbody\n"},
     {"08-empty.cnm", ""},
-    {"08-lonelf.cnm", "Subject: hidden\nTo: secret@corp.example\nReceived: from internal.corp\r\n"
-                      "\tby relay\r\nFrom: a@example.org\r\nNewsgroups: local.test\r\n"
-                      "Message-ID: <lonelf@quillport.test>\r\n\r\nbody\r\n"},
-    {"09-nospam.cnm", "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\n"
-                      "Subject: disguised\r\nNewsgroups: local.test\r\n"
-                      "Message-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
+    {"08-lonelf.cnm",
+     "Subject: hidden\nTo: secret@corp.example\nReceived: from internal.corp\r\n"
+     "\tby relay\r\nFrom: a@example.org\r\nNewsgroups: local.test\r\n"
+     "Message-ID: <lonelf@quillport.test>\r\n\r\nbody\r\n"},
+    {"09-nospam.cnm",
+     "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\n"
+     "Subject: disguised\r\nNewsgroups: local.test\r\n"
+     "Message-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
     // A field name ends at its colon: what follows may be a TAB or nothing.
-    {"11-tabs.cnm", "To:\tsecret@internal.example\r\nDate:\tSun, 6 Dec 2026 09:00:00 +0000\r\n"
-                    "Received:from internal.example\r\nFrom: a@example.org\r\nSubject: tabs\r\n"
-                    "Newsgroups:\tlocal.test\r\nMessage-ID:\t<tabs@quillport.test>\r\n\r\nbody\r\n"},
+    {"11-tabs.cnm",
+     "To:\tsecret@internal.example\r\nDate:\tSun, 6 Dec 2026 09:00:00 +0000\r\n"
+     "Received:from internal.example\r\nFrom: a@example.org\r\nSubject: tabs\r\n"
+     "Newsgroups:\tlocal.test\r\nMessage-ID:\t<tabs@quillport.test>\r\n\r\nbody\r\n"},
     // Malformed: the second id is one the server holds, yet this message is new.
-    {"12-twoids.cnm", "From: a@example.org\r\nSubject: two ids\r\nNewsgroups: local.test\r\n"
-                      "Message-ID: <twoids@quillport.test>\r\nMessage-ID: <ordinary@quillport.test>\r\n\r\nbody\r\n"},
+    {"12-twoids.cnm",
+     "From: a@example.org\r\nSubject: two ids\r\nNewsgroups: local.test\r\n"
+     "Message-ID: <twoids@quillport.test>\r\nMessage-ID: <ordinary@quillport.test>\r\n\r\nbody\r\n"},
 };
 
 class RelayInnTest : public RelayServerTest {
@@ -156,7 +169,7 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
 
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("02-nobody.cnm", "04-unknown.cnm", "09-nospam.cnm",
-                                                        "12-twoids.cnm", ::testing::MatchesRegex("~col.{4}\\.cnm")));
+                                                         "12-twoids.cnm", ::testing::MatchesRegex("~col.{4}\\.cnm")));
   EXPECT_THAT(ReadFile(settings_.error_folder + "/09-nospam.cnm"), HasSubstr("From: A. User <a.user@host>"));
 
   // One log record per non-empty file.
@@ -189,7 +202,8 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   for (const bool again : {false, true}) {
     const auto posted = [again](const std::string& name, const std::string& id) {
       const std::string message_id = "Message-ID <" + id + "@quillport.test>";
-      return "D/" + name + (again ? ": already on the server (" + message_id + "), deleted" : ": posted, " + message_id);
+      return "D/" + name +
+             (again ? ": already on the server (" + message_id + "), deleted" : ": posted, " + message_id);
     };
     const auto filed = [](const std::string& name) {
       return ::testing::MatchesRegex("D/" + name + ": refused and filed as E/.+\\.cnm: .+");
@@ -218,7 +232,8 @@ TEST_F(RelayInnTest, AMessageWithoutIdIsPostedOnceWhateverBringsItBack) {
   // Once the message is logged (and found deletable), its folder turns immutable while the article goes out.
   bool undeletable = false;
   client_.SetWaitHook([&] {
-    if (!undeletable && fs::exists(settings_.log_file)) undeletable = testing::SetImmutable(settings_.drop_folder, true);
+    if (!undeletable && fs::exists(settings_.log_file))
+      undeletable = testing::SetImmutable(settings_.drop_folder, true);
   });
   EXPECT_TRUE(Action(inn_.port_text(), 10));
   client_.SetWaitHook(nullptr);
@@ -292,8 +307,8 @@ TEST_F(RelayFaultTest, ServerGoneMidArticleThenTheNextActionPostsItOnce) {
 TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) {
   testing::WriteFile(settings_.drop_folder + "/a.cnm",
                      "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");
-  FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
-                         Expect("POST\r\n"), Send("340 go ahead\r\n"), AwaitClose()});
+  FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"), Expect("POST\r\n"),
+                         Send("340 go ahead\r\n"), AwaitClose()});
   EXPECT_TRUE(Action(server.port_text(), 5));
   EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");

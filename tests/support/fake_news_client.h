@@ -14,8 +14,8 @@ namespace quillport::testing {
 
 class FakeNewsClient : public NewsClient {
  public:
-  std::vector<std::string> calls;   // every call in order: "Connect", "BeginArticle", "WriteText", ...
-  std::vector<std::string> pieces;  // the pieces handed to WriteText
+  std::vector<std::string> calls;            // every call in order: "Connect", "BeginArticle", "WriteText", ...
+  std::vector<std::string> pieces;           // the pieces handed to WriteText
   std::optional<NewsError> command_failure;  // thrown by CommandText when set
   // What ReceivedText returns after an accepted command, piece by piece; a NewsError is thrown.
   std::deque<std::variant<std::string, NewsError>> reply;

@@ -108,8 +108,8 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
         case FakeStep::Kind::kReadThrough:
           while (!taken.ends_with(step.kind == FakeStep::Kind::kExpect ? "\n" : text)) {
             if (!read(1, deadline, Visible(text))) {
-              throw std::runtime_error("the client closed the connection while the server waited for " +
-                                       Visible(text) + "; received " + Visible(taken));
+              throw std::runtime_error("the client closed the connection while the server waited for " + Visible(text) +
+                                       "; received " + Visible(taken));
             }
           }
           if (step.kind == FakeStep::Kind::kExpect && taken != text) {

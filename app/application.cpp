@@ -1,7 +1,7 @@
 #include "app/application.h"
 
 #include "app/startup.h"
-#include "board/event_failure.h"
+#include "relay/event_failure.h"
 
 namespace quillport {
 

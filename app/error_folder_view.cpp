@@ -4,7 +4,7 @@
 #include <QString>
 #include <string>
 
-#include "board/event_failure.h"
+#include "relay/event_failure.h"
 
 namespace quillport {
 namespace {

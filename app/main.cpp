@@ -14,9 +14,9 @@
 #include "app/process_events.h"
 #include "app/scheduler.h"
 #include "app/single_instance.h"
-#include "board/event_failure.h"
 #include "common/settings.h"
 #include "news/nntp_client.h"
+#include "relay/event_failure.h"
 #include "relay/relay_cycle.h"
 
 int main(int argc, char* argv[]) {

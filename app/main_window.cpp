@@ -15,8 +15,8 @@
 
 #include "app/pictures.h"
 #include "board/board_fields.h"
-#include "board/event_failure.h"
 #include "common/settings.h"
+#include "relay/event_failure.h"
 
 namespace quillport {
 namespace {

@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "board/event_failure.h"
 #include "board/memory_status_board.h"
 #include "news/nntp_client.h"
+#include "relay/event_failure.h"
 #include "relay/relay_cycle.h"
 #include "relay/server_connection.h"
 #include "tests/support/inn_server.h"

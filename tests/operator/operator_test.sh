@@ -143,7 +143,8 @@ double_click() { xdotool mousemove --window "$window" "${REMAINING[@]}" click --
 
 # --- Start
 mkdir -p "$errors" "${log%/*}" "$screens" "$work/xdg" && chmod 700 "$work/xdg" && rm -f "$screens"/*.png
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: the server stays up between clients, so no start meets it resetting.
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"

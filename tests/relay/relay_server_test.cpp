@@ -10,10 +10,10 @@
 #include <regex>
 
 #include "board/board_fields.h"
-#include "board/event_failure.h"
 #include "board/memory_status_board.h"
 #include "common/number_format.h"
 #include "news/nntp_client.h"
+#include "relay/event_failure.h"
 #include "relay/relay_cycle.h"
 #include "tests/support/fake_nntp_server.h"
 #include "tests/support/inn_server.h"
@@ -38,7 +38,6 @@ using Steady = std::chrono::steady_clock;
 class RelayServerTest : public ::testing::Test {
  protected:
   RelayServerTest() {
-    settings_.quiet_period = {};
     fs::create_directories(settings_.error_folder);
     ShowNewsErrors(client_, board_);
     client_.SetSetting(NewsSetting::kServerHost, std::string("127.0.0.1"));
@@ -52,7 +51,13 @@ class RelayServerTest : public ::testing::Test {
   std::string Text(const std::string& control) const { return board_.Text(control); }
 
   testing::TempFolder folder_;
-  RelaySettings settings_{folder_ / "_M2News", "*.cnm", folder_ / "_M2News/Errors", folder_ / "~NNTP.log"};
+  // No quiet period: the files of these tests are written before the relay looks.
+  RelaySettings settings_{folder_ / "_M2News",
+                          "*.cnm",
+                          folder_ / "_M2News/Errors",
+                          folder_ / "~NNTP.log",
+                          std::chrono::milliseconds(100),
+                          {}};
   MemoryStatusBoard board_;
   NntpClient client_;
   RelayCycle relay_{board_, client_, [] {}, settings_};

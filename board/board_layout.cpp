@@ -109,11 +109,4 @@ constexpr std::array kControls{
 
 std::span<const ControlSpec> WindowControls() { return kControls; }
 
-const ControlSpec* FindControl(std::string_view name) {
-  for (const ControlSpec& control : kControls) {
-    if (control.name == name) return &control;
-  }
-  return nullptr;
-}
-
 }  // namespace quillport

@@ -41,7 +41,4 @@ inline constexpr Rgb kDefaultFieldBack{255, 255, 255};
 // Every control of the window, frames before the controls they hold.
 std::span<const ControlSpec> WindowControls();
 
-// The control named `name`, or nullptr.
-const ControlSpec* FindControl(std::string_view name);
-
 }  // namespace quillport

@@ -55,8 +55,7 @@ QString DesignPicture(std::string_view name) {
 QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
   const QString text = ToQt(spec.text);
   switch (spec.kind) {
-    case ControlKind::kFrame:
-      return new QGroupBox(text, parent);
+    case ControlKind::kFrame: return new QGroupBox(text, parent);
     case ControlKind::kLabel: {
       auto* label = new QLabel(parent);
       label->setTextFormat(Qt::PlainText);  // status texts may hold "<...>"
@@ -232,8 +231,7 @@ void MainWindow::Paint(const Control& control) {
                                                    " QPushButton:focus { border-color: rgb(255, 255, 255); }")
                                         .arg(back));
       break;
-    case ControlKind::kPicture:
-      break;
+    case ControlKind::kPicture: break;
   }
 }
 
@@ -282,16 +280,11 @@ std::string MainWindow::Text(std::string_view control) const {
   if (control == field::kWindow) return FromQt(windowTitle());
   const Control& c = At(control);
   switch (c.kind) {
-    case ControlKind::kFrame:
-      return FromQt(static_cast<QGroupBox*>(c.widget)->title());
-    case ControlKind::kLabel:
-      return FromQt(c.widget->property(kWholeText).toString());
-    case ControlKind::kTextField:
-      return FromQt(static_cast<QLineEdit*>(c.widget)->text());
-    case ControlKind::kButton:
-      return FromQt(static_cast<QPushButton*>(c.widget)->text());
-    case ControlKind::kPicture:
-      break;
+    case ControlKind::kFrame: return FromQt(static_cast<QGroupBox*>(c.widget)->title());
+    case ControlKind::kLabel: return FromQt(c.widget->property(kWholeText).toString());
+    case ControlKind::kTextField: return FromQt(static_cast<QLineEdit*>(c.widget)->text());
+    case ControlKind::kButton: return FromQt(static_cast<QPushButton*>(c.widget)->text());
+    case ControlKind::kPicture: break;
   }
   throw std::invalid_argument(std::string(control) + " holds no text");
 }
@@ -303,23 +296,16 @@ void MainWindow::SetText(std::string_view control, std::string_view text) {
   }
   const Control& c = At(control);
   switch (c.kind) {
-    case ControlKind::kFrame:
-      static_cast<QGroupBox*>(c.widget)->setTitle(ToQt(text));
-      return;
-    case ControlKind::kLabel:
-      ShowLabelText(static_cast<QLabel*>(c.widget), ToQt(text));
-      return;
+    case ControlKind::kFrame: static_cast<QGroupBox*>(c.widget)->setTitle(ToQt(text)); return;
+    case ControlKind::kLabel: ShowLabelText(static_cast<QLabel*>(c.widget), ToQt(text)); return;
     case ControlKind::kTextField: {
       auto* edit = static_cast<QLineEdit*>(c.widget);
       edit->setText(ToQt(text));
       edit->setCursorPosition(0);  // show the start; a long path is cut at the right
       return;
     }
-    case ControlKind::kButton:
-      static_cast<QPushButton*>(c.widget)->setText(ToQt(text));
-      return;
-    case ControlKind::kPicture:
-      break;
+    case ControlKind::kButton: static_cast<QPushButton*>(c.widget)->setText(ToQt(text)); return;
+    case ControlKind::kPicture: break;
   }
   throw std::invalid_argument(std::string(control) + " holds no text");
 }

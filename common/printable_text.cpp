@@ -43,20 +43,11 @@ bool IsControl(std::uint32_t code) { return code < 0x20 || (code >= 0x7f && code
 
 void AppendEscapedControl(std::string& out, unsigned char byte) {
   switch (byte) {
-    case '\n':
-      out += "\\n";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    case 0x1b:
-      out += "\\e";
-      return;
-    default:
-      AppendHexByte(out, byte);
+    case '\n': out += "\\n"; return;
+    case '\r': out += "\\r"; return;
+    case '\t': out += "\\t"; return;
+    case 0x1b: out += "\\e"; return;
+    default: AppendHexByte(out, byte);
   }
 }
 

@@ -74,17 +74,10 @@ void MessageConverter::Byte(char c, std::string& out) {
 
 void MessageConverter::LineEnd(std::string& out) {
   switch (stage_) {
-    case Stage::kFromLine:
-      stage_ = Stage::kHeader;
-      break;
-    case Stage::kHeader:
-      HeaderLineEnd(out);
-      break;
-    case Stage::kBody:
-      BodyLineEnd(out);
-      break;
-    case Stage::kFirstBytes:
-      break;
+    case Stage::kFromLine: stage_ = Stage::kHeader; break;
+    case Stage::kHeader: HeaderLineEnd(out); break;
+    case Stage::kBody: BodyLineEnd(out); break;
+    case Stage::kFirstBytes: break;
   }
 }
 

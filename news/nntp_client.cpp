@@ -23,28 +23,22 @@ std::optional<Kind> KindOf(NewsSetting setting) {
   switch (setting) {
     case NewsSetting::kReaderMode:
     case NewsSetting::kTrace:
-    case NewsSetting::kReadLines:
-      return Kind::kBool;
+    case NewsSetting::kReadLines: return Kind::kBool;
     case NewsSetting::kReadSize:
-    case NewsSetting::kTimeout:
-      return Kind::kInt16;
+    case NewsSetting::kTimeout: return Kind::kInt16;
     case NewsSetting::kServerHost:
     case NewsSetting::kServerPort:
     case NewsSetting::kUserName:
-    case NewsSetting::kPassword:
-      return Kind::kText;
+    case NewsSetting::kPassword: return Kind::kText;
   }
   return std::nullopt;
 }
 
 const char* KindName(std::size_t index) {
   switch (static_cast<Kind>(index)) {
-    case Kind::kBool:
-      return "a Boolean";
-    case Kind::kInt16:
-      return "a 16-bit integer";
-    case Kind::kText:
-      return "a text";
+    case Kind::kBool: return "a Boolean";
+    case Kind::kInt16: return "a 16-bit integer";
+    case Kind::kText: return "a text";
   }
   return "unknown";
 }
@@ -120,27 +114,13 @@ void NntpClient::SetSetting(NewsSetting setting, const NewsValue& value) {
     refuse(name + " takes " + KindName(static_cast<std::size_t>(*kind)) + ", not " + KindName(value.index()));
   }
   switch (setting) {
-    case NewsSetting::kReaderMode:
-      reader_mode_ = std::get<bool>(value);
-      break;
-    case NewsSetting::kTrace:
-      trace_ = std::get<bool>(value);
-      break;
-    case NewsSetting::kReadLines:
-      read_lines_ = std::get<bool>(value);
-      break;
-    case NewsSetting::kServerHost:
-      host_ = std::get<std::string>(value);
-      break;
-    case NewsSetting::kServerPort:
-      port_ = std::get<std::string>(value);
-      break;
-    case NewsSetting::kUserName:
-      user_ = std::get<std::string>(value);
-      break;
-    case NewsSetting::kPassword:
-      password_ = std::get<std::string>(value);
-      break;
+    case NewsSetting::kReaderMode: reader_mode_ = std::get<bool>(value); break;
+    case NewsSetting::kTrace: trace_ = std::get<bool>(value); break;
+    case NewsSetting::kReadLines: read_lines_ = std::get<bool>(value); break;
+    case NewsSetting::kServerHost: host_ = std::get<std::string>(value); break;
+    case NewsSetting::kServerPort: port_ = std::get<std::string>(value); break;
+    case NewsSetting::kUserName: user_ = std::get<std::string>(value); break;
+    case NewsSetting::kPassword: password_ = std::get<std::string>(value); break;
     case NewsSetting::kReadSize:
     case NewsSetting::kTimeout: {
       const std::int16_t number = std::get<std::int16_t>(value);
@@ -153,24 +133,15 @@ void NntpClient::SetSetting(NewsSetting setting, const NewsValue& value) {
 
 NewsValue NntpClient::Setting(NewsSetting setting) const {
   switch (setting) {
-    case NewsSetting::kReaderMode:
-      return reader_mode_;
-    case NewsSetting::kTrace:
-      return trace_;
-    case NewsSetting::kReadLines:
-      return read_lines_;
-    case NewsSetting::kServerHost:
-      return host_;
-    case NewsSetting::kServerPort:
-      return port_;
-    case NewsSetting::kUserName:
-      return user_;
-    case NewsSetting::kPassword:
-      return password_;
-    case NewsSetting::kReadSize:
-      return read_size_;
-    case NewsSetting::kTimeout:
-      return timeout_;
+    case NewsSetting::kReaderMode: return reader_mode_;
+    case NewsSetting::kTrace: return trace_;
+    case NewsSetting::kReadLines: return read_lines_;
+    case NewsSetting::kServerHost: return host_;
+    case NewsSetting::kServerPort: return port_;
+    case NewsSetting::kUserName: return user_;
+    case NewsSetting::kPassword: return password_;
+    case NewsSetting::kReadSize: return read_size_;
+    case NewsSetting::kTimeout: return timeout_;
   }
   NewsError error(news_error::kInvalidArgument,
                   "Setting " + std::to_string(static_cast<int>(setting)) + " does not exist");

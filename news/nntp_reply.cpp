@@ -46,22 +46,17 @@ std::size_t ReplyBodyTracker::Take(std::string_view available, std::size_t limit
   while (taken < end && state_ != State::kDone) {
     const char c = available[taken++];
     switch (state_) {
-      case State::kLineStart:
-        state_ = c == '.' ? State::kDot : c == '\n' ? State::kLineStart : State::kInLine;
-        break;
+      case State::kLineStart: state_ = c == '.' ? State::kDot : c == '\n' ? State::kLineStart : State::kInLine; break;
       case State::kDot:
         // A bare LF after the dot is taken as the end too, from a server
         // that ends its lines with LF alone.
         state_ = c == '\r' ? State::kDotCr : c == '\n' ? State::kDone : State::kInLine;
         break;
-      case State::kDotCr:
-        state_ = c == '\n' ? State::kDone : State::kInLine;
-        break;
+      case State::kDotCr: state_ = c == '\n' ? State::kDone : State::kInLine; break;
       case State::kInLine:
         if (c == '\n') state_ = State::kLineStart;
         break;
-      case State::kDone:
-        break;
+      case State::kDone: break;
     }
   }
   return taken;

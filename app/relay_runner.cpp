@@ -42,8 +42,8 @@ void RelayRunner::StartAction(std::string_view handler, bool refresh_after) {
   busy_.emplace(board_);
   const std::string name(handler);
   const bool started = thread_.Start(name, [this, name, refresh_after](bool) {
-    QMetaObject::invokeMethod(this, [this, name, refresh_after] { Finished(name, refresh_after); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, name, refresh_after] { Finished(name, refresh_after); }, Qt::QueuedConnection);
   });
   if (!started) busy_.reset();  // only while the program ends
 }
@@ -62,7 +62,9 @@ void RelayRunner::Publish(const RelayState& state) {
     post = !posted_;
     posted_ = true;
   }
-  if (post) QMetaObject::invokeMethod(this, [this] { StateArrived(); }, Qt::QueuedConnection);
+  if (post)
+    QMetaObject::invokeMethod(
+        this, [this] { StateArrived(); }, Qt::QueuedConnection);
 }
 
 void RelayRunner::StateArrived() {

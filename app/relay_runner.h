@@ -11,8 +11,8 @@
 #include <optional>
 #include <string_view>
 
-#include "board/busy_state.h"
 #include "app/state_painter.h"
+#include "board/busy_state.h"
 #include "relay/action_thread.h"
 #include "relay/relay_cycle.h"
 
@@ -60,7 +60,7 @@ class RelayRunner : public QObject {
   StatePainter painter_;
   std::function<void()> refresh_;
   std::function<void()> on_finished_;
-  QTimer* pace_ = nullptr;    // at most one drawing per frame
+  QTimer* pace_ = nullptr;     // at most one drawing per frame
   bool draw_pending_ = false;  // a state came while the pace timer ran
   std::optional<BusyState> busy_;
   bool quit_when_done_ = false;

@@ -46,17 +46,17 @@ struct RelayState {
   // What kind of file is in progress; it gives the fields' colour.
   enum class FileKind { kNone, kMessage, kEmpty };
 
-  std::int64_t actions = 0;       // Actions run since start
-  std::string file_path;          // file in progress; empty outside the walk
-  std::int64_t file_size = 0;     // its size; 0 outside the walk
+  std::int64_t actions = 0;    // Actions run since start
+  std::string file_path;       // file in progress; empty outside the walk
+  std::int64_t file_size = 0;  // its size; 0 outside the walk
   FileKind file_kind = FileKind::kNone;
-  FileTotals action_messages;     // this Action: non-empty files
-  FileTotals action_empty;        // this Action: empty files
-  FileTotals total_messages;      // since start: non-empty files
-  FileTotals total_empty;         // since start: empty files
-  bool message_seen = false;      // a non-empty file was met since start
-  bool empty_seen = false;        // an empty file was met since start
-  std::string status_line;        // the connection's last step; empty until the first
+  FileTotals action_messages;  // this Action: non-empty files
+  FileTotals action_empty;     // this Action: empty files
+  FileTotals total_messages;   // since start: non-empty files
+  FileTotals total_empty;      // since start: empty files
+  bool message_seen = false;   // a non-empty file was met since start
+  bool empty_seen = false;     // an empty file was met since start
+  std::string status_line;     // the connection's last step; empty until the first
   ErrorLine error_line;
 
   friend bool operator==(const RelayState&, const RelayState&) = default;

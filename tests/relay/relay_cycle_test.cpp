@@ -10,9 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <mutex>
 
+#include "relay/action_thread.h"
 #include "tests/support/fake_news_client.h"
 #include "tests/support/system_log_capture.h"
 #include "tests/support/temp_folder.h"
@@ -337,6 +341,47 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   second.cycle.DoAction();
   EXPECT_EQ(std::ranges::count(second.client.calls, "EndArticle"), 1);
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
+}
+
+// Actions on the engine's thread: one at a time, each state handed over whole, and an Action under way always
+// runs to its end, even when the thread is asked to end meanwhile.
+TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<RelayState> seen;
+  std::vector<bool> ended;
+  std::promise<void> go_on;
+  const auto done = [&](bool completed) {
+    std::lock_guard lock(mutex);
+    ended.push_back(completed);
+    changed.notify_all();
+  };
+  const auto wait_for_ends = [&](std::size_t count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return ended.size() == count; });
+  };
+  Drop("a.cnm", kMessage);
+  client_.on_write = [released = go_on.get_future().share()] { released.wait(); };
+  {
+    RelayCycle cycle(client_, settings_, std::chrono::system_clock::now, [&](const RelayState& state) {
+      std::lock_guard lock(mutex);
+      seen.push_back(state);
+    });
+    ActionThread thread(cycle);
+    EXPECT_TRUE(thread.Start("Tick", done));
+    EXPECT_FALSE(thread.Start("Immediate Action", done));  // one is under way
+    go_on.set_value();
+    ASSERT_TRUE(wait_for_ends(1));
+    EXPECT_TRUE(thread.Start("Immediate Action", done));
+    ASSERT_TRUE(wait_for_ends(2));
+    Drop("b.cnm", kMessage);
+    client_.on_write = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+    EXPECT_TRUE(thread.Start("Tick", done));
+  }  // ends the thread, after its Action
+  EXPECT_THAT(ended, ElementsAre(true, true, true));
+  EXPECT_EQ(seen.back().actions, 3);
+  EXPECT_EQ(seen.back().total_messages, (FileTotals{64, 2}));
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
 }
 
 TEST(QueuedFile, OpensOnlyQuietRegularFilesThatNobodyWrites) {

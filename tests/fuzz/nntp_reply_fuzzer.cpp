@@ -38,8 +38,8 @@ std::vector<std::size_t> ExpectedEnds(std::string_view stream) {
 
 enum class Feed { kWhole, kByteByByte, kLineByLine, kChosen };
 
-// Feeds `body` to a tracker piece by piece, a new body after each end; returns where the bodies ended.
-// Each piece is copied to a buffer of its exact size for ASan. kChosen takes sizes and limits from `input`.
+// Feeds `body` to a tracker piece by piece (each in a buffer of its exact size, for ASan), a new body after
+// each end; returns where the bodies ended. kChosen takes the sizes and limits from `input`.
 std::vector<std::size_t> FeedPieces(std::string_view body, Feed feed, std::string_view input) {
   std::vector<std::size_t> ends;
   ReplyBodyTracker tracker;

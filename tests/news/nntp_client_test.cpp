@@ -180,12 +180,10 @@ TEST_F(NntpClientTest, AnArticleCutShortIsNeverCompletedOnTheServer) {
   ASSERT_EQ(client_.Connect(), 0);
   ASSERT_EQ(client_.BeginArticle(), 0);
   client_.WriteText("first\r\n");
-  int written = 0;
   EXPECT_EQ(ErrorOf([&] {
-              for (; written < 1000000; ++written) client_.WriteText("more and more text\r\n");
+              for (int i = 0; i < 1000000; ++i) client_.WriteText("more and more text\r\n");
             }),
             news_error::kConnectionLost);
-  EXPECT_LT(written, 1000000);
   EXPECT_EQ(server_->Finish(), "");
   EXPECT_EQ(server_->Received().find("\r\n.\r\n"), std::string::npos);
   EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kNotConnected);

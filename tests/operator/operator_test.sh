@@ -25,9 +25,8 @@ drop=$work/drop errors=$work/drop/Errors log=$work/log/~NNTP.log
 program_pid= xvfb_pid= window= innd=
 
 stop_process() {  # TERM, then KILL when still there 5 s on
-  [[ -n $1 ]] && kill "$1" 2>/dev/null || return 0
-  for _ in {1..50}; do kill -0 "$1" 2>/dev/null && sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null; wait "$1" 2>/dev/null
+  [[ -n $1 ]] && kill "$1" 2>/dev/null && timeout 5 tail --pid="$1" -f /dev/null
+  [[ -n $1 ]] && { kill -KILL "$1"; wait "$1"; } 2>/dev/null
 }
 cleanup() {
   [[ -z $innd ]] || kill -CONT "$innd" 2>/dev/null  # a stalled server could not shut down
@@ -94,10 +93,8 @@ posted() {
 
 # --- The folders and the log
 drop_corpus() {  # as a mail program would: CR LF line ends, written aside and moved in whole
-  mkdir -p "$work/staging"
-  for file in "$1"/*.[cC][nN][mM]; do
-    sed 's/$/\r/' "$file" >"$work/staging/${file##*/}" && mv "$work/staging/${file##*/}" "$drop/"
-  done
+  mkdir -p "$work/staging" && for file in "$1"/*; do sed 's/$/\r/' "$file" >"$work/staging/${file##*/}"; done
+  mv "$work/staging"/* "$drop/"
 }
 listing() { find "$1" -mindepth 1 -maxdepth 1 ! -name .quillport.lock -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '; }
 folders_are() { [[ $(listing "$drop") == "$1" && $(listing "$errors") == "$2" ]]; }

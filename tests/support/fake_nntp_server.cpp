@@ -126,9 +126,6 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
             if (!text.empty() && !send_all(text)) break;
           }
           break;
-        case FakeStep::Kind::kPause:  // the destructor waits for it to end
-          std::this_thread::sleep_for(step.gap);
-          break;
       }
     }
   } catch (const std::exception& failure) {

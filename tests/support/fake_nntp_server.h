@@ -13,10 +13,10 @@
 namespace quillport::testing {
 
 struct FakeStep {
-  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose, kPause };
+  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose };
   Kind kind;
   std::vector<std::string> texts;    // kSend: one write per text, 50 ms apart; else the line, marker or text
-  std::chrono::milliseconds gap{0};  // kPause: the silence; kAwaitClose: the time between two sends
+  std::chrono::milliseconds gap{0};  // kAwaitClose: the time between two sends
 };
 
 namespace fake {
@@ -26,7 +26,6 @@ inline FakeStep Expect(std::string line) { return {FakeStep::Kind::kExpect, {std
 inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadThrough, {std::move(marker)}}; }
 inline FakeStep HangUp() { return {FakeStep::Kind::kHangUp, {}}; }
 inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }  // reads until the client closes
-inline FakeStep Pause(std::chrono::milliseconds pause) { return {FakeStep::Kind::kPause, {}, pause}; }  // unbounded
 // AwaitClose, sending `text` every `gap` meanwhile.
 inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {
   return {FakeStep::Kind::kAwaitClose, {std::move(text)}, gap};

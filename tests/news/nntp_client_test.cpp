@@ -102,7 +102,9 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
     events_.clear();
     start = Clock::now();
     client_.CommandText("HEAD <a@b>");
-    if (!dribble) EXPECT_EQ(client_.ReceivedText(), "Subject: x\r\n");  // what came before the silence
+    if (!dribble) {
+      EXPECT_EQ(client_.ReceivedText(), "Subject: x\r\n");  // what came before the silence
+    }
     EXPECT_EQ(ErrorOf([&] { skipped ? client_.CommandText("DATE") : (void)ReadAll(); }), news_error::kTimedOut);
     EXPECT_TRUE(within_timeout());
     EXPECT_EQ(server_->Finish(), "");

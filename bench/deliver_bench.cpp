@@ -21,7 +21,7 @@
 #include "bench/phase_process.h"
 #include "common/file_descriptor.h"
 #include "deliver/delivery.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport::bench {
 namespace {

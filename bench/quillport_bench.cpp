@@ -33,8 +33,8 @@
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
 #include "relay/relay_settings.h"
-#include "tests/support/inn_server.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/inn_server.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport::bench {
 namespace {

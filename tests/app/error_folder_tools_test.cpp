@@ -7,7 +7,7 @@
 
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

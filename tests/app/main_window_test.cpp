@@ -25,8 +25,8 @@
 #include "app/relay_runner.h"
 #include "board/busy_state.h"
 #include "common/settings.h"
-#include "tests/support/fake_news_client.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/fake_news_client.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

@@ -23,7 +23,7 @@
 #include "common/message_name.h"
 #include "deliver/delivery.h"
 #include "deliver/drop_file.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

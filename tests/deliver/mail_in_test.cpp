@@ -15,8 +15,8 @@
 #include "common/message_name.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
-#include "tests/support/inn_server.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/inn_server.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

@@ -12,8 +12,8 @@
 #include "common/header_field.h"
 #include "news/article_encoder.h"
 #include "relay/message_poster.h"
-#include "tests/support/fake_news_client.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/fake_news_client.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "tests/support/fake_nntp_server.h"
+#include "tests/testing/fake_nntp_server.h"
 
 namespace quillport {
 namespace {

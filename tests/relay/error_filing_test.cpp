@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/support/temp_folder.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

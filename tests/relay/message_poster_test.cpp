@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/support/fake_news_client.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/fake_news_client.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

@@ -17,9 +17,9 @@
 #include <mutex>
 
 #include "relay/action_thread.h"
-#include "tests/support/fake_news_client.h"
-#include "tests/support/system_log_capture.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/fake_news_client.h"
+#include "tests/testing/system_log_capture.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

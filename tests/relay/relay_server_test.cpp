@@ -15,10 +15,10 @@
 #include "common/number_format.h"
 #include "news/nntp_client.h"
 #include "relay/relay_cycle.h"
-#include "tests/support/fake_nntp_server.h"
-#include "tests/support/inn_server.h"
-#include "tests/support/system_log_capture.h"
-#include "tests/support/temp_folder.h"
+#include "tests/testing/fake_nntp_server.h"
+#include "tests/testing/inn_server.h"
+#include "tests/testing/system_log_capture.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport {
 namespace {

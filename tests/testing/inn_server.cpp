@@ -1,4 +1,4 @@
-#include "tests/support/inn_server.h"
+#include "tests/testing/inn_server.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>

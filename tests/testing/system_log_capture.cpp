@@ -1,4 +1,4 @@
-#include "tests/support/system_log_capture.h"
+#include "tests/testing/system_log_capture.h"
 
 #include <poll.h>
 #include <sched.h>

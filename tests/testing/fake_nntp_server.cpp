@@ -1,4 +1,4 @@
-#include "tests/support/fake_nntp_server.h"
+#include "tests/testing/fake_nntp_server.h"
 
 #include <netinet/in.h>
 #include <poll.h>

@@ -90,6 +90,19 @@ double ProcessCpuSeconds(pid_t pid) {
   return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The run time of the threads process `pid` has now, from the kernel's
+// scheduler statistics (nanoseconds).
+double ThreadRunSeconds(pid_t pid) {
+  long long nanoseconds = 0;
+  std::error_code ignored;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+    std::ifstream stat(task.path() / "schedstat");
+    long long run = 0;
+    if (stat >> run) nanoseconds += run;
+  }
+  return static_cast<double>(nanoseconds) / 1e9;
+}
+
 // The inodes of the sockets process `pid` holds open.
 std::set<unsigned long> SocketInodes(pid_t pid) {
   std::set<unsigned long> inodes;
@@ -248,16 +261,27 @@ ActionFigures MeasureAction(ProgramUnderX& program, const fs::path& drop_folder,
   return figures;
 }
 
+double IdleFigures::PingCost() const {
+  return pings.sent > 0 ? std::max(0.0, pinged_cpu_seconds - quiet_cpu_seconds) / pings.sent : 0.0;
+}
+
 IdleFigures MeasureIdle(ProgramUnderX& program, std::chrono::milliseconds length) {
-  WindowPinger pinger(program.display(), program.window(), kPingInterval, kPingPatience, kPingLimit);
   IdleFigures figures;
-  const double cpu_start = ProcessCpuSeconds(program.pid());
   const Steady::time_point start = Steady::now();
+  const double quiet_start = ThreadRunSeconds(program.pid());
+  std::this_thread::sleep_for(length);
+  figures.quiet_cpu_seconds = ThreadRunSeconds(program.pid()) - quiet_start;
+  figures.seconds = Seconds(Steady::now() - start);
+
+  WindowPinger pinger(program.display(), program.window(), kPingInterval, kPingPatience, kPingLimit);
+  const Steady::time_point pinged_start = Steady::now();
+  const double cpu_start = ThreadRunSeconds(program.pid());
   pinger.Start();
   std::this_thread::sleep_for(length);
   figures.pings = pinger.Stop();
-  figures.seconds = Seconds(Steady::now() - start);
-  figures.cpu_seconds = ProcessCpuSeconds(program.pid()) - cpu_start;
+  figures.pinged_cpu_seconds = ThreadRunSeconds(program.pid()) - cpu_start;
+  // Scaled to the quiet half's length, should the pinged half be longer.
+  figures.pinged_cpu_seconds *= figures.seconds / Seconds(Steady::now() - pinged_start);
   return figures;
 }
 

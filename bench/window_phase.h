@@ -48,9 +48,10 @@ class ProgramUnderX {
   unsigned long window_ = 0;
 };
 
-// How pings are sent during a measurement: one at a time, every 25 ms; an
-// answer slower than 100 ms misses the target.
-inline constexpr std::chrono::milliseconds kPingInterval{25};
+// How pings are sent during a measurement: one at a time, every 50 ms (each
+// costs the program CPU time, which counts in its figures); an answer
+// slower than 100 ms misses the target.
+inline constexpr std::chrono::milliseconds kPingInterval{50};
 inline constexpr std::chrono::milliseconds kPingLimit{100};
 
 struct ActionFigures {
@@ -70,13 +71,18 @@ ActionFigures MeasureAction(ProgramUnderX& program, const std::filesystem::path&
                             int server_port, std::chrono::seconds limit);
 
 struct IdleFigures {
-  double seconds = 0;
-  double cpu_seconds = 0;  // the program's, while it did nothing but answer pings
+  double seconds = 0;             // the length of each half
+  double quiet_cpu_seconds = 0;   // the program's CPU time, left alone
+  double pinged_cpu_seconds = 0;  // the same while it was pinged
   PingFigures pings;
+  // What answering one ping costs the program, in CPU seconds.
+  double PingCost() const;
 };
 
-// The program left idle for `length`, pinged as during an Action: what
-// answering the pings costs it.
+// The program left idle for `length` and then for as long again while
+// pinged as during an Action: what answering the pings costs it. CPU time
+// here is the kernel's exact run time of each of its threads (schedstat),
+// as the pings cost too little for the 10 ms steps of /proc/PID/stat.
 IdleFigures MeasureIdle(ProgramUnderX& program, std::chrono::milliseconds length);
 
 // The .cnm files in `folder`.

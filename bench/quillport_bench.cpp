@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bench/bench_corpus.h"
+#include "bench/interrupt_cleanup.h"
 #include "bench/phase_process.h"
 #include "bench/program_build.h"
 #include "bench/raw_nntp_poster.h"
@@ -515,6 +516,7 @@ int Run(const Options& options) {
 
   testing::InnServer inn({kGroup});
   testing::TempFolder scratch;
+  const InterruptCleanup cleanup(scratch.path());
   std::printf("private INN on %s:%s, scratch folder %s\n\n", inn.host().c_str(), inn.port_text().c_str(),
               scratch.path().c_str());
   bool all_good = true;
@@ -616,6 +618,7 @@ int Run(const Options& options) {
 }  // namespace quillport::bench
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows as it comes, in a file too
   const quillport::bench::Options options = quillport::bench::ParseOptions(argc, argv);
   try {
     return quillport::bench::Run(options);

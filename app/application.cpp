@@ -1,7 +1,7 @@
 #include "app/application.h"
 
+#include "app/event_handler.h"
 #include "app/startup.h"
-#include "relay/event_failure.h"
 
 namespace quillport {
 

@@ -22,18 +22,15 @@ void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t
   } while (listing.Next());
 }
 
-void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::string_view pattern,
-                         const std::function<void()>& yield) {
+void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::string_view pattern) {
   std::int64_t count = 0;
   std::int64_t volume = 0;
   MyFileCount(folder, pattern, count, volume);
   board.SetText(field::kErrorNb, FormatNumber(count, kPattern4));
   board.SetText(field::kErrorVol, FormatNumber(volume, kPattern7));
-  yield();
 }
 
-void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern,
-                      const std::function<void()>& yield) {
+void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern) {
   {
     FolderListing listing(folder, pattern);
     if (listing.valid()) {
@@ -45,7 +42,7 @@ void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_v
     }
   }
   try {
-    RefreshErrorFigures(board, folder, pattern, yield);
+    RefreshErrorFigures(board, folder, pattern);
   } catch (...) {
     // The purge reports nothing; the figures stay as they were.
   }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 #include "board/status_board.h"
@@ -16,16 +15,13 @@ namespace quillport {
 void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t& count, std::int64_t& volume);
 
 // Shows the count of `folder`'s message files in txt_Error_Nb ("# ##0") and
-// their volume in txt_Error_Vol ("# ### ##0"), then yields so they are
-// drawn at once.
-void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::string_view pattern,
-                         const std::function<void()>& yield);
+// their volume in txt_Error_Vol ("# ### ##0").
+void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::string_view pattern);
 
 // Deletes every file (never a folder) in `folder` whose name matches
 // `pattern`, empty or not, without asking; a file that cannot be deleted is
 // skipped. Then refreshes the figures; a failing refresh leaves them as they
 // were. Reports nothing.
-void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern,
-                      const std::function<void()>& yield);
+void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern);
 
 }  // namespace quillport

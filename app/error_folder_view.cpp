@@ -4,7 +4,7 @@
 #include <QString>
 #include <string>
 
-#include "relay/event_failure.h"
+#include "app/event_handler.h"
 
 namespace quillport {
 namespace {

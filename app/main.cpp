@@ -9,15 +9,14 @@
 #include "app/application.h"
 #include "app/error_folder_tools.h"
 #include "app/error_folder_view.h"
+#include "app/event_handler.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
-#include "app/process_events.h"
+#include "app/relay_runner.h"
 #include "app/scheduler.h"
 #include "app/single_instance.h"
 #include "common/settings.h"
 #include "news/nntp_client.h"
-#include "relay/event_failure.h"
-#include "relay/relay_cycle.h"
 
 int main(int argc, char* argv[]) {
   using namespace quillport;
@@ -30,34 +29,28 @@ int main(int argc, char* argv[]) {
 
   MainWindow window;
   SingleInstance guard(CurrentInstanceKey());
-  // While an Action waits on the server the window goes on repainting and
-  // answering the window manager; being disabled, it takes no input.
-  auto news = std::make_unique<NntpClient>();
-  news->SetWaitHook(&ProcessPendingEvents);
-  Application app(window, guard, std::move(news));
+  Application app(window, guard, std::make_unique<NntpClient>());
   guard.SetRequestHandler([&window] { RunEventHandler(window, "Activation", [&window] { window.ComeForward(); }); });
 
   if (!app.Start()) return 0;
 
   const RelaySettings relay_settings = RelaySettings::Compiled();
-  RelayCycle relay(window, app.news(), &ProcessPendingEvents, relay_settings, app.clock());
-  relay.SetKeepAlive(&ProcessPendingEvents);  // the same during the pause after each file
   const auto refresh = [&] {
-    RefreshErrorFigures(window, relay_settings.error_folder, relay_settings.message_pattern, &ProcessPendingEvents);
+    RefreshErrorFigures(window, relay_settings.error_folder, relay_settings.message_pattern);
   };
+  // Declared after the window, so it is gone (its Action ended) before the window is.
+  RelayRunner relay(window, app.news(), relay_settings, app.clock(), refresh);
   Scheduler scheduler(window,
-                      {[&] { relay.DoAction(); }, [&] { return relay.Running(); }, refresh, &ProcessPendingEvents},
+                      {[&](std::string_view handler, bool refresh_after) { relay.StartAction(handler, refresh_after); },
+                       [&] { return relay.Running(); }},
                       app.clock(), app.start_time());
   window.SetHooks({
       .tick = [&] { scheduler.Tick(); },
       .remaining_double_clicked = [&] { scheduler.RunNow(); },
       .refresh = refresh,
-      .purge =
-          [&] {
-            PurgeErrorFolder(window, relay_settings.error_folder, relay_settings.message_pattern,
-                             &ProcessPendingEvents);
-          },
+      .purge = [&] { PurgeErrorFolder(window, relay_settings.error_folder, relay_settings.message_pattern); },
       .view = [&] { ViewErrorFolder(relay_settings.error_folder, window); },
+      .may_close = [&] { return relay.MayClose(); },
   });
 
   window.show();

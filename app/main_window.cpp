@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -13,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/event_handler.h"
 #include "app/pictures.h"
 #include "board/board_fields.h"
 #include "common/settings.h"
-#include "relay/event_failure.h"
 
 namespace quillport {
 namespace {
@@ -260,6 +261,16 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     Run("Immediate Action", hooks_.remaining_double_clicked);
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  const std::function<bool()> may_close = hooks_.may_close;
+  if (may_close && !may_close()) {
+    event->ignore();
+    hide();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void MainWindow::ShowWindowIcon(std::string_view control) {

@@ -24,17 +24,20 @@ class QTimer;
 namespace quillport {
 
 // The window's events, wired by the application to the scheduler and the
-// error-folder tools. Each runs on the window's thread; a hook may yield
-// (ProcessPendingEvents), so a tick can arrive while another hook runs.
-// While the window is disabled (busy) no click or double-click sets a hook
-// off; the timer still does. An empty hook does nothing. A failure it throws is shown under the handler
-// name in brackets: "<name> failed: <what>".
+// error-folder tools. Each runs on the window's thread and returns without
+// waiting for long work (an Action runs on the engine's own thread). While
+// the window is disabled (busy) no click or double-click sets a hook off;
+// the timer still does. An empty hook does nothing. A failure it throws is
+// shown under the handler name in brackets: "<name> failed: <what>".
 struct WindowHooks {
   std::function<void()> tick{};                      // Timer1, every 60000 ms ("Tick")
   std::function<void()> remaining_double_clicked{};  // txt_TIM_Rem ("Immediate Action")
   std::function<void()> refresh{};                   // cmd_REFRESH, "FRESH" ("Refresh")
   std::function<void()> purge{};                     // cmd_PURGE ("Purge")
   std::function<void()> view{};                      // cmd_VIEW ("View")
+  // Asked when the window is to close: false keeps the program running
+  // with the window hidden (it ends by itself once its work is done).
+  std::function<bool()> may_close{};
 };
 
 class MainWindow : public QWidget, public StatusBoard {
@@ -71,6 +74,7 @@ class MainWindow : public QWidget, public StatusBoard {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   struct Control {

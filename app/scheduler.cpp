@@ -35,22 +35,19 @@ void Scheduler::Tick() {
                                "period is corrected");
     }
     // The Action restarts the countdown from the period.
-    if (!hooks_.action_running()) {
-      hooks_.do_action();
-      hooks_.refresh();
-    }
+    if (!hooks_.action_running()) hooks_.start_action("Tick", true);
     throw std::runtime_error("the remaining time \"" + remaining_text +
                              "\" was not a number; the countdown restarts from the period");
   }
 
   board_.SetText(field::kTimRem, PlainNumber(ReadNumber(remaining_text) - 1));
   if (ReadNumber(board_.Text(field::kTimRem)) <= 0 && !hooks_.action_running()) {
-    hooks_.do_action();
-    hooks_.refresh();
+    hooks_.start_action("Tick", true);
   }
-  hooks_.yield();
 }
 
-void Scheduler::RunNow() { hooks_.do_action(); }
+void Scheduler::RunNow() {
+  if (!hooks_.action_running()) hooks_.start_action("Immediate Action", false);
+}
 
 }  // namespace quillport

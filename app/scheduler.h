@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string_view>
 
 #include "board/status_board.h"
 
@@ -14,10 +15,12 @@ class Scheduler {
   using Clock = std::function<std::chrono::system_clock::time_point()>;
 
   struct Hooks {
-    std::function<void()> do_action;       // runs one Action
+    // Starts one Action for the request `handler`: the countdown restarts
+    // from the period at once, the Action runs on the engine's thread and,
+    // when `refresh_after`, the error-folder figures are refreshed once it
+    // has ended.
+    std::function<void(std::string_view handler, bool refresh_after)> start_action;
     std::function<bool()> action_running;  // whether an Action is under way
-    std::function<void()> refresh;         // refreshes the error-folder figures
-    std::function<void()> yield;           // lets the window process its events
   };
 
   // `start_time` is the origin of the elapsed minutes.
@@ -25,17 +28,17 @@ class Scheduler {
 
   // One tick, in this order: writes the minutes since start (nearest whole
   // minute, "# ##0"); counts the remaining minutes down by one, written back
-  // as plain number text; when the count is no longer above zero, runs the
-  // Action and then the refresh; yields.
+  // as plain number text; when the count is no longer above zero, starts
+  // the Action, to be followed by the refresh.
   //
-  // A tick met at a yield of a running Action only counts down. When the
-  // remaining time does not read as a number the tick fails with
-  // std::runtime_error saying so, after running the Action when the period
-  // reads as a number, so the countdown restarts from the period as soon as
-  // the operator has put it right.
+  // A tick during a running Action only counts down. When the remaining
+  // time does not read as a number the tick fails with std::runtime_error
+  // saying so, after starting the Action when the period reads as a number,
+  // so the countdown restarts from the period as soon as the operator has
+  // put it right.
   void Tick();
 
-  // A double-click on the remaining time: runs the Action, nothing else.
+  // A double-click on the remaining time: starts the Action, nothing else.
   void RunNow();
 
  private:

@@ -8,7 +8,6 @@
 
 #include "board/board_fields.h"
 #include "common/settings.h"
-#include "relay/server_connection.h"
 
 // Last: Xlib's macros would clash with the Qt headers.
 #include <X11/Xlib.h>
@@ -110,7 +109,6 @@ bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
   window.SetVisible(field::kImgBad, false);
   window.SetVisible(field::kImgGoo, false);
   window.ShowWindowIcon(field::kImgIco);
-  ShowNewsErrors(news, window);
   ConfigureNewsClient(news);
   start_time = clock();
   return true;

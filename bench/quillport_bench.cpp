@@ -40,13 +40,9 @@
 #include "bench/program_build.h"
 #include "bench/raw_nntp_poster.h"
 #include "bench/window_phase.h"
-#include "board/board_fields.h"
-#include "board/memory_status_board.h"
 #include "news/nntp_client.h"
-#include "relay/event_failure.h"
 #include "relay/relay_cycle.h"
 #include "relay/relay_settings.h"
-#include "relay/server_connection.h"
 #include "tests/support/inn_server.h"
 #include "tests/support/temp_folder.h"
 
@@ -166,16 +162,9 @@ RelaySettings EngineFolders(const fs::path& scratch, const std::string& name) {
 
 // Phase body: one DoAction over the drop folder of `settings`, with the news
 // client configured as the program's start-up configures it, pointed at the
-// private server. The note holds the news client's first reported error.
+// private server. The note holds the error line as the Action left it.
 PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& settings) {
-  MemoryStatusBoard board;
   NntpClient client;
-  std::vector<std::string> errors;
-  // What ShowNewsErrors installs, plus a record for the report.
-  client.SetErrorHandler([&](std::int16_t number, const std::string& description) {
-    ShowNewsError(board, number, description);
-    errors.push_back(description + " (" + std::to_string(number) + ")");
-  });
   client.SetSetting(NewsSetting::kTrace, false);
   client.SetSetting(NewsSetting::kReaderMode, true);
   client.SetSetting(NewsSetting::kTimeout, std::int16_t{30});
@@ -183,22 +172,18 @@ PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& set
   client.SetSetting(NewsSetting::kServerPort, inn.port_text());
   client.SetSetting(NewsSetting::kUserName, std::string());
   client.SetSetting(NewsSetting::kPassword, std::string());
-  RelayCycle relay(
-      board, client, [] {}, settings);
+  RelayCycle relay(client, settings);
 
   PhaseMeter meter;
   meter.Start();
-  const bool completed = RunEventHandler(board, "Action", [&] { relay.DoAction(); });
+  const bool completed = relay.DoActionFor("Action");
   PhaseResult result;
   result.figures = meter.Stop();
   result.completed = completed;
-  for (char c : board.Text(field::Info(6))) {  // the board groups thousands
-    if (c >= '0' && c <= '9') result.done = result.done * 10 + (c - '0');
-  }
-  result.note = board.Text(field::Info(6)) + " file(s) handled; ";
-  result.note += errors.empty() ? "no news client error" : "first news client error: " + errors.front();
-  if (!completed) result.note += "; " + board.Text(field::kStatusE);
-  result.note += "; status line: " + board.Text(field::kStatusH);
+  const RelayState& state = relay.state();
+  result.done = state.action_messages.count;
+  result.note = std::to_string(result.done) + " file(s) handled; error line: \"" + state.error_line.text + "\"";
+  result.note += "; status line: " + state.status_line;
   return result;
 }
 

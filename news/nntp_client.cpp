@@ -151,8 +151,6 @@ NewsValue NntpClient::Setting(NewsSetting setting) const {
 
 void NntpClient::SetErrorHandler(NewsErrorHandler handler) { handler_ = std::move(handler); }
 
-void NntpClient::SetWaitHook(std::function<void()> hook) { link_->SetWaitHook(std::move(hook)); }
-
 // ---- The dialogue -----------------------------------------------------
 
 void NntpClient::Trace(char direction, std::string_view bytes) const {

@@ -66,15 +66,6 @@ class NntpClient : public NewsClient {
   std::string ReceivedText() override;
   bool Readable() const override;
 
-  // Called again and again, at least every 50 ms, while the client waits on
-  // the network (looking up, connecting, sending, receiving), so that a
-  // window can repaint and answer its window manager meanwhile. It runs on
-  // the caller's thread, inside the client's call, and must not call the
-  // client. Deadlines are unchanged by it. A hook that throws ends the wait
-  // and closes the connection; its exception passes on to the caller. An
-  // empty hook (the default) is never called.
-  void SetWaitHook(std::function<void()> hook);
-
   // The status line of the server's last reply, without its line end.
   const std::string& LastReply() const { return last_reply_; }
 

@@ -15,9 +15,6 @@ namespace quillport {
 
 namespace {
 
-// How long the context runs between two calls of the wait hook.
-constexpr std::chrono::milliseconds kHookInterval{20};
-
 // The result of one asynchronous operation. Handlers own it jointly with
 // the waiting call, so a handler that completes after its wait gave up
 // (a name lookup cannot be interrupted) writes into live memory.
@@ -58,26 +55,14 @@ struct TimedConnection::Io {
   asio::ip::tcp::socket socket{context};
   asio::ip::tcp::resolver resolver{context};
   std::array<char, 8192> chunk{};
-  std::function<void()> wait_hook;
 
-  // Runs the context until `outcome` is done or the deadline passes, with
-  // a wait hook in slices of kHookInterval, calling the hook after each.
-  // What is ready by the deadline still counts, even when it had already
-  // passed on entry: bytes that have arrived are never refused for being
-  // read late.
+  // Runs the context until `outcome` is done or the deadline passes. What
+  // is ready by the deadline still counts, even when it had already passed
+  // on entry: bytes that have arrived are never refused for being read late.
   bool RunUntil(const Outcome& outcome, Clock::time_point deadline) {
     context.restart();
-    Clock::time_point next_hook = Clock::now() + kHookInterval;
-    while (!outcome.done) {
-      const Clock::time_point now = Clock::now();
-      if (now >= deadline) break;
-      if (wait_hook && now >= next_hook) {
-        wait_hook();
-        next_hook = Clock::now() + kHookInterval;
-        continue;
-      }
-      const Clock::time_point until = wait_hook ? std::min(deadline, next_hook) : deadline;
-      if (context.run_one_until(until) == 0 && context.stopped()) break;  // nothing left to wait for
+    while (!outcome.done && Clock::now() < deadline) {
+      if (context.run_one_until(deadline) == 0 && context.stopped()) break;  // nothing left to wait for
     }
     while (!outcome.done && context.poll_one() > 0) {
     }
@@ -89,13 +74,7 @@ struct TimedConnection::Io {
   // step in a timeout, `failing` in a failure.
   void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link, const char* waiting,
              const char* failing) {
-    bool done = false;
-    try {
-      done = RunUntil(outcome, deadline);
-    } catch (...) {  // from the wait hook: the operation is left unfinished
-      link.Close();
-      throw;
-    }
+    const bool done = RunUntil(outcome, deadline);
     if (done && !outcome.error) return;
     link.Close();
     if (!done) throw TimedOut(link.peer(), waiting);
@@ -120,8 +99,6 @@ TimedConnection::TimedConnection() : io_(std::make_unique<Io>()) {}
 TimedConnection::~TimedConnection() { Close(); }
 
 bool TimedConnection::is_open() const { return io_->socket.is_open(); }
-
-void TimedConnection::SetWaitHook(std::function<void()> hook) { io_->wait_hook = std::move(hook); }
 
 void TimedConnection::Close() noexcept {
   std::error_code ignored;
@@ -151,14 +128,7 @@ void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chr
                                   outcome->error = e;
                                   outcome->endpoints = std::move(r);
                                 });
-    bool done = false;
-    try {
-      done = io_->RunUntil(*outcome, Clock::now() + timeout);
-    } catch (...) {  // from the wait hook
-      Close();
-      throw;
-    }
-    if (!done) {
+    if (!io_->RunUntil(*outcome, Clock::now() + timeout)) {
       io_->resolver.cancel();
       throw TimedOut(peer_, "Looking up");
     }

@@ -6,10 +6,6 @@
 // that runs out closes the connection, so a silent server can never hold
 // the program. Any failure closes the connection and throws NewsError under
 // one of the network numbers of news_error.
-//
-// A wait hook, when set, is called on the caller's thread at least every
-// 50 ms while a call waits (the context then runs in slices between the
-// calls); the deadlines stay as they are.
 #pragma once
 
 #include <chrono>
@@ -34,12 +30,6 @@ class TimedConnection {
   // Resolves the host and connects, each step bounded by `timeout`. Closes
   // a connection that is still open first.
   void Open(const std::string& host, std::uint16_t port, std::chrono::seconds timeout);
-
-  // Calls `hook` again and again while waiting on the network; an empty
-  // hook stops that. The hook must not use this connection. If it throws,
-  // the wait ends there: the connection is closed and the exception passes
-  // on to the caller.
-  void SetWaitHook(std::function<void()> hook);
 
   // Closes the connection and drops what was received but not taken.
   void Close() noexcept;

@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "board/board_fields.h"
 #include "common/header_field.h"
 #include "common/ignoring_case.h"
 #include "relay/derived_message_id.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
+#include "relay/presence_check.h"
 
 namespace quillport {
 namespace {
@@ -238,12 +238,12 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
   }
 
   if (status == 0) {
-    context.board.SetVisible(field::kStatusE, false);
+    context.error_line.Show(false);
     RemoveDelivered(file, header.message_id);
     return {Disposal::kPosted, header.message_id, {}, {}};
   }
-  context.board.SetVisible(field::kStatusE, true);
-  const std::string refusal = context.board.Text(field::kStatusE);
+  context.error_line.Show(true);
+  const std::string refusal = context.error_line.text;
   // Any other answer concerns the service or the session (authentication,
   // service unavailable, posting not allowed ...): it would refuse every
   // message alike, so none is filed and the Action ends.
@@ -251,7 +251,7 @@ MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
     throw std::runtime_error("the server did not take " + file.path() + " (" + refusal +
                              "); that answer is not about the message, which stays for the next Action");
   }
-  if (ArticleExists(context.client, header.message_id, context.yield)) {
+  if (ArticleExists(context.client, header.message_id)) {
     RemoveDelivered(file, header.message_id);
     return {Disposal::kHeld, header.message_id, refusal, {}};
   }

@@ -3,20 +3,20 @@
 
 #include <string>
 
-#include "board/status_board.h"
 #include "news/news_client.h"
-#include "relay/presence_check.h"
 #include "relay/queue_name_generator.h"
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
+#include "relay/relay_state.h"
 
 namespace quillport {
 
 // What posting a message needs from the running relay.
 struct PostingContext {
   NewsClient& client;
-  StatusBoard& board;
-  Yield yield;
+  // The error line: its text is the news client's last failure, which tells
+  // why the server refused an article; posting shows or hides it.
+  ErrorLine& error_line;
   QueueNameGenerator& names;
   const RelaySettings& settings;
   // Set when an article had to be abandoned: the connection is gone and

@@ -12,21 +12,20 @@ bool IsTerminator(const std::string& piece) { return piece == ".\r\n"; }
 // Runs `step`, retrying it while it fails without a message text and the
 // call's retry budget lasts.
 template <class Step>
-auto WithRetries(std::uint8_t& retries, const Yield& yield, Step step) {
+auto WithRetries(std::uint8_t& retries, Step step) {
   for (;;) {
     try {
       return step();
     } catch (const NewsError& error) {
       if (!error.description().empty() || retries >= 2) throw;
       ++retries;
-      yield();
     }
   }
 }
 
 }  // namespace
 
-bool ArticleExists(NewsClient& client, std::string_view message_id, const Yield& yield) {
+bool ArticleExists(NewsClient& client, std::string_view message_id) {
   client.SetSetting(NewsSetting::kReadLines, false);
   try {
     client.CommandText("Head " + std::string(message_id));
@@ -36,12 +35,11 @@ bool ArticleExists(NewsClient& client, std::string_view message_id, const Yield&
 
   std::uint8_t retries = 0;
   for (;;) {
-    WithRetries(retries, yield, [&] { client.SetSetting(NewsSetting::kReadSize, std::int16_t{1024}); });
-    std::string piece = WithRetries(retries, yield, [&] { return client.ReceivedText(); });
+    WithRetries(retries, [&] { client.SetSetting(NewsSetting::kReadSize, std::int16_t{1024}); });
+    std::string piece = WithRetries(retries, [&] { return client.ReceivedText(); });
     std::replace(piece.begin(), piece.end(), '\0', ' ');
     std::replace(piece.begin(), piece.end(), '\x1a', ' ');
-    yield();
-    const bool readable = WithRetries(retries, yield, [&] { return client.Readable(); });
+    const bool readable = WithRetries(retries, [&] { return client.Readable(); });
     if (piece.empty() || IsTerminator(piece) || !readable) break;
   }
   return true;

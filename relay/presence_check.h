@@ -1,22 +1,18 @@
 // Asking the news server whether it already holds an article.
 #pragma once
 
-#include <functional>
 #include <string_view>
 
 #include "news/news_client.h"
 
 namespace quillport {
 
-// Lets the window process its pending events.
-using Yield = std::function<void()>;
-
 // Sends "Head <message_id>" and returns whether the news client accepted the
 // command: false when it failed with a positive error number, true
 // otherwise. An accepted command's reply is drained piece by piece and
-// discarded, yielding after each piece. A failure while draining that
+// discarded. A failure while draining that
 // carries no message text is retried, at most twice in one call; any other
 // failure is passed on as it came.
-bool ArticleExists(NewsClient& client, std::string_view message_id, const Yield& yield);
+bool ArticleExists(NewsClient& client, std::string_view message_id);
 
 }  // namespace quillport

@@ -12,31 +12,17 @@
 #include <stdexcept>
 #include <thread>
 
-#include "board/board_counter.h"
-#include "board/board_fields.h"
-#include "board/busy_state.h"
 #include "common/file_descriptor.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "common/printable_text.h"
 #include "common/rtrim_null.h"
+#include "relay/failure_text.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
 
 namespace quillport {
 namespace {
-
-// Marks the Action as running for the length of a scope.
-class RunningFlag {
- public:
-  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningFlag() { flag_ = false; }
-  RunningFlag(const RunningFlag&) = delete;
-  RunningFlag& operator=(const RunningFlag&) = delete;
-
- private:
-  bool& flag_;
-};
 
 // Runs `action` when the scope is left, by return or by exception.
 template <class Action>
@@ -59,11 +45,6 @@ class AtScopeEnd {
 
 constexpr const char* kWrittenElsewhere = "another program has it open for writing";
 
-void PaintFileInProgress(StatusBoard& board, Rgb colour) {
-  board.SetBackColor(field::Info(3), colour);
-  board.SetBackColor(field::Info(4), colour);
-}
-
 }  // namespace
 
 std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t size) {
@@ -75,18 +56,32 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
-RelayCycle::RelayCycle(StatusBoard& board, NewsClient& client, Yield yield, RelaySettings settings, Clock clock)
-    : board_(board),
-      client_(client),
-      yield_(std::move(yield)),
+RelayCycle::RelayCycle(NewsClient& client, RelaySettings settings, Clock clock, StatePublisher publish)
+    : client_(client),
       settings_(std::move(settings)),
       clock_(std::move(clock)),
-      connection_(client, board),
-      writers_(settings_.drop_folder) {}
+      keeper_(std::move(publish)),
+      connection_(client, keeper_),
+      writers_(settings_.drop_folder) {
+  client_.SetErrorHandler([this](std::int16_t number, const std::string& description) {
+    Changing().error_line.Set(NewsErrorText(number, description));
+    keeper_.Publish();
+  });
+}
+
+bool RelayCycle::DoActionFor(std::string_view handler) noexcept {
+  try {
+    DoAction();
+    return true;
+  } catch (const std::exception& failure) {
+    ShowFailure(FailureText(handler, failure));
+  } catch (...) {
+    ShowFailure(std::string(handler) + " failed: unknown failure");
+  }
+  return false;
+}
 
 void RelayCycle::DoAction() {
-  if (running_) return;  // a tick met at one of this Action's yields
-  RunningFlag running(running_);
   failure_.clear();
   cut_short_.clear();
   record_.emplace(settings_.drop_folder);
@@ -106,26 +101,24 @@ void RelayCycle::DoAction() {
 }
 
 void RelayCycle::RunAction() {
-  board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
-  board_.SetText(field::kTimNbT, PlainNumber(ReadCount(board_.Text(field::kTimNbT)) + 1));
-  board_.SetText(field::Info(3), "");
-  for (int i = 4; i <= 8; ++i) board_.SetText(field::Info(i), "0");
-  PaintFileInProgress(board_, colour::kIdle);
-  yield_();
+  RelayState& state = Changing();
+  state.actions += 1;
+  state.action_messages = {};
+  state.action_empty = {};
+  ClearFileInProgress();
 
   // Clean-up runs in reverse order of these declarations: close the listing,
-  // clear the file in progress, leave the busy state, disconnect, then put
-  // back the failure that the disconnect's status would hide.
+  // clear the file in progress, disconnect, then put back the failure that
+  // the disconnect's status would hide.
   AtScopeEnd keep_failure_in_view([this] {
-    if (!failure_.empty()) {
-      board_.SetText(field::kStatusE, failure_);
-      board_.SetVisible(field::kStatusE, true);
-    }
+    if (failure_.empty()) return;
+    Changing().error_line.Set(failure_);
+    Changing().error_line.Show(true);
+    keeper_.Publish();
   });
   AtScopeEnd disconnect([this] {
     if (connection_.Connected()) connection_.NntpDisconnect();
   });
-  BusyState busy(board_);
   AtScopeEnd clear([this] { ClearFileInProgress(); });
   FolderListing listing(settings_.drop_folder, settings_.message_pattern);
   if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
@@ -149,7 +142,7 @@ void RelayCycle::RunAction() {
 
 void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
   if (settling.empty()) return;
-  WaitKeepingAlive(settings_.quiet_period);
+  std::this_thread::sleep_for(settings_.quiet_period);
   for (ListedEntry& entry : settling) {
     struct stat status {};
     const std::string path = JoinPath(settings_.drop_folder, RTrimNull(entry.name));
@@ -167,8 +160,9 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   const std::string name = RTrimNull(entry.name);
   const std::string path = JoinPath(settings_.drop_folder, name);
   const auto size = static_cast<std::int64_t>(entry.size);
-  board_.SetText(field::Info(3), path);
-  board_.SetText(field::Info(4), FormatNumber(size, kPattern9));
+  // Published with the file's kind, once it is known.
+  Changing().file_path = path;
+  Changing().file_size = size;
   try {
     writers_.Update();
     if (writers_.BeingWritten(name)) {
@@ -209,15 +203,14 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
 }
 
 void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
-  AddToCounter(board_, field::Info(5), size, kPattern12);
-  AddToCounter(board_, field::Info(6), 1, kPattern9);
-  AddToCounter(board_, field::Info(9), size, kPattern12);
-  AddToCounter(board_, field::Info(10), 1, kPattern9);
-  board_.SetVisible(field::kImgGoo, true);
-  PaintFileInProgress(board_, colour::kFileGood);
-  yield_();
+  RelayState& state = Changing();
+  state.action_messages.Add(size);
+  state.total_messages.Add(size);
+  state.message_seen = true;
+  state.file_kind = RelayState::FileKind::kMessage;
+  keeper_.Publish();
   AppendLogRecord(size);
-  PostingContext context{client_, board_, yield_, names_, settings_};
+  PostingContext context{client_, state.error_line, names_, settings_};
   // The article was abandoned by dropping the connection: the relay closed
   // it on purpose, so it is only marked closed (a disconnect through the
   // client would fail on it), and the next file opens a new one.
@@ -225,6 +218,7 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
     if (context.connection_dropped) connection_.Dropped();
   });
   const MessageOutcome outcome = TrtMsg(file, context);
+  keeper_.Publish();
   const std::string& path = file.path();
   switch (outcome.disposal) {
     case MessageOutcome::Disposal::kDeletedUnposted: record_->DeletedUnposted(path, outcome.detail); break;
@@ -242,7 +236,7 @@ bool RelayCycle::Connect() {
   if (connection_.Connected()) return true;
   // The news client's error event has put the reason on the error line; it
   // is what this Action leaves in view, and goes to standard error too.
-  ShowFailure(board_.Text(field::kStatusE));
+  ShowFailure(state().error_line.text);
   cut_short_ = failure_;
   return false;
 }
@@ -261,8 +255,9 @@ void RelayCycle::CheckErrorFolder() {
 
 void RelayCycle::ShowFailure(const std::string& text) {
   failure_ = Printable(text);
-  board_.SetText(field::kStatusE, failure_);
-  board_.SetVisible(field::kStatusE, true);
+  Changing().error_line.Set(failure_);
+  Changing().error_line.Show(true);
+  keeper_.Publish();
   std::cerr << "quillport: " << failure_ << std::endl;
 }
 
@@ -272,13 +267,12 @@ void RelayCycle::ReportFailure(const std::string& text) {
 }
 
 void RelayCycle::HandleEmptyFile() {
-  AddToCounter(board_, field::Info(7), 0, kPattern12);
-  AddToCounter(board_, field::Info(8), 1, kPattern9);
-  AddToCounter(board_, field::Info(11), 0, kPattern12);
-  AddToCounter(board_, field::Info(12), 1, kPattern9);
-  board_.SetVisible(field::kImgBad, true);
-  PaintFileInProgress(board_, colour::kFileEmpty);
-  yield_();
+  RelayState& state = Changing();
+  state.action_empty.Add(0);
+  state.total_empty.Add(0);
+  state.empty_seen = true;
+  state.file_kind = RelayState::FileKind::kEmpty;
+  keeper_.Publish();
 }
 
 void RelayCycle::AppendLogRecord(std::int64_t size) const {
@@ -307,23 +301,14 @@ void RelayCycle::AppendLogRecord(std::int64_t size) const {
   if (!WriteAll(log.get(), record) || !log.Close()) fail("write");
 }
 
-void RelayCycle::PauseAfterFile() const { WaitKeepingAlive(settings_.pause_after_file); }
-
-void RelayCycle::WaitKeepingAlive(std::chrono::milliseconds length) const {
-  using Steady = std::chrono::steady_clock;
-  const Steady::time_point end = Steady::now() + length;
-  for (;;) {
-    if (keep_alive_) keep_alive_();
-    const Steady::duration left = end - Steady::now();
-    if (left <= Steady::duration::zero()) return;
-    std::this_thread::sleep_for(std::min<Steady::duration>(left, std::chrono::milliseconds(10)));
-  }
-}
+void RelayCycle::PauseAfterFile() const { std::this_thread::sleep_for(settings_.pause_after_file); }
 
 void RelayCycle::ClearFileInProgress() {
-  board_.SetText(field::Info(3), "");
-  board_.SetText(field::Info(4), "0");
-  PaintFileInProgress(board_, colour::kIdle);
+  RelayState& state = Changing();
+  state.file_path.clear();
+  state.file_size = 0;
+  state.file_kind = RelayState::FileKind::kNone;
+  keeper_.Publish();
 }
 
 }  // namespace quillport

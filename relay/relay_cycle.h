@@ -1,5 +1,6 @@
 // One Action: every queued message file of the drop folder taken to the news
-// server, with the status board showing the file in progress and the totals.
+// server, with the engine's state (relay_state.h) telling the file in
+// progress, the totals, the connection and the last failure.
 #pragma once
 
 #include <chrono>
@@ -7,7 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "board/status_board.h"
+#include <string_view>
+
 #include "news/news_client.h"
 #include "relay/drop_folder_lock.h"
 #include "relay/folder_listing.h"
@@ -16,6 +18,7 @@
 #include "relay/queue_name_generator.h"
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
+#include "relay/relay_state.h"
 #include "relay/server_connection.h"
 #include "relay/writer_watch.h"
 
@@ -25,13 +28,16 @@ using Clock = std::function<std::chrono::system_clock::time_point()>;
 
 class RelayCycle {
  public:
-  // The relay lives as long as the window: `board`, `client` and `yield`
-  // must outlive it. `yield` lets the window process its pending events.
-  RelayCycle(StatusBoard& board, NewsClient& client, Yield yield, RelaySettings settings = RelaySettings::Compiled(),
-             Clock clock = std::chrono::system_clock::now);
+  // `client` must outlive the relay, which takes it over: from now on only
+  // the relay uses it, and every failure it reports becomes the error
+  // line's text. `publish` receives the state after each change, on the
+  // thread that runs the Action. Actions run one at a time, on any one
+  // thread at a time.
+  RelayCycle(NewsClient& client, RelaySettings settings = RelaySettings::Compiled(),
+             Clock clock = std::chrono::system_clock::now, StatePublisher publish = {});
 
-  // Runs one Action: restarts the countdown from the period, counts the
-  // Action, clears the per-Action figures, lists the drop folder and, when
+  // Runs one Action: counts it, clears the file in progress and this
+  // Action's totals, lists the drop folder and, when
   // it found anything, connects and handles every entry in name order:
   // a non-empty file is counted, logged and posted; an empty one is counted
   // and left in place; a folder is skipped. After each file it pauses.
@@ -51,20 +57,19 @@ class RelayCycle {
   // The last failure met stays on the error line after the Action's
   // disconnect.
   //
-  // At the end the file-in-progress fields are cleared, the window is
-  // enabled again and the connection closed, also when a failure ends the
-  // Action early; such a failure (the connection, the log file, a counter)
-  // is then passed on. Called while an Action is running (from one of its
-  // yields), it does nothing.
+  // At the end the file in progress is cleared and the connection closed,
+  // also when a failure ends the Action early; such a failure (the
+  // connection, the log file) is then passed on.
   void DoAction();
 
-  // Whether an Action is under way.
-  bool Running() const { return running_; }
+  // Runs DoAction for the operator's request `handler` ("Tick", "Immediate
+  // Action"): a failure that ends the Action early is shown on the error
+  // line as "<handler> failed: <what>" and written to standard error.
+  // Returns whether the Action ran to its end. Never throws.
+  bool DoActionFor(std::string_view handler) noexcept;
 
-  // Called again and again during the pause after each file, so the window
-  // can repaint and answer the window manager; it must not start any work.
-  // The window passes one that processes its pending events.
-  void SetKeepAlive(std::function<void()> keep_alive) { keep_alive_ = std::move(keep_alive); }
+  // The state as the last change left it.
+  const RelayState& state() const { return keeper_.state(); }
 
   ServerConnection& connection() { return connection_; }
   const RelaySettings& settings() const { return settings_; }
@@ -73,7 +78,6 @@ class RelayCycle {
   void RunAction();
   bool HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling);
   void RetrySettled(std::vector<ListedEntry> settling);
-  void WaitKeepingAlive(std::chrono::milliseconds length) const;
   void HandleNonEmptyFile(QueuedFile& file, std::int64_t size);
   void HandleEmptyFile();
   void AppendLogRecord(std::int64_t size) const;
@@ -86,20 +90,19 @@ class RelayCycle {
   void ShowFailure(const std::string& text);
   void ReportFailure(const std::string& text);
 
-  StatusBoard& board_;
+  RelayState& Changing() { return keeper_.state(); }
+
   NewsClient& client_;
-  Yield yield_;
   RelaySettings settings_;
   Clock clock_;
-  std::function<void()> keep_alive_;
+  StateKeeper keeper_;
   ServerConnection connection_;
   QueueNameGenerator names_;
   DropFolderLock drop_lock_{settings_.drop_folder};  // held from the first Action on
   WriterWatch writers_;                              // files of the drop folder other programs are writing
-  bool running_ = false;
-  std::string failure_;                  // the last failure met during this Action
-  std::string cut_short_;                // the failure that ended this Action early
-  std::optional<OutcomeRecord> record_;  // the system log, during an Action
+  std::string failure_;                              // the last failure met during this Action
+  std::string cut_short_;                            // the failure that ended this Action early
+  std::optional<OutcomeRecord> record_;              // the system log, during an Action
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

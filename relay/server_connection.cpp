@@ -1,6 +1,5 @@
 #include "relay/server_connection.h"
 
-#include "board/board_fields.h"
 #include "common/printable_text.h"
 
 namespace quillport {
@@ -11,45 +10,42 @@ std::string ServerConnection::Host() const {
   return text ? *text : std::string();
 }
 
+void ServerConnection::Report(std::string status_line, std::optional<bool> error_shown) {
+  RelayState& state = keeper_.state();
+  state.status_line = std::move(status_line);
+  if (error_shown) state.error_line.Show(*error_shown);
+  keeper_.Publish();
+}
+
 void ServerConnection::NntpConnect() {
-  board_.SetText(field::kStatusH, "Connecting To: " + Host());
+  Report("Connecting To: " + Host(), std::nullopt);
   const std::int16_t status = client_.Connect();
-  if (status != 0) {
-    board_.SetText(field::kStatusH, "Unable To Connect To: " + Host() + " Error: " + std::to_string(status));
-    connected_ = false;
-    board_.SetVisible(field::kStatusE, true);
+  connected_ = status == 0;
+  if (connected_) {
+    Report("Connected To " + Host(), false);
   } else {
-    board_.SetText(field::kStatusH, "Connected To " + Host());
-    connected_ = true;
-    board_.SetVisible(field::kStatusE, false);
+    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(status), true);
   }
 }
 
 void ServerConnection::NntpDisconnect() {
-  board_.SetText(field::kStatusH, "Disconnecting From: " + Host());
+  Report("Disconnecting From: " + Host(), std::nullopt);
   const std::int16_t status = client_.Disconnect();
-  if (status != 0) {
-    board_.SetText(field::kStatusH, "Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(status));
-    board_.SetVisible(field::kStatusE, true);
-  } else {
-    board_.SetText(field::kStatusH, "Normally Disconnected From: " + Host());
-    board_.SetVisible(field::kStatusE, false);
-  }
   connected_ = false;
+  if (status == 0) {
+    Report("Normally Disconnected From: " + Host(), false);
+  } else {
+    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(status), true);
+  }
 }
 
 void ServerConnection::Dropped() {
-  board_.SetText(field::kStatusH, "Normally Disconnected From: " + Host());
   connected_ = false;
+  Report("Normally Disconnected From: " + Host(), std::nullopt);
 }
 
-void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& description) {
-  board.SetText(field::kStatusE, Printable(description) + " (" + std::to_string(number) + ")");
-}
-
-void ShowNewsErrors(NewsClient& client, StatusBoard& board) {
-  client.SetErrorHandler(
-      [&board](std::int16_t number, const std::string& description) { ShowNewsError(board, number, description); });
+std::string NewsErrorText(std::int16_t number, const std::string& description) {
+  return Printable(description) + " (" + std::to_string(number) + ")";
 }
 
 }  // namespace quillport

@@ -1,23 +1,26 @@
 // The connection each Action opens to the news server, reported step by
-// step on the status board's status line, with the news client's errors on
-// the error line.
+// step in the engine's state: the status line, and the error line's
+// visibility.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "board/status_board.h"
 #include "news/news_client.h"
+#include "relay/relay_state.h"
 
 namespace quillport {
 
 class ServerConnection {
  public:
-  ServerConnection(NewsClient& client, StatusBoard& board) : client_(client), board_(board) {}
+  // `client` and `keeper` must outlive the connection.
+  ServerConnection(NewsClient& client, StateKeeper& keeper) : client_(client), keeper_(keeper) {}
 
-  // Opens the connection. Status line "Connecting To: <host>", then
-  // "Connected To <host>" with the error line hidden, or
-  // "Unable To Connect To: <host> Error: <status>" with the error line shown.
+  // Opens the connection. Status line "Connecting To: <host>" (published
+  // before the wait), then "Connected To <host>" with the error line hidden,
+  // or "Unable To Connect To: <host> Error: <status>" with the error line
+  // shown.
   void NntpConnect();
 
   // Closes it. Status line "Disconnecting From: <host>", then
@@ -38,17 +41,16 @@ class ServerConnection {
 
  private:
   std::string Host() const;
+  // Sets the status line and, unless nullopt, the error line's visibility; then publishes.
+  void Report(std::string status_line, std::optional<bool> error_shown);
 
   NewsClient& client_;
-  StatusBoard& board_;
+  StateKeeper& keeper_;
   bool connected_ = false;
 };
 
-// The news client's error event: the error line's text becomes
-// "<description> (<number>)"; its visibility is left as it is.
-void ShowNewsError(StatusBoard& board, std::int16_t number, const std::string& description);
-
-// From now on every error `client` reports is shown by ShowNewsError.
-void ShowNewsErrors(NewsClient& client, StatusBoard& board);
+// The text the error line shows for a failure the news client reports:
+// "<description> (<number>)".
+std::string NewsErrorText(std::int16_t number, const std::string& description);
 
 }  // namespace quillport

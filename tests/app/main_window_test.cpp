@@ -12,6 +12,8 @@
 #include <QTimerEvent>
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -20,9 +22,11 @@
 #include "app/application.h"
 #include "app/error_folder_view.h"
 #include "app/main_window.h"
+#include "app/relay_runner.h"
 #include "board/busy_state.h"
 #include "common/settings.h"
 #include "tests/support/fake_news_client.h"
+#include "tests/support/temp_folder.h"
 
 namespace quillport {
 namespace {
@@ -40,14 +44,11 @@ struct FirstInstance : InstanceGuard {
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto client = std::make_unique<testing::FakeNewsClient>();
-    news = client.get();
-    app = std::make_unique<Application>(window, guard, std::move(client));
+    app = std::make_unique<Application>(window, guard, std::make_unique<testing::FakeNewsClient>());
     ASSERT_TRUE(app->Start());
   }
   MainWindow window;
   FirstInstance guard;
-  testing::FakeNewsClient* news = nullptr;
   std::unique_ptr<Application> app;
 };
 
@@ -100,11 +101,6 @@ TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
   window.SetBackColor("txt_Info(3)", {0, 255, 0});
   EXPECT_EQ(Ground(Control(window, "txt_Info(3)")), "#00ff00");
 
-  // The news client's error event writes the error line and leaves its visibility alone.
-  window.SetVisible("lbl_StatusE", false);
-  news->Fire(10061, "Connection refused");
-  EXPECT_EQ(window.Text("lbl_StatusE"), "Connection refused (10061)");
-  EXPECT_FALSE(window.Visible("lbl_StatusE"));
   // A text too long for the line is shown cut with "…"; the whole of it is read back and is the tooltip.
   const std::string whole = "Action failed: " + std::string(300, 'x') + " (441 Article <a@b> is refused)";
   window.SetText("lbl_StatusE", whole);
@@ -138,8 +134,8 @@ TEST(MainWindow, OnlyTheTimerFieldsTakeTheFocusInTheDesignedTabOrder) {
             "txt_TIM_Per txt_TIM_Rem txt_TIM_Ela txt_TIM_NbT cmd_VIEW cmd_PURGE cmd_REFRESH txt_TIM_Per");
 }
 
-// While an Action runs the window keeps processing its events (the relay yields), but being busy it lets
-// no click or double-click set anything off; a timer tick still comes through. Idle, each sets off its hook.
+// Busy, the window lets no click or double-click set anything off; a timer tick still comes through. Idle,
+// each sets off its hook.
 TEST(MainWindow, StartsNothingOnInputWhileBusy) {
   MainWindow window;
   window.show();
@@ -176,6 +172,46 @@ TEST(MainWindow, StartsNothingOnInputWhileBusy) {
   EXPECT_TRUE(window.Visible("lbl_StatusE") && window.Enabled());
   EXPECT_FALSE(Control(window, "txt_InfoK(0)")->isEnabled());  // dimmed fields stay dimmed
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// An Action runs on the engine's thread: the window stays live and draws each step the engine reports, but is
+// busy from the start to the end of the disconnect; a second start, or a close, meanwhile starts or ends nothing.
+TEST(RelayRunner, TheWindowDrawsTheActionLiveAndIsBusyUntilItsEnd) {
+  testing::TempFolder folder;
+  const RelaySettings settings{
+      folder / "drop", "*.cnm", folder / "drop/Errors", folder / "nntp.log", std::chrono::milliseconds(0), {}};
+  std::filesystem::create_directories(settings.error_folder);
+  testing::WriteFile(settings.drop_folder + "/a.cnm", "Newsgroups: local.test\r\n\r\nbody\r\n");
+  std::promise<void> go_on;
+  std::shared_future<void> released = go_on.get_future().share();
+  testing::FakeNewsClient client;
+  client.on_write = [released] { released.wait(); };  // the server is slow to take the article
+  MainWindow window;
+  window.SetText("txt_TIM_Per", "7");
+  int refreshes = 0;
+  RelayRunner relay(window, client, settings, std::chrono::system_clock::now, [&] { ++refreshes; });
+  relay.StartAction("Tick", true);
+  EXPECT_TRUE(relay.Running());
+  EXPECT_EQ(window.Text("txt_TIM_Rem"), "7");  // the countdown restarts at once
+  EXPECT_FALSE(window.Enabled());
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  // Drawn while the engine waits on the server: the window's thread is never held.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + "/a.cnm"; }, 5000));
+  EXPECT_EQ(window.Text("txt_Info(6)") + "|" + window.Text("txt_TIM_NbT"), "1|1");
+  EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");
+  window.SetText("txt_TIM_Per", "3");
+  relay.StartAction("Immediate Action", false);  // nothing: one is under way
+  EXPECT_EQ(window.Text("txt_TIM_Rem"), "7");
+  go_on.set_value();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 5000));
+  EXPECT_TRUE(window.Enabled());
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(window.Text("lbl_StatusH"), "Normally Disconnected From: news.example");
+  EXPECT_EQ(window.Text("txt_Info(3)") + "|" + window.Text("txt_Info(4)"), "|0");
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(client.calls.back(), "Disconnect");
+  EXPECT_TRUE(relay.MayClose());
 }
 
 // VIEW's opener ends after the click: when it finds no file browser for the folder, or is missing, the error

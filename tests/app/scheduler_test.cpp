@@ -38,25 +38,25 @@ class SchedulerTest : public ::testing::Test {
   std::chrono::system_clock::time_point now_ = start_;
   bool running_ = false;
   std::vector<std::string> log_;
-  Scheduler scheduler_{
-      board_,
-      {[this] {
-         log_.push_back("action");
-         board_.SetText(field::kTimRem, Text(field::kTimPer));
-       },
-       [this] { return running_; }, [this] { log_.push_back("refresh"); }, [this] { log_.push_back("yield"); }},
-      [this] { return now_; },
-      start_};
+  Scheduler scheduler_{board_,
+                       {[this](std::string_view handler, bool refresh_after) {
+                          log_.push_back("action");
+                          log_.push_back(std::string(handler) + (refresh_after ? " then refresh" : ""));
+                          board_.SetText(field::kTimRem, Text(field::kTimPer));
+                        },
+                        [this] { return running_; }},
+                       [this] { return now_; },
+                       start_};
 };
 
 TEST_F(SchedulerTest, StartValuesRunAnActionAtTheFirstTickThenEveryPeriodAndElapsedFollowsTheClock) {
   EXPECT_THAT(Ticks(1), ElementsAre(1));
-  EXPECT_THAT(log_, ElementsAre("action", "refresh", "yield"));
+  EXPECT_THAT(log_, ElementsAre("action", "Tick then refresh"));
   EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "2|1");
   EXPECT_THAT(Ticks(6), ElementsAre(2, 4, 6));
   Set("3", "3");  // a tick that does not reach zero only counts
   Ticks(1);
-  EXPECT_THAT(log_, ElementsAre("yield"));
+  EXPECT_TRUE(log_.empty());
   EXPECT_EQ(Text(field::kTimRem), "2");
 
   // Elapsed follows the clock, to the nearest minute.
@@ -91,13 +91,15 @@ TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheAction) {
 TEST_F(SchedulerTest, DoubleClickRunsTheActionAloneAndTicksDuringARunningActionOnlyCountDown) {
   board_.SetText(field::kTimPer, "3");
   scheduler_.RunNow();
-  EXPECT_THAT(log_, ElementsAre("action"));
+  EXPECT_THAT(log_, ElementsAre("action", "Immediate Action"));
   EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "3|0");
   EXPECT_THAT(Ticks(3), ElementsAre(3));  // a full period of ticks later
 
   running_ = true;
   EXPECT_TRUE(Ticks(4).empty());
   EXPECT_EQ(Text(field::kTimRem), "-1");
+  scheduler_.RunNow();
+  EXPECT_TRUE(log_.empty());
   running_ = false;
   EXPECT_THAT(Ticks(1), ElementsAre(1));
 }
@@ -112,7 +114,7 @@ TEST_F(SchedulerTest, TextsThatAreNotNumbersAreReportedUntilCorrected) {
     EXPECT_EQ(log_.size(), i == 2 ? 2u : 0u);  // no Action while the period is wrong
   }
   // The Action restarts the countdown from the corrected period; the tick still reports what it met.
-  EXPECT_THAT(log_, ElementsAre("action", "refresh"));
+  EXPECT_THAT(log_, ElementsAre("action", "Tick then refresh"));
   EXPECT_EQ(Text(field::kTimRem), "2");
   EXPECT_THAT(Ticks(2), ElementsAre(2));
 }

@@ -16,11 +16,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "board/memory_status_board.h"
 #include "news/nntp_client.h"
-#include "relay/event_failure.h"
 #include "relay/relay_cycle.h"
-#include "relay/server_connection.h"
 #include "tests/support/inn_server.h"
 #include "tests/support/temp_folder.h"
 
@@ -117,15 +114,12 @@ TEST(MailIn, EximAliasToQuillportDeliverThenTheRelayPostsItToInn) {
   testing::InnServer inn({"local.test"});
   RelaySettings settings{drop, "*.cnm", drop + "/Errors", folder / "~NNTP.log"};
   settings.quiet_period = {};
-  MemoryStatusBoard board;
   NntpClient client;
-  ShowNewsErrors(client, board);
   client.SetSetting(NewsSetting::kServerHost, inn.host());
   client.SetSetting(NewsSetting::kServerPort, inn.port_text());
   client.SetSetting(NewsSetting::kTimeout, std::int16_t{10});
-  RelayCycle relay(
-      board, client, [] {}, settings);
-  ASSERT_TRUE(RunEventHandler(board, "Action", [&] { relay.DoAction(); }));
+  RelayCycle relay(client, settings);
+  ASSERT_TRUE(relay.DoActionFor("Action"));
 
   EXPECT_EQ(inn.Body("<mail-in-1@quillport.test>"), "First line.\r\n.\r\nd\xe9j\xe0 vu, 8 bits\r\nLast line.\r\n");
   const std::string head = inn.Head("<mail-in-1@quillport.test>").value_or("");

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "board/memory_status_board.h"
 #include "common/header_field.h"
 #include "news/article_encoder.h"
 #include "relay/message_poster.h"
@@ -53,7 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace quillport;
   static const testing::TempFolder folder;
   static const RelaySettings settings{folder / "drop", "*.cnm", folder / "errors", ""};
-  static MemoryStatusBoard board;
   static QueueNameGenerator names;
   std::filesystem::create_directories(settings.drop_folder);
   std::filesystem::create_directories(settings.error_folder);
@@ -63,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing::FakeNewsClient client;
   try {
     QueuedFile file = QueuedFile::Open(path, size, {}, std::chrono::system_clock::now());
-    PostingContext context{client, board, [] {}, names, settings};
+    ErrorLine error_line;
+    PostingContext context{client, error_line, names, settings};
     TrtMsg(file, context);
   } catch (const FileFailure&) {
     // Over-long messages are filed and reported: not what this checks.

@@ -125,22 +125,6 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
   EXPECT_EQ(ReadAll(), "Subject: x\r\n.\r\n");
 }
 
-TEST_F(NntpClientTest, TheWaitHookRunsWhileTheServerIsSilent) {
-  Serve(Opened(
-      {Expect("DATE\r\n"), Pause(1000ms), Send("111 20240102030405\r\n"), Expect("QUIT\r\n"), Send("205 Bye\r\n")}));
-  int calls = 0;
-  client_.SetWaitHook([&] { ++calls; });
-  ASSERT_EQ(client_.Connect(), 0);
-  calls = 0;
-  client_.CommandText("DATE");
-  EXPECT_EQ(client_.LastReply(), "111 20240102030405");
-  EXPECT_GT(calls, 10);
-  client_.SetWaitHook(nullptr);
-  EXPECT_EQ(client_.Disconnect(), 0);
-  EXPECT_EQ(server_->Finish(), "");
-  EXPECT_TRUE(events_.empty());
-}
-
 TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSent) {
   Serve({SendPieces({"2", "00 news", ".test ready\r", "\n"}), Expect(kOpening),
          SendPieces({"200 reader", " ready\r\n"}), Expect("HEAD <a@b>\r\n"),

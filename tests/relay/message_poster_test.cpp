@@ -1,4 +1,5 @@
 #include "relay/message_poster.h"
+#include "relay/presence_check.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "board/board_fields.h"
-#include "board/memory_status_board.h"
 #include "tests/support/fake_news_client.h"
 #include "tests/support/temp_folder.h"
 
@@ -41,9 +40,9 @@ class TrtMsgTest : public ::testing::Test {
   testing::TempFolder folder_;
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
-  MemoryStatusBoard board_;
+  ErrorLine error_line_;
   QueueNameGenerator names_;
-  PostingContext context_{client_, board_, [] {}, names_, settings_};
+  PostingContext context_{client_, error_line_, names_, settings_};
 };
 
 TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
@@ -56,7 +55,7 @@ TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
                                           "Hello.\r\n", ".\r\n"));
   EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "WriteText", "EndArticle"));
   EXPECT_FALSE(fs::exists(path));
-  EXPECT_FALSE(board_.Visible(field::kStatusE));
+  EXPECT_FALSE(error_line_.shown);
 }
 
 TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
@@ -204,24 +203,22 @@ TEST(ArticleExists, AnswersByTheFailureSignDrainsTheReplyAndRetriesTextlessFailu
   testing::FakeNewsClient refused, negative, client, twice, thrice, with_text;
   refused.command_failure = NewsError(430, "430 no such article");
   negative.command_failure = NewsError(-1, "odd");
-  EXPECT_FALSE(ArticleExists(refused, "<gone@host>", [] {}));
+  EXPECT_FALSE(ArticleExists(refused, "<gone@host>"));
   EXPECT_THAT(refused.calls, ::testing::ElementsAre("Command:Head <gone@host>"));
-  EXPECT_TRUE(ArticleExists(negative, "", [] {}));
+  EXPECT_TRUE(ArticleExists(negative, ""));
   EXPECT_THAT(negative.calls, ::testing::Contains("Command:Head "));
 
   client.reply = {"221 0 <x@host>\r\n"s, "odd \0\x1a text\r\n"s, "ends in a dot line\r\n.\r\n"s,  // not the terminator
                   ".\r\n"s, "never read"s};
-  int yields = 0;
-  EXPECT_TRUE(ArticleExists(client, "<x@host>", [&] { ++yields; }));
+  EXPECT_TRUE(ArticleExists(client, "<x@host>"));
   EXPECT_EQ(client.reply.size(), 1u);
-  EXPECT_EQ(yields, 4);
 
   twice.reply = {NewsError(10054, ""), NewsError(10054, ""), ".\r\n"s};
-  EXPECT_TRUE(ArticleExists(twice, "<x@host>", [] {}));
+  EXPECT_TRUE(ArticleExists(twice, "<x@host>"));
   thrice.reply = {NewsError(10054, ""), "221 ok\r\n"s, NewsError(10054, ""), NewsError(10054, ""), ".\r\n"s};
-  EXPECT_THROW(ArticleExists(thrice, "<x@host>", [] {}), NewsError);
+  EXPECT_THROW(ArticleExists(thrice, "<x@host>"), NewsError);
   with_text.reply = {NewsError(10060, "timed out"), ".\r\n"s};
-  EXPECT_THROW(ArticleExists(with_text, "<x@host>", [] {}), NewsError);
+  EXPECT_THROW(ArticleExists(with_text, "<x@host>"), NewsError);
 }
 
 }  // namespace

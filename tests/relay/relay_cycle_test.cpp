@@ -10,11 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <mutex>
 
-#include "board/board_fields.h"
-#include "board/memory_status_board.h"
+#include "relay/action_thread.h"
 #include "tests/support/fake_news_client.h"
 #include "tests/support/system_log_capture.h"
 #include "tests/support/temp_folder.h"
@@ -47,53 +49,62 @@ class RelayCycleTest : public ::testing::Test {
       return std::chrono::system_clock::from_time_t(std::mktime(&t));
     };
     if (!relay_)
-      relay_ = std::make_unique<RelayCycle>(
-          board_, client_, [this] { on_yield_(); }, settings_, clock);
+      relay_ = std::make_unique<RelayCycle>(client_, settings_, clock,
+                                            [this](const RelayState& state) { published_.push_back(state); });
     return *relay_;
   }
   void Drop(const std::string& name, const std::string& bytes) { testing::WriteFile(drop_ + name, bytes); }
-  std::string Text(const std::string& control) const { return board_.Text(control); }
+  const RelayState& State() { return relay().state(); }
   long Calls(const std::string& call) const { return std::ranges::count(client_.calls, call); }
 
   testing::TempFolder folder_;
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "drop/Errors", folder_ / "nntp.log"};
   const std::string drop_ = settings_.drop_folder + "/";
   testing::FakeNewsClient client_;
-  MemoryStatusBoard board_;
-  std::function<void()> on_yield_ = [] {};
+  std::vector<RelayState> published_;
   std::unique_ptr<RelayCycle> relay_;
 };
 
 TEST_F(RelayCycleTest, EmptyDropFolderOnlyResetsTheFigures) {
-  board_.SetText(field::kTimPer, "5");
-  board_.SetText(field::Info(5), "99");
+  Drop("a.cnm", kMessage);
+  relay().DoAction();  // posts and deletes it
+  client_.calls.clear();
+  fs::remove(settings_.log_file);
   relay().DoAction();
-  EXPECT_EQ(Text(field::kTimRem) + Text(field::kTimNbT) + Text(field::Info(5)), "510");
+  EXPECT_EQ(State().actions, 2);
+  EXPECT_EQ(State().action_messages, FileTotals{});
+  EXPECT_EQ(State().total_messages, (FileTotals{32, 1}));
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_FALSE(fs::exists(settings_.log_file));
 }
 
-TEST_F(RelayCycleTest, ShowsEachFileInProgressAndStartsNoSecondActionWhileBusy) {
+TEST_F(RelayCycleTest, PublishesEachFileInProgressAndTheTotals) {
   Drop("b.cnm", kMessage);
   Drop("A.CNM", "Newsgroups: local.test\r\n\r\n");  // 26 bytes
   Drop("empty.cnm", "");
   Drop("c.cnm.bak", "not a message");
   fs::create_directories(drop_ + "folder.cnm");
-  std::vector<std::string> seen;  // at each yield: file, size, colour, busy state
-  on_yield_ = [&] {
-    const Rgb c = board_.BackColor(field::Info(3));
-    seen.push_back(Text(field::Info(3)) + "|" + Text(field::Info(4)) + "|" + std::to_string(c.red) + "," +
-                   std::to_string(c.green) + "," + std::to_string(c.blue) + (board_.Enabled() ? "" : "|busy"));
-    relay().DoAction();  // a tick meanwhile does nothing
-  };
   relay().DoAction();
-  EXPECT_THAT(seen, ElementsAre("|0|255,255,0", drop_ + "A.CNM|26|0,255,0|busy", drop_ + "b.cnm|32|0,255,0|busy",
-                                drop_ + "empty.cnm|0|255,0,0|busy"));
+  std::vector<std::string> seen;  // each file in progress as published, once its kind is known
+  for (const RelayState& state : published_) {
+    const std::string shown = state.file_path + "|" + std::to_string(state.file_size) + "|" +
+                              std::to_string(static_cast<int>(state.file_kind));
+    if (state.file_kind != RelayState::FileKind::kNone && (seen.empty() || seen.back() != shown)) {
+      seen.push_back(shown);
+    }
+  }
+  EXPECT_THAT(seen, ElementsAre(drop_ + "A.CNM|26|1", drop_ + "b.cnm|32|1", drop_ + "empty.cnm|0|2"));
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm.bak", "empty.cnm", "folder.cnm"));
   EXPECT_EQ(ReadFile(settings_.log_file), "#2026-12-06 09:05:07#,\"0000026\"\r\n" + kLogged);
-  EXPECT_EQ(Text(field::Info(3)), "");
-  EXPECT_EQ(board_.BackColor(field::Info(4)), (Rgb{255, 255, 0}));
-  EXPECT_EQ(Text(field::kTimNbT), "1");
+  const RelayState& state = State();
+  EXPECT_EQ(state, published_.back());
+  EXPECT_EQ(state.file_path, "");
+  EXPECT_EQ(state.file_kind, RelayState::FileKind::kNone);
+  EXPECT_EQ(state.actions, 1);
+  EXPECT_EQ(state.action_messages, (FileTotals{58, 2}));
+  EXPECT_EQ(state.action_empty, (FileTotals{0, 1}));
+  EXPECT_TRUE(state.message_seen && state.empty_seen);
+  EXPECT_EQ(state.status_line, "Normally Disconnected From: news.example");
   EXPECT_EQ(Calls("Connect"), 1);
   EXPECT_EQ(client_.calls.back(), "Disconnect");
 }
@@ -115,9 +126,7 @@ TEST_F(RelayCycleTest, FailureEndsTheActionButNeverLeavesItHalfDone) {
       EXPECT_THAT(failure.what(), HasSubstr(problem));
     }
     EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));  // nothing posted
-    EXPECT_TRUE(board_.Enabled());
-    EXPECT_EQ(board_.MousePointer(), kPointerDefault);
-    EXPECT_EQ(Text(field::Info(3)), "");
+    EXPECT_EQ(State().file_path, "");
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
   }
   EXPECT_FALSE(fs::exists(folder_ / "nntp.log"));
@@ -132,7 +141,7 @@ TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarA
   const auto started = std::chrono::steady_clock::now();
   relay().DoAction();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-  EXPECT_EQ(Text(field::Info(5)), "1101 659 111 429");
+  EXPECT_EQ(State().action_messages.volume, 1101659111429);
   EXPECT_THAT(ReadFile(settings_.log_file), HasSubstr("\"2147483653\""));
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("line.cnm"));
 }
@@ -142,9 +151,9 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnce) {
   writer << "Newsgroups: local.test\r\n" << std::flush;
   relay().DoAction();
   EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
-  EXPECT_EQ(Text(field::Info(6)), "0");
+  EXPECT_EQ(State().action_messages.count, 0);
   EXPECT_FALSE(fs::exists(settings_.log_file));
-  EXPECT_FALSE(board_.Visible(field::kStatusE));  // not a failure
+  EXPECT_FALSE(State().error_line.shown);  // not a failure
 
   writer << "\r\nbody\r\n";
   writer.close();
@@ -252,13 +261,13 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
     // a and f posted; b abandoned, after which the connection is opened anew.
     EXPECT_EQ(Calls("EndArticle"), 2);
     EXPECT_EQ(Calls("Connect"), 2);
-    EXPECT_EQ(Text(field::Info(6)), "3");
+    EXPECT_EQ(State().action_messages.count, 3);
     const std::string log = ReadFile(settings_.log_file);
     EXPECT_EQ(std::ranges::count(log, '\n'), 3);  // a, b and f
     // The last failure (the link) is still in view after the disconnect.
-    EXPECT_TRUE(board_.Visible(field::kStatusE));
-    EXPECT_THAT(Text(field::kStatusE), HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
-    EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: news.example");
+    EXPECT_TRUE(State().error_line.shown);
+    EXPECT_THAT(State().error_line.text, HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
+    EXPECT_EQ(State().status_line, "Normally Disconnected From: news.example");
   });
   // The system log tells each file's fate.
   const std::vector<std::string> lines = system_log.Stop();
@@ -274,15 +283,14 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
 TEST_F(RelayCycleTest, MissingFoldersAreReportedAtEachAction) {
   fs::remove_all(settings_.drop_folder);
   relay().DoAction();
-  EXPECT_THAT(Text(field::kStatusE), HasSubstr("the folder " + settings_.drop_folder + " does not exist"));
-  EXPECT_TRUE(board_.Visible(field::kStatusE));
+  EXPECT_THAT(State().error_line.text, HasSubstr("the folder " + settings_.drop_folder + " does not exist"));
+  EXPECT_TRUE(State().error_line.shown);
 
   fs::create_directories(settings_.drop_folder);  // but no error folder in it
   Drop("a.cnm", kMessage);
-  board_.SetVisible(field::kStatusE, false);
   relay().DoAction();
-  EXPECT_TRUE(board_.Visible(field::kStatusE));
-  EXPECT_THAT(Text(field::kStatusE), ::testing::StartsWith("Error folder: the folder " + settings_.error_folder));
+  EXPECT_TRUE(State().error_line.shown);
+  EXPECT_THAT(State().error_line.text, ::testing::StartsWith("Error folder: the folder " + settings_.error_folder));
 }
 
 TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
@@ -291,7 +299,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   testing::WriteFile(outside, "keep");
   fs::create_symlink(outside, lock);  // a link planted at the lock's name is never followed
   relay().DoAction();
-  EXPECT_THAT(Text(field::kStatusE), HasSubstr("is a symbolic link"));
+  EXPECT_THAT(State().error_line.text, HasSubstr("is a symbolic link"));
   EXPECT_EQ(ReadFile(outside), "keep");
   fs::remove(lock);
 
@@ -307,23 +315,20 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   const std::string holder = "served by another relay (user " + std::string(::getpwuid(::geteuid())->pw_name) +
                              ", process " + std::to_string(::getpid()) + ")";
   struct Relay {  // a second relay, of another user or display
-    MemoryStatusBoard board;
     testing::FakeNewsClient client;
     RelayCycle cycle;
-    explicit Relay(const RelaySettings& settings)
-        : cycle(
-              board, client, [] {}, settings) {}
+    explicit Relay(const RelaySettings& settings) : cycle(client, settings) {}
   };
   AsOrdinaryUser(folder_.path(), [&] {
     Relay other(settings_);
     other.cycle.DoAction();
     EXPECT_TRUE(other.client.calls.empty());
-    EXPECT_TRUE(other.board.Visible(field::kStatusE));
-    EXPECT_THAT(other.board.Text(field::kStatusE), HasSubstr(holder));
+    EXPECT_TRUE(other.cycle.state().error_line.shown);
+    EXPECT_THAT(other.cycle.state().error_line.text, HasSubstr(holder));
   });
   Relay second(settings_);
   second.cycle.DoAction();
-  EXPECT_THAT(second.board.Text(field::kStatusE), HasSubstr(holder));
+  EXPECT_THAT(second.cycle.state().error_line.text, HasSubstr(holder));
   fs::remove(lock);    // a removed lock file is made anew by the relay that held it,
   relay().DoAction();  // which goes on unaffected
   second.cycle.DoAction();
@@ -336,6 +341,47 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   second.cycle.DoAction();
   EXPECT_EQ(std::ranges::count(second.client.calls, "EndArticle"), 1);
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
+}
+
+// Actions on the engine's thread: one at a time, each state handed over whole, and an Action under way always
+// runs to its end, even when the thread is asked to end meanwhile.
+TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<RelayState> seen;
+  std::vector<bool> ended;
+  std::promise<void> go_on;
+  const auto done = [&](bool completed) {
+    std::lock_guard lock(mutex);
+    ended.push_back(completed);
+    changed.notify_all();
+  };
+  const auto wait_for_ends = [&](std::size_t count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return ended.size() == count; });
+  };
+  Drop("a.cnm", kMessage);
+  client_.on_write = [released = go_on.get_future().share()] { released.wait(); };
+  {
+    RelayCycle cycle(client_, settings_, std::chrono::system_clock::now, [&](const RelayState& state) {
+      std::lock_guard lock(mutex);
+      seen.push_back(state);
+    });
+    ActionThread thread(cycle);
+    EXPECT_TRUE(thread.Start("Tick", done));
+    EXPECT_FALSE(thread.Start("Immediate Action", done));  // one is under way
+    go_on.set_value();
+    ASSERT_TRUE(wait_for_ends(1));
+    EXPECT_TRUE(thread.Start("Immediate Action", done));
+    ASSERT_TRUE(wait_for_ends(2));
+    Drop("b.cnm", kMessage);
+    client_.on_write = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+    EXPECT_TRUE(thread.Start("Tick", done));
+  }  // ends the thread, after its Action
+  EXPECT_THAT(ended, ElementsAre(true, true, true));
+  EXPECT_EQ(seen.back().actions, 3);
+  EXPECT_EQ(seen.back().total_messages, (FileTotals{64, 2}));
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
 }
 
 TEST(QueuedFile, OpensOnlyQuietRegularFilesThatNobodyWrites) {

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <regex>
 
+#include "app/state_painter.h"
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
 #include "common/number_format.h"
 #include "news/nntp_client.h"
-#include "relay/event_failure.h"
 #include "relay/relay_cycle.h"
 #include "tests/support/fake_nntp_server.h"
 #include "tests/support/inn_server.h"
@@ -35,18 +35,28 @@ using testing::ReadFile;
 namespace fs = std::filesystem;
 using Steady = std::chrono::steady_clock;
 
+// The news client, with a hook that runs before each piece of an article is taken.
+struct HookedClient : NntpClient {
+  std::function<void()> on_write;
+  void WriteText(std::string_view text) override {
+    if (on_write) on_write();
+    NntpClient::WriteText(text);
+  }
+};
+
+// The engine's state is drawn on a board in memory as the window draws it, so the texts the operator would see
+// are checked.
 class RelayServerTest : public ::testing::Test {
  protected:
   RelayServerTest() {
     fs::create_directories(settings_.error_folder);
-    ShowNewsErrors(client_, board_);
     client_.SetSetting(NewsSetting::kServerHost, std::string("127.0.0.1"));
   }
-  // Runs one Action the way the window's event handlers do; true when it completed.
+  // Runs one Action as the window does; true when it completed.
   bool Action(const std::string& port, std::int16_t timeout_seconds) {
     client_.SetSetting(NewsSetting::kServerPort, port);
     client_.SetSetting(NewsSetting::kTimeout, timeout_seconds);
-    return RunEventHandler(board_, "Action", [&] { relay_.DoAction(); });
+    return relay_.DoActionFor("Action");
   }
   std::string Text(const std::string& control) const { return board_.Text(control); }
 
@@ -59,8 +69,10 @@ class RelayServerTest : public ::testing::Test {
                           std::chrono::milliseconds(100),
                           {}};
   MemoryStatusBoard board_;
-  NntpClient client_;
-  RelayCycle relay_{board_, client_, [] {}, settings_};
+  StatePainter painter_{board_};
+  HookedClient client_;
+  RelayCycle relay_{client_, settings_, std::chrono::system_clock::now,
+                    [this](const RelayState& state) { painter_.Draw(state); }};
 };
 
 struct Message {
@@ -185,7 +197,9 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   for (const Message& m : kCorpus) bytes += static_cast<std::int64_t>(m.bytes.size());
   EXPECT_EQ(Text(field::Info(5)) + "|" + Text(field::Info(6)) + "|" + Text(field::Info(7)) + "|" + Text(field::Info(8)),
             FormatNumber(bytes, kPattern12) + "|12|0|1");
-  EXPECT_TRUE(board_.Visible(field::kImgGoo) && board_.Visible(field::kImgBad) && board_.Enabled());
+  EXPECT_TRUE(board_.Visible(field::kImgGoo) && board_.Visible(field::kImgBad));
+  EXPECT_EQ(Text(field::Info(3)) + "|" + Text(field::Info(4)), "|0");
+  EXPECT_EQ(board_.BackColor(field::Info(3)), colour::kIdle);
   EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
   EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last failure stays in view after the disconnect
   EXPECT_THAT(Text(field::kStatusE), HasSubstr("12-twoids.cnm holds 2 Message-ID headers"));
@@ -236,12 +250,11 @@ TEST_F(RelayInnTest, AMessageWithoutIdIsPostedOnceWhateverBringsItBack) {
   ASSERT_EQ(::link(path.c_str(), kept.c_str()), 0);
   // Once the message is logged (and found deletable), its folder turns immutable while the article goes out.
   bool undeletable = false;
-  client_.SetWaitHook([&] {
-    if (!undeletable && fs::exists(settings_.log_file))
-      undeletable = testing::SetImmutable(settings_.drop_folder, true);
-  });
+  client_.on_write = [&] {
+    if (!undeletable) undeletable = testing::SetImmutable(settings_.drop_folder, true);
+  };
   EXPECT_TRUE(Action(inn_.port_text(), 10));
-  client_.SetWaitHook(nullptr);
+  client_.on_write = nullptr;
   if (undeletable) {
     testing::SetImmutable(settings_.drop_folder, false);
     EXPECT_THAT(Text(field::kStatusE), HasSubstr("the server holds it as <qp."));
@@ -263,10 +276,8 @@ class RelayFaultTest : public RelayServerTest {
                        "From: a@example.org\r\nSubject: interrupted\r\nNewsgroups: local.test\r\n"
                        "Message-ID: <interrupted@quillport.test>\r\n\r\nline one\r\nline two\r\nline three\r\n");
   }
-  // The window is usable again and the file still waits in the drop folder, neither deleted nor filed.
+  // The failure is in view and the file still waits in the drop folder, neither deleted nor filed.
   void ExpectBackWithTheFileKept() {
-    EXPECT_TRUE(board_.Enabled());
-    EXPECT_EQ(board_.MousePointer(), kPointerDefault);
     EXPECT_TRUE(board_.Visible(field::kStatusE));
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
     EXPECT_TRUE(fs::is_empty(settings_.error_folder));

@@ -2,7 +2,6 @@
 // on the status board's error line and on standard error, and go on.
 #pragma once
 
-#include <exception>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -10,19 +9,9 @@
 #include "board/board_fields.h"
 #include "board/status_board.h"
 #include "common/printable_text.h"
-#include "news/news_error.h"
+#include "relay/failure_text.h"
 
 namespace quillport {
-
-// The text shown for a failure of `handler`: "Action failed: <what>", with
-// the error number in brackets for a news client error.
-inline std::string FailureText(std::string_view handler, const std::exception& failure) {
-  std::string text = std::string(handler) + " failed: " + Printable(failure.what());
-  if (const auto* news = dynamic_cast<const NewsError*>(&failure)) {
-    text += " (" + std::to_string(news->number()) + ")";
-  }
-  return text;
-}
 
 // Writes the failure `text` to standard error and to the error line, which
 // is made visible.

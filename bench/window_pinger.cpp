@@ -139,8 +139,6 @@ WindowPinger::WindowPinger(std::string display_name, unsigned long window, std::
       patience_(patience),
       limit_(limit) {}
 
-WindowPinger::~WindowPinger() { Stop(); }
-
 void WindowPinger::Start() {
   figures_ = {};
   failure_.clear();

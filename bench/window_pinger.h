@@ -48,7 +48,7 @@ class WindowPinger {
  public:
   WindowPinger(std::string display_name, unsigned long window, std::chrono::milliseconds interval,
                std::chrono::milliseconds patience, std::chrono::milliseconds limit);
-  ~WindowPinger();
+  ~WindowPinger() = default;  // the thread is stopped and joined, its figures dropped
   WindowPinger(const WindowPinger&) = delete;
   WindowPinger& operator=(const WindowPinger&) = delete;
 

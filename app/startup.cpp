@@ -74,13 +74,13 @@ void WriteSettings(StatusBoard& board) {
 }
 
 void ConfigureNewsClient(NewsClient& news) {
-  news.SetSetting(NewsSetting::kTrace, false);
-  news.SetSetting(NewsSetting::kReaderMode, true);
-  news.SetSetting(NewsSetting::kTimeout, std::int16_t{30});
-  news.SetSetting(NewsSetting::kServerHost, std::string(settings::kServerHost));
-  news.SetSetting(NewsSetting::kServerPort, std::string(settings::kServerPort));
-  news.SetSetting(NewsSetting::kUserName, std::string());
-  news.SetSetting(NewsSetting::kPassword, std::string());
+  NewsOptions options;
+  options.host = settings::kServerHost;
+  options.port = settings::kServerPort;
+  options.reader_mode = true;
+  options.timeout = std::chrono::seconds(30);
+  options.trace = false;
+  news.Configure(options);
 }
 
 }  // namespace

@@ -165,13 +165,10 @@ RelaySettings EngineFolders(const fs::path& scratch, const std::string& name) {
 // private server. The note holds the error line as the Action left it.
 PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& settings) {
   NntpClient client;
-  client.SetSetting(NewsSetting::kTrace, false);
-  client.SetSetting(NewsSetting::kReaderMode, true);
-  client.SetSetting(NewsSetting::kTimeout, std::int16_t{30});
-  client.SetSetting(NewsSetting::kServerHost, inn.host());
-  client.SetSetting(NewsSetting::kServerPort, inn.port_text());
-  client.SetSetting(NewsSetting::kUserName, std::string());
-  client.SetSetting(NewsSetting::kPassword, std::string());
+  NewsOptions options;
+  options.host = inn.host();
+  options.port = inn.port_text();
+  client.Configure(options);
   RelayCycle relay(client, settings);
 
   PhaseMeter meter;

@@ -1,65 +1,75 @@
 // The news client: everything the relay says to the news server goes
 // through this interface. NntpClient speaks NNTP over TCP; tests may put a
 // scripted stand-in in its place.
+//
+// One error model: a reply by which the server refuses a step is returned
+// as a Refusal value; only a failure of the transport (no connection, a
+// timeout, a reply that makes no sense) or a misuse of the client is thrown,
+// as NewsError. Either leaves nothing half-done on the server.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
+#include "common/printable_text.h"
 #include "news/news_error.h"
 
 namespace quillport {
 
-// Settings, numbered by their dispatch ids.
-enum class NewsSetting : int {
-  kReaderMode = 3,   // bool, default true: send MODE READER after the greeting
-  kServerHost = 8,   // text: host name or address
-  kPassword = 12,    // text: AUTHINFO password; with a user name, Connect logs in
-  kReadSize = 13,    // 16-bit integer, default 1024: most bytes ReceivedText returns
-  kServerPort = 14,  // text: port number
-  kTimeout = 17,     // 16-bit integer, seconds, default 30: bound on every network wait and reply
-  kUserName = 18,    // text: AUTHINFO user name
-  kTrace = 19,       // bool, default false: copy the dialogue to standard error
-  kReadLines = 43,   // bool, default false: ReceivedText returns whole lines
+// How the client reaches the server and talks to it.
+struct NewsOptions {
+  std::string host;          // host name or address
+  std::string port = "119";  // port number, checked when connecting
+  std::string user;          // with a password: Connect logs in with AUTHINFO
+  std::string password;
+  bool reader_mode = true;           // send MODE READER after the greeting
+  std::chrono::seconds timeout{30};  // bound on every network wait and reply; at least 1 s
+  std::size_t read_size = 1024;      // most bytes ReceivedText returns; at least 1
+  bool read_lines = false;           // ReceivedText returns whole lines instead
+  bool trace = false;                // copy the dialogue to standard error
 };
 
-// A setting's value. The type must match the setting: bool, 16-bit integer
-// or text; a mismatch is refused with news_error::kInvalidArgument.
-using NewsValue = std::variant<bool, std::int16_t, std::string>;
+// The server's refusal of a step: its reply code and status line.
+struct Refusal {
+  std::int16_t code = 0;
+  std::string line;
+};
 
-// Receives every failure the client reports, as it happens: the error number
-// and its description.
-using NewsErrorHandler = std::function<void(std::int16_t number, const std::string& description)>;
+// The text a failure is shown with: "<description> (<number>)", control
+// characters escaped.
+inline std::string FailureLine(std::int16_t number, std::string_view description) {
+  return Printable(description) + " (" + std::to_string(number) + ")";
+}
+inline std::string FailureLine(const Refusal& refusal) { return FailureLine(refusal.code, refusal.line); }
+inline std::string FailureLine(const NewsError& error) { return FailureLine(error.number(), error.what()); }
 
 class NewsClient {
  public:
   virtual ~NewsClient() = default;
 
-  // Settings. SetSetting throws NewsError for a value of the wrong type.
-  virtual void SetSetting(NewsSetting setting, const NewsValue& value) = 0;
-  virtual NewsValue Setting(NewsSetting setting) const = 0;
-
-  // Called with every failure, whether it is returned as a status or thrown.
-  virtual void SetErrorHandler(NewsErrorHandler handler) = 0;
+  // Takes new options, for the next connection. Throws NewsError
+  // (kInvalidArgument) for a timeout or read size below its least value.
+  virtual void Configure(const NewsOptions& options) = 0;
+  virtual const NewsOptions& options() const = 0;
 
   // Opens the connection: reads the greeting, switches to reader mode and
-  // logs in as the settings ask. Returns 0 when connected, otherwise a
-  // non-zero status (the refusing reply code or an error number). Never
-  // throws for a refused or failed connection.
-  virtual std::int16_t Connect() = 0;
+  // logs in as the options ask. Returns nothing when connected, otherwise
+  // the refusal (of the greeting, of reader mode or of the login), with the
+  // connection closed. Throws NewsError when the server cannot be reached.
+  virtual std::optional<Refusal> Connect() = 0;
 
-  // Says goodbye and closes the connection. Returns 0 when the server
-  // acknowledged, otherwise a non-zero status. The connection is closed in
-  // every case. Never throws.
-  virtual std::int16_t Disconnect() = 0;
+  // Says goodbye and closes the connection. Returns nothing when the server
+  // acknowledged, otherwise its answer. The connection is closed in every
+  // case, also when a NewsError is thrown.
+  virtual std::optional<Refusal> Disconnect() = 0;
 
-  // Starts an article. Returns 0 when the server invites it, otherwise the
-  // refusing reply code; the article is then refused and EndArticle will
-  // return that code. Throws NewsError on a network failure.
-  virtual std::int16_t BeginArticle() = 0;
+  // Starts an article. Returns nothing when the server invites it,
+  // otherwise its refusal; no article is then under way. Throws NewsError on
+  // a network failure.
+  virtual std::optional<Refusal> BeginArticle() = 0;
 
   // Adds one piece to the article; it may be gathered with the next ones
   // before it goes out on the wire. Lines that begin with "." are
@@ -69,27 +79,25 @@ class NewsClient {
   // drops the connection, so a partial article is never posted.
   virtual void WriteText(std::string_view text) = 0;
 
-  // Ends the article. Returns 0 exactly when the server accepted it,
-  // otherwise a non-zero status (the refusing reply code). Throws NewsError
-  // on a network failure; the connection is then dropped.
-  virtual std::int16_t EndArticle() = 0;
+  // Ends the article. Returns nothing exactly when the server accepted it,
+  // otherwise its refusal. Throws NewsError on a network failure; the
+  // connection is then dropped.
+  virtual std::optional<Refusal> EndArticle() = 0;
 
   // Ends the article under way without completing it on the server: the
   // connection is dropped, so the server discards what it received, and no
-  // terminating line is sent. An article the server refused is just
-  // forgotten, and the connection stays. With no article begun it does
-  // nothing. Never throws, and raises no error event.
-  virtual void AbandonArticle() = 0;
+  // terminating line is sent. With no article begun it does nothing.
+  virtual void AbandonArticle() noexcept = 0;
 
-  // Sends one command line and reads the reply's status line. A text holding
-  // CR, LF or NUL is refused with kInvalidArgument and nothing is sent. A
-  // reply with a 4xx or 5xx code throws NewsError under that code; a network
+  // Sends one command line and reads the reply's status line. Returns the
+  // refusal when the reply has a 4xx or 5xx code. A text holding CR, LF or
+  // NUL throws NewsError(kInvalidArgument) and nothing is sent; a network
   // failure throws too. The rest of a multi-line reply is read with
   // ReceivedText.
-  virtual void CommandText(std::string_view line) = 0;
+  virtual std::optional<Refusal> Command(std::string_view line) = 0;
 
-  // The next piece of the pending reply, at most ReadSize bytes (one line
-  // when ReadLines is set), as it stands on the wire. Empty when nothing is
+  // The next piece of the pending reply, at most `read_size` bytes (one
+  // line with `read_lines`), as it stands on the wire. Empty when nothing is
   // pending. Throws NewsError on a network failure.
   virtual std::string ReceivedText() = 0;
 

@@ -17,35 +17,12 @@ constexpr std::size_t kMaxBodyLine = 1024 * 1024;
 // so a long article costs a few large writes rather than one per line.
 constexpr std::size_t kArticleWriteSize = 64 * 1024;
 
-enum class Kind : std::size_t { kBool = 0, kInt16 = 1, kText = 2 };  // NewsValue's alternatives
-
-std::optional<Kind> KindOf(NewsSetting setting) {
-  switch (setting) {
-    case NewsSetting::kReaderMode:
-    case NewsSetting::kTrace:
-    case NewsSetting::kReadLines: return Kind::kBool;
-    case NewsSetting::kReadSize:
-    case NewsSetting::kTimeout: return Kind::kInt16;
-    case NewsSetting::kServerHost:
-    case NewsSetting::kServerPort:
-    case NewsSetting::kUserName:
-    case NewsSetting::kPassword: return Kind::kText;
-  }
-  return std::nullopt;
-}
-
-const char* KindName(std::size_t index) {
-  switch (static_cast<Kind>(index)) {
-    case Kind::kBool: return "a Boolean";
-    case Kind::kInt16: return "a 16-bit integer";
-    case Kind::kText: return "a text";
-  }
-  return "unknown";
-}
-
 bool HoldsLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
 }
+
+// A refusal as the server gave it.
+Refusal Refused(const NntpStatus& status) { return Refusal{static_cast<std::int16_t>(status.code), status.line}; }
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
   unsigned value = 0;
@@ -65,32 +42,25 @@ NntpClient::~NntpClient() = default;
 
 // ---- Failures ---------------------------------------------------------
 
-// Runs one operation of the interface. A failure it raises is reported to
-// the error handler and passed on; if an article was open, or the failure
-// already closed the link, the connection is dropped so nothing half-sent
-// can be taken for a finished article.
+// Runs one operation of the interface. A failure it raises is passed on; if
+// an article was open, or the failure already closed the link, the
+// connection is dropped so nothing half-sent can be taken for a finished
+// article.
 template <typename Operation>
 auto NntpClient::Guarded(Operation operation) -> decltype(operation()) {
   try {
     return operation();
   } catch (const NewsError& error) {
-    if (article_ == Article::kOpen || !link_->is_open()) DropConnection();
-    Notify(error);
+    if (options_.trace) std::cerr << "NNTP ! " << error.number() << " " << error.what() << "\n";
+    if (article_open_ || !link_->is_open()) DropConnection();
     throw;
   }
 }
 
-NewsError NntpClient::Refusal(const NntpStatus& status) const { return NewsError(status.code, status.line); }
-
-void NntpClient::Notify(const NewsError& error) const {
-  if (trace_) std::cerr << "NNTP ! " << error.number() << " " << error.description() << "\n";
-  if (handler_) handler_(error.number(), error.description());
-}
-
 void NntpClient::DropConnection() noexcept {
-  if (trace_ && link_->is_open()) std::cerr << "NNTP * closing the connection to " << link_->peer() << "\n";
+  if (options_.trace && link_->is_open()) std::cerr << "NNTP * closing the connection to " << link_->peer() << "\n";
   link_->Close();
-  article_ = Article::kNone;
+  article_open_ = false;
   article_wire_.clear();
   body_pending_ = false;
 }
@@ -99,62 +69,20 @@ void NntpClient::RequireConnection() const {
   if (!link_->is_open()) throw NewsError(news_error::kNotConnected, "Not connected to a news server");
 }
 
-// ---- Settings ---------------------------------------------------------
+// ---- Options ----------------------------------------------------------
 
-void NntpClient::SetSetting(NewsSetting setting, const NewsValue& value) {
-  const std::optional<Kind> kind = KindOf(setting);
-  auto refuse = [this](const std::string& description) {
-    NewsError error(news_error::kInvalidArgument, description);
-    Notify(error);
-    throw error;
-  };
-  const std::string name = "Setting " + std::to_string(static_cast<int>(setting));
-  if (!kind) refuse(name + " does not exist");
-  if (value.index() != static_cast<std::size_t>(*kind)) {
-    refuse(name + " takes " + KindName(static_cast<std::size_t>(*kind)) + ", not " + KindName(value.index()));
+void NntpClient::Configure(const NewsOptions& options) {
+  if (options.timeout < std::chrono::seconds(1)) {
+    throw NewsError(news_error::kInvalidArgument, "The timeout must be at least 1 second");
   }
-  switch (setting) {
-    case NewsSetting::kReaderMode: reader_mode_ = std::get<bool>(value); break;
-    case NewsSetting::kTrace: trace_ = std::get<bool>(value); break;
-    case NewsSetting::kReadLines: read_lines_ = std::get<bool>(value); break;
-    case NewsSetting::kServerHost: host_ = std::get<std::string>(value); break;
-    case NewsSetting::kServerPort: port_ = std::get<std::string>(value); break;
-    case NewsSetting::kUserName: user_ = std::get<std::string>(value); break;
-    case NewsSetting::kPassword: password_ = std::get<std::string>(value); break;
-    case NewsSetting::kReadSize:
-    case NewsSetting::kTimeout: {
-      const std::int16_t number = std::get<std::int16_t>(value);
-      if (number < 1) refuse(name + " must be at least 1, not " + std::to_string(number));
-      (setting == NewsSetting::kReadSize ? read_size_ : timeout_) = number;
-      break;
-    }
-  }
+  if (options.read_size < 1) throw NewsError(news_error::kInvalidArgument, "The read size must be at least 1");
+  options_ = options;
 }
-
-NewsValue NntpClient::Setting(NewsSetting setting) const {
-  switch (setting) {
-    case NewsSetting::kReaderMode: return reader_mode_;
-    case NewsSetting::kTrace: return trace_;
-    case NewsSetting::kReadLines: return read_lines_;
-    case NewsSetting::kServerHost: return host_;
-    case NewsSetting::kServerPort: return port_;
-    case NewsSetting::kUserName: return user_;
-    case NewsSetting::kPassword: return password_;
-    case NewsSetting::kReadSize: return read_size_;
-    case NewsSetting::kTimeout: return timeout_;
-  }
-  NewsError error(news_error::kInvalidArgument,
-                  "Setting " + std::to_string(static_cast<int>(setting)) + " does not exist");
-  Notify(error);
-  throw error;
-}
-
-void NntpClient::SetErrorHandler(NewsErrorHandler handler) { handler_ = std::move(handler); }
 
 // ---- The dialogue -----------------------------------------------------
 
 void NntpClient::Trace(char direction, std::string_view bytes) const {
-  if (!trace_) return;
+  if (!options_.trace) return;
   while (!bytes.empty()) {
     const std::size_t lf = bytes.find('\n');
     std::string_view line = bytes.substr(0, lf);
@@ -164,11 +92,9 @@ void NntpClient::Trace(char direction, std::string_view bytes) const {
   }
 }
 
-void NntpClient::Send(std::string_view wire) {
-  link_->Write(wire, TimedConnection::Clock::now() + std::chrono::seconds(timeout_));
-}
+void NntpClient::Send(std::string_view wire) { link_->Write(wire, TimedConnection::Clock::now() + options_.timeout); }
 
-void NntpClient::AwaitReply() { reply_deadline_ = TimedConnection::Clock::now() + std::chrono::seconds(timeout_); }
+void NntpClient::AwaitReply() { reply_deadline_ = TimedConnection::Clock::now() + options_.timeout; }
 
 NntpStatus NntpClient::ReadStatus() {
   const std::string raw = link_->ReadLine(reply_deadline_, kMaxStatusLine);
@@ -207,76 +133,69 @@ void NntpClient::SkipPendingBody() {
 
 // ---- Operations -------------------------------------------------------
 
-std::int16_t NntpClient::Connect() {
+std::optional<Refusal> NntpClient::Connect() {
   DropConnection();
-  try {
-    const std::optional<std::uint16_t> port = ParsePort(port_);
-    if (!port) throw NewsError(news_error::kInvalidArgument, "The server port \"" + port_ + "\" is not a port number");
-    if (host_.empty()) throw NewsError(news_error::kInvalidArgument, "No server host is set");
-    const bool login = !user_.empty() && !password_.empty();
-    if (login && (HoldsLineBreakOrNul(user_) || HoldsLineBreakOrNul(password_))) {
+  return Guarded([&]() -> std::optional<Refusal> {
+    const NewsOptions& o = options_;
+    const std::optional<std::uint16_t> port = ParsePort(o.port);
+    if (!port) throw NewsError(news_error::kInvalidArgument, "The server port \"" + o.port + "\" is not a port number");
+    if (o.host.empty()) throw NewsError(news_error::kInvalidArgument, "No server host is set");
+    const bool login = !o.user.empty() && !o.password.empty();
+    if (login && (HoldsLineBreakOrNul(o.user) || HoldsLineBreakOrNul(o.password))) {
       throw NewsError(news_error::kInvalidArgument, "The user name or password holds a CR, LF or NUL character");
     }
 
-    if (trace_) std::cerr << "NNTP * connecting to " << host_ << ":" << *port << "\n";
-    link_->Open(host_, *port, std::chrono::seconds(timeout_));
+    if (o.trace) std::cerr << "NNTP * connecting to " << o.host << ":" << *port << "\n";
+    link_->Open(o.host, *port, o.timeout);
     AwaitReply();  // the greeting
+    std::optional<NntpStatus> refused;
     const NntpStatus greeting = ReadStatus();
-    if (greeting.code != 200 && greeting.code != 201) throw Refusal(greeting);
-
-    if (reader_mode_) {
+    if (greeting.code != 200 && greeting.code != 201) refused = greeting;
+    if (!refused && o.reader_mode) {
       // Nothing may follow MODE READER before its answer has come.
       const NntpStatus reader = Exchange("MODE READER");
-      if (reader.code != 200 && reader.code != 201) throw Refusal(reader);
+      if (reader.code != 200 && reader.code != 201) refused = reader;
     }
-    if (login) {
-      NntpStatus reply = Exchange("AUTHINFO USER " + user_);
-      if (reply.code == 381) reply = Exchange("AUTHINFO PASS " + password_, "AUTHINFO PASS ********");
-      if (reply.code != 281) throw Refusal(reply);
+    if (!refused && login) {
+      NntpStatus reply = Exchange("AUTHINFO USER " + o.user);
+      if (reply.code == 381) reply = Exchange("AUTHINFO PASS " + o.password, "AUTHINFO PASS ********");
+      if (reply.code != 281) refused = reply;
     }
-    return 0;
-  } catch (const NewsError& error) {
+    if (!refused) return std::nullopt;
     DropConnection();
-    Notify(error);
-    return error.number();
-  }
+    return Refused(*refused);
+  });
 }
 
-std::int16_t NntpClient::Disconnect() {
+std::optional<Refusal> NntpClient::Disconnect() {
   try {
     RequireConnection();
-    if (article_ == Article::kOpen) {
+    if (article_open_) {
       throw NewsError(news_error::kInvalidArgument,
                       "Disconnected in the middle of an article: the article was abandoned");
     }
     SkipPendingBody();
     const NntpStatus reply = Exchange("QUIT");
     DropConnection();
-    if (reply.code != 205) throw Refusal(reply);
-    return 0;
-  } catch (const NewsError& error) {
+    if (reply.code != 205) return Refused(reply);
+    return std::nullopt;
+  } catch (const NewsError&) {
     DropConnection();
-    Notify(error);
-    return error.number();
+    throw;
   }
 }
 
-std::int16_t NntpClient::BeginArticle() {
-  return Guarded([&]() -> std::int16_t {
+std::optional<Refusal> NntpClient::BeginArticle() {
+  return Guarded([&]() -> std::optional<Refusal> {
     RequireConnection();
-    if (article_ == Article::kOpen) throw NewsError(news_error::kInvalidArgument, "An article is already under way");
+    if (article_open_) throw NewsError(news_error::kInvalidArgument, "An article is already under way");
     SkipPendingBody();
     const NntpStatus reply = Exchange("POST");
-    if (reply.code == 340) {
-      article_ = Article::kOpen;
-      encoder_.Reset();
-      article_wire_.clear();
-      return 0;
-    }
-    article_ = Article::kRefused;
-    post_refusal_ = reply;
-    Notify(Refusal(reply));
-    return reply.code;
+    if (reply.code != 340) return Refused(reply);
+    article_open_ = true;
+    encoder_.Reset();
+    article_wire_.clear();
+    return std::nullopt;
   });
 }
 
@@ -287,8 +206,7 @@ void NntpClient::WriteText(std::string_view text) {
                                                  " characters is longer than " + std::to_string(kMaxPiece));
     }
     RequireConnection();
-    if (article_ == Article::kRefused) return;  // the server refused the article: nothing to send
-    if (article_ == Article::kNone) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
+    if (!article_open_) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
     const std::size_t start = article_wire_.size();
     encoder_.Encode(text, article_wire_);
     Trace('>', std::string_view(article_wire_).substr(start));
@@ -299,15 +217,10 @@ void NntpClient::WriteText(std::string_view text) {
   });
 }
 
-std::int16_t NntpClient::EndArticle() {
-  return Guarded([&]() -> std::int16_t {
+std::optional<Refusal> NntpClient::EndArticle() {
+  return Guarded([&]() -> std::optional<Refusal> {
     RequireConnection();
-    if (article_ == Article::kRefused) {
-      article_ = Article::kNone;
-      Notify(Refusal(post_refusal_));
-      return post_refusal_.code;
-    }
-    if (article_ == Article::kNone) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
+    if (!article_open_) throw NewsError(news_error::kInvalidArgument, "No article has been begun");
     const std::size_t start = article_wire_.size();
     encoder_.Finish(article_wire_);
     Trace('>', std::string_view(article_wire_).substr(start));
@@ -315,33 +228,31 @@ std::int16_t NntpClient::EndArticle() {
     article_wire_.clear();
     AwaitReply();
     const NntpStatus reply = ReadStatus();
-    article_ = Article::kNone;
-    if (reply.code == 240) return 0;
-    Notify(Refusal(reply));
-    return reply.code;
+    article_open_ = false;
+    if (reply.code == 240) return std::nullopt;
+    return Refused(reply);
   });
 }
 
-void NntpClient::AbandonArticle() {
-  if (article_ == Article::kNone) return;
-  if (article_ == Article::kOpen) DropConnection();
-  article_ = Article::kNone;
+void NntpClient::AbandonArticle() noexcept {
+  if (article_open_) DropConnection();
 }
 
-void NntpClient::CommandText(std::string_view line) {
-  Guarded([&] {
+std::optional<Refusal> NntpClient::Command(std::string_view line) {
+  return Guarded([&]() -> std::optional<Refusal> {
     if (HoldsLineBreakOrNul(line)) {
       throw NewsError(news_error::kInvalidArgument, "A command text may not hold a CR, LF or NUL character");
     }
     RequireConnection();
-    if (article_ == Article::kOpen) throw NewsError(news_error::kInvalidArgument, "An article is under way");
+    if (article_open_) throw NewsError(news_error::kInvalidArgument, "An article is under way");
     SkipPendingBody();
     const NntpStatus reply = Exchange(line);
-    if (reply.code >= 400) throw Refusal(reply);
+    if (reply.code >= 400) return Refused(reply);
     if (HasBody(line, reply.code)) {
       body_pending_ = true;
       body_.Reset();
     }
+    return std::nullopt;
   });
 }
 
@@ -350,16 +261,16 @@ std::string NntpClient::ReceivedText() {
     RequireConnection();
     if (!body_pending_) return {};
     std::string piece;
-    if (read_lines_) {
+    if (options_.read_lines) {
       // The terminating line ends at an LF like any other, so a whole line
       // never reaches past it.
       piece = link_->ReadLine(reply_deadline_, kMaxBodyLine);
       body_.Take(piece, piece.size());
     } else {
-      // What has arrived, up to ReadSize and the end of the reply; a piece
-      // is never empty while the reply goes on.
+      // What has arrived, up to the read size and the end of the reply; a
+      // piece is never empty while the reply goes on.
       if (link_->received().empty()) link_->ReadMore(reply_deadline_);
-      piece = link_->Take(body_.Take(link_->received(), static_cast<std::size_t>(read_size_)));
+      piece = link_->Take(body_.Take(link_->received(), options_.read_size));
     }
     Trace('<', piece);
     body_pending_ = !body_.Complete();

@@ -29,7 +29,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,20 +48,16 @@ class NntpClient : public NewsClient {
   NntpClient(const NntpClient&) = delete;
   NntpClient& operator=(const NntpClient&) = delete;
 
-  // Timeout and ReadSize take values from 1 up; ServerPort is checked when
-  // Connect uses it. Defaults: ReaderMode true, Timeout 30, ReadSize 1024,
-  // ServerPort "119", the others false or empty.
-  void SetSetting(NewsSetting setting, const NewsValue& value) override;
-  NewsValue Setting(NewsSetting setting) const override;
-  void SetErrorHandler(NewsErrorHandler handler) override;
+  void Configure(const NewsOptions& options) override;
+  const NewsOptions& options() const override { return options_; }
 
-  std::int16_t Connect() override;
-  std::int16_t Disconnect() override;
-  std::int16_t BeginArticle() override;
+  std::optional<Refusal> Connect() override;
+  std::optional<Refusal> Disconnect() override;
+  std::optional<Refusal> BeginArticle() override;
   void WriteText(std::string_view text) override;
-  std::int16_t EndArticle() override;
-  void AbandonArticle() override;
-  void CommandText(std::string_view line) override;
+  std::optional<Refusal> EndArticle() override;
+  void AbandonArticle() noexcept override;
+  std::optional<Refusal> Command(std::string_view line) override;
   std::string ReceivedText() override;
   bool Readable() const override;
 
@@ -73,16 +68,8 @@ class NntpClient : public NewsClient {
   static constexpr std::size_t kMaxPiece = 32767;
 
  private:
-  enum class Article {
-    kNone,     // no article begun
-    kOpen,     // POST accepted; the article is going out on the wire
-    kRefused,  // POST refused; text is discarded until EndArticle
-  };
-
   template <typename Operation>
   auto Guarded(Operation operation) -> decltype(operation());
-  NewsError Refusal(const NntpStatus& status) const;
-  void Notify(const NewsError& error) const;
   void DropConnection() noexcept;
   void RequireConnection() const;
 
@@ -93,21 +80,9 @@ class NntpClient : public NewsClient {
   void SkipPendingBody();
   void Trace(char direction, std::string_view bytes) const;
 
-  // Settings.
-  bool reader_mode_ = true;
-  std::string host_;
-  std::string port_ = "119";
-  std::string user_;
-  std::string password_;
-  std::int16_t read_size_ = 1024;
-  std::int16_t timeout_ = 30;
-  bool trace_ = false;
-  bool read_lines_ = false;
-  NewsErrorHandler handler_;
-
+  NewsOptions options_;
   std::unique_ptr<TimedConnection> link_;
-  Article article_ = Article::kNone;
-  NntpStatus post_refusal_;
+  bool article_open_ = false;  // POST accepted; the article is going out on the wire
   ArticleEncoder encoder_;
   std::string article_wire_;   // the open article's wire text not yet written
   bool body_pending_ = false;  // a multi-line reply is not read to its end

@@ -157,11 +157,13 @@ void RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
   }
 }
 
-// Posts the header block and the body; returns the server's verdict. The
-// article is completed only when the file is exactly what was opened.
-std::int16_t PostArticle(MessageFile& reader, QueuedFile& file, const Header& header, PostingContext& context) {
+// Posts the header block and the body; returns the server's refusal, if it
+// refused. The article is completed only when the file is exactly what was
+// opened.
+std::optional<Refusal> PostArticle(MessageFile& reader, QueuedFile& file, const Header& header,
+                                   PostingContext& context) {
   NewsClient& client = context.client;
-  client.BeginArticle();
+  if (std::optional<Refusal> refusal = client.BeginArticle()) return refusal;
   bool overlong = false;
   try {
     client.WriteText(header.block);
@@ -228,26 +230,27 @@ std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& fil
 
 MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
   using Disposal = MessageOutcome::Disposal;
-  std::int16_t status = 0;
+  std::optional<Refusal> refused;
   Header header;
   {
     MessageFile reader(file.descriptor(), file.path());
     if (auto unposted = PrepareHeader(reader, file, header, context)) return *std::move(unposted);
     file.RequireRemovable();
-    status = PostArticle(reader, file, header, context);
+    refused = PostArticle(reader, file, header, context);
   }
 
-  if (status == 0) {
+  if (!refused) {
     context.error_line.Show(false);
     RemoveDelivered(file, header.message_id);
     return {Disposal::kPosted, header.message_id, {}, {}};
   }
+  const std::string refusal = FailureLine(*refused);
+  context.error_line.Set(refusal);
   context.error_line.Show(true);
-  const std::string refusal = context.error_line.text;
   // Any other answer concerns the service or the session (authentication,
   // service unavailable, posting not allowed ...): it would refuse every
   // message alike, so none is filed and the Action ends.
-  if (status != kArticleRefused) {
+  if (refused->code != kArticleRefused) {
     throw std::runtime_error("the server did not take " + file.path() + " (" + refusal +
                              "); that answer is not about the message, which stays for the next Action");
   }

@@ -14,8 +14,8 @@ namespace quillport {
 // What posting a message needs from the running relay.
 struct PostingContext {
   NewsClient& client;
-  // The error line: its text is the news client's last failure, which tells
-  // why the server refused an article; posting shows or hides it.
+  // The error line: an accepted article hides it; a refused one shows the
+  // server's refusal on it.
   ErrorLine& error_line;
   QueueNameGenerator& names;
   const RelaySettings& settings;
@@ -60,8 +60,8 @@ struct MessageOutcome {
 //
 // Disposal: a header that never ends, or one without Newsgroups, and the
 // file is deleted unposted. An accepted article: the file is deleted and the
-// error line hidden. An article refused as such (441): the error line is
-// shown; if the server holds the message id already the file is deleted,
+// error line hidden. An article refused as such (441): the error line shows
+// the refusal; if the server holds the message id already the file is deleted,
 // otherwise it is filed in the error folder. Only the very file that was
 // read is ever deleted or filed.
 //

@@ -1,6 +1,5 @@
 #include "relay/presence_check.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +16,7 @@ auto WithRetries(std::uint8_t& retries, Step step) {
     try {
       return step();
     } catch (const NewsError& error) {
-      if (!error.description().empty() || retries >= 2) throw;
+      if (!std::string_view(error.what()).empty() || retries >= 2) throw;
       ++retries;
     }
   }
@@ -26,19 +25,14 @@ auto WithRetries(std::uint8_t& retries, Step step) {
 }  // namespace
 
 bool ArticleExists(NewsClient& client, std::string_view message_id) {
-  client.SetSetting(NewsSetting::kReadLines, false);
   try {
-    client.CommandText("Head " + std::string(message_id));
-  } catch (const NewsError& error) {
-    if (error.number() > 0) return false;
+    if (client.Command("Head " + std::string(message_id))) return false;  // refused: not held
+  } catch (const NewsError&) {
+    return false;  // nothing tells that the server holds it
   }
-
   std::uint8_t retries = 0;
   for (;;) {
-    WithRetries(retries, [&] { client.SetSetting(NewsSetting::kReadSize, std::int16_t{1024}); });
-    std::string piece = WithRetries(retries, [&] { return client.ReceivedText(); });
-    std::replace(piece.begin(), piece.end(), '\0', ' ');
-    std::replace(piece.begin(), piece.end(), '\x1a', ' ');
+    const std::string piece = WithRetries(retries, [&] { return client.ReceivedText(); });
     const bool readable = WithRetries(retries, [&] { return client.Readable(); });
     if (piece.empty() || IsTerminator(piece) || !readable) break;
   }

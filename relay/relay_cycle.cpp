@@ -62,12 +62,7 @@ RelayCycle::RelayCycle(NewsClient& client, RelaySettings settings, Clock clock, 
       clock_(std::move(clock)),
       keeper_(std::move(publish)),
       connection_(client, keeper_),
-      writers_(settings_.drop_folder) {
-  client_.SetErrorHandler([this](std::int16_t number, const std::string& description) {
-    Changing().error_line.Set(NewsErrorText(number, description));
-    keeper_.Publish();
-  });
-}
+      writers_(settings_.drop_folder) {}
 
 bool RelayCycle::DoActionFor(std::string_view handler) noexcept {
   try {
@@ -234,8 +229,8 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
 bool RelayCycle::Connect() {
   connection_.NntpConnect();
   if (connection_.Connected()) return true;
-  // The news client's error event has put the reason on the error line; it
-  // is what this Action leaves in view, and goes to standard error too.
+  // The connection has put the reason on the error line; it is what this
+  // Action leaves in view, and goes to standard error too.
   ShowFailure(state().error_line.text);
   cut_short_ = failure_;
   return false;

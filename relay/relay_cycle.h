@@ -29,8 +29,7 @@ using Clock = std::function<std::chrono::system_clock::time_point()>;
 class RelayCycle {
  public:
   // `client` must outlive the relay, which takes it over: from now on only
-  // the relay uses it, and every failure it reports becomes the error
-  // line's text. `publish` receives the state after each change, on the
+  // the relay uses it. `publish` receives the state after each change, on the
   // thread that runs the Action. Actions run one at a time, on any one
   // thread at a time.
   RelayCycle(NewsClient& client, RelaySettings settings = RelaySettings::Compiled(),

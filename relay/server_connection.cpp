@@ -1,13 +1,16 @@
 #include "relay/server_connection.h"
 
-#include "common/printable_text.h"
-
 namespace quillport {
 
-std::string ServerConnection::Host() const {
-  const NewsValue host = client_.Setting(NewsSetting::kServerHost);
-  const auto* text = std::get_if<std::string>(&host);
-  return text ? *text : std::string();
+std::string ServerConnection::Host() const { return client_.options().host; }
+
+std::optional<ServerConnection::Failure> ServerConnection::Attempt(std::optional<Refusal> (NewsClient::*step)()) {
+  try {
+    if (const std::optional<Refusal> refusal = (client_.*step)()) return Failure{refusal->code, FailureLine(*refusal)};
+    return std::nullopt;
+  } catch (const NewsError& error) {
+    return Failure{error.number(), FailureLine(error)};
+  }
 }
 
 void ServerConnection::Report(std::string status_line, std::optional<bool> error_shown) {
@@ -19,33 +22,31 @@ void ServerConnection::Report(std::string status_line, std::optional<bool> error
 
 void ServerConnection::NntpConnect() {
   Report("Connecting To: " + Host(), std::nullopt);
-  const std::int16_t status = client_.Connect();
-  connected_ = status == 0;
+  const std::optional<Failure> failure = Attempt(&NewsClient::Connect);
+  connected_ = !failure;
   if (connected_) {
     Report("Connected To " + Host(), false);
   } else {
-    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(status), true);
+    keeper_.state().error_line.Set(failure->text);
+    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(failure->number), true);
   }
 }
 
 void ServerConnection::NntpDisconnect() {
   Report("Disconnecting From: " + Host(), std::nullopt);
-  const std::int16_t status = client_.Disconnect();
+  const std::optional<Failure> failure = Attempt(&NewsClient::Disconnect);
   connected_ = false;
-  if (status == 0) {
+  if (!failure) {
     Report("Normally Disconnected From: " + Host(), false);
   } else {
-    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(status), true);
+    keeper_.state().error_line.Set(failure->text);
+    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(failure->number), true);
   }
 }
 
 void ServerConnection::Dropped() {
   connected_ = false;
   Report("Normally Disconnected From: " + Host(), std::nullopt);
-}
-
-std::string NewsErrorText(std::int16_t number, const std::string& description) {
-  return Printable(description) + " (" + std::to_string(number) + ")";
 }
 
 }  // namespace quillport

@@ -1,6 +1,6 @@
 // The connection each Action opens to the news server, reported step by
-// step in the engine's state: the status line, and the error line's
-// visibility.
+// step in the engine's state: the status line, and the error line (a
+// failure's text, and its visibility).
 #pragma once
 
 #include <cstdint>
@@ -19,14 +19,15 @@ class ServerConnection {
 
   // Opens the connection. Status line "Connecting To: <host>" (published
   // before the wait), then "Connected To <host>" with the error line hidden,
-  // or "Unable To Connect To: <host> Error: <status>" with the error line
-  // shown.
+  // or "Unable To Connect To: <host> Error: <number>" with the error line
+  // showing the failure (see FailureLine). Never throws for a refused or
+  // failed connection.
   void NntpConnect();
 
   // Closes it. Status line "Disconnecting From: <host>", then
   // "Normally Disconnected From: <host>" with the error line hidden, or
-  // "Abnormally Disconnected From: <host> Error: <status>" with the error
-  // line shown. Connected() is false afterwards in every case.
+  // "Abnormally Disconnected From: <host> Error: <number>" with the error
+  // line showing the failure. Connected() is false afterwards in every case.
   void NntpDisconnect();
 
   // Takes note that the relay closed the connection itself (an article it
@@ -40,7 +41,13 @@ class ServerConnection {
   bool Connected() const { return connected_; }
 
  private:
+  struct Failure {
+    std::int16_t number;  // the refusing reply code, or the client's error number
+    std::string text;     // as the error line shows it
+  };
   std::string Host() const;
+  // Runs a step of the client; a refusal or a failure is returned alike.
+  std::optional<Failure> Attempt(std::optional<Refusal> (NewsClient::*step)());
   // Sets the status line and, unless nullopt, the error line's visibility; then publishes.
   void Report(std::string status_line, std::optional<bool> error_shown);
 
@@ -48,9 +55,5 @@ class ServerConnection {
   StateKeeper& keeper_;
   bool connected_ = false;
 };
-
-// The text the error line shows for a failure the news client reports:
-// "<description> (<number>)".
-std::string NewsErrorText(std::int16_t number, const std::string& description);
 
 }  // namespace quillport

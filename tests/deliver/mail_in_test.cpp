@@ -115,9 +115,11 @@ TEST(MailIn, EximAliasToQuillportDeliverThenTheRelayPostsItToInn) {
   RelaySettings settings{drop, "*.cnm", drop + "/Errors", folder / "~NNTP.log"};
   settings.quiet_period = {};
   NntpClient client;
-  client.SetSetting(NewsSetting::kServerHost, inn.host());
-  client.SetSetting(NewsSetting::kServerPort, inn.port_text());
-  client.SetSetting(NewsSetting::kTimeout, std::int16_t{10});
+  NewsOptions options;
+  options.host = inn.host();
+  options.port = inn.port_text();
+  options.timeout = std::chrono::seconds(10);
+  client.Configure(options);
   RelayCycle relay(client, settings);
   ASSERT_TRUE(relay.DoActionFor("Action"));
 

@@ -197,16 +197,13 @@ TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   }
 }
 
-// The answer rests on the sign of the command failure; a HEAD reply is drained up to its terminator piece,
-// textless failures retried at most twice.
-TEST(ArticleExists, AnswersByTheFailureSignDrainsTheReplyAndRetriesTextlessFailuresTwice) {
-  testing::FakeNewsClient refused, negative, client, twice, thrice, with_text;
-  refused.command_failure = NewsError(430, "430 no such article");
-  negative.command_failure = NewsError(-1, "odd");
+// A refused HEAD means not held; an accepted one's reply is drained up to its terminator piece, textless
+// failures retried at most twice.
+TEST(ArticleExists, AnswersByTheRefusalDrainsTheReplyAndRetriesTextlessFailuresTwice) {
+  testing::FakeNewsClient refused, client, twice, thrice, with_text;
+  refused.command_refusal = Refusal{430, "430 no such article"};
   EXPECT_FALSE(ArticleExists(refused, "<gone@host>"));
   EXPECT_THAT(refused.calls, ::testing::ElementsAre("Command:Head <gone@host>"));
-  EXPECT_TRUE(ArticleExists(negative, ""));
-  EXPECT_THAT(negative.calls, ::testing::Contains("Command:Head "));
 
   client.reply = {"221 0 <x@host>\r\n"s, "odd \0\x1a text\r\n"s, "ends in a dot line\r\n.\r\n"s,  // not the terminator
                   ".\r\n"s, "never read"s};

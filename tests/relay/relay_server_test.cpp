@@ -48,14 +48,14 @@ struct HookedClient : NntpClient {
 // are checked.
 class RelayServerTest : public ::testing::Test {
  protected:
-  RelayServerTest() {
-    fs::create_directories(settings_.error_folder);
-    client_.SetSetting(NewsSetting::kServerHost, std::string("127.0.0.1"));
-  }
+  RelayServerTest() { fs::create_directories(settings_.error_folder); }
   // Runs one Action as the window does; true when it completed.
-  bool Action(const std::string& port, std::int16_t timeout_seconds) {
-    client_.SetSetting(NewsSetting::kServerPort, port);
-    client_.SetSetting(NewsSetting::kTimeout, timeout_seconds);
+  bool Action(const std::string& port, int timeout_seconds) {
+    NewsOptions options;
+    options.host = "127.0.0.1";
+    options.port = port;
+    options.timeout = std::chrono::seconds(timeout_seconds);
+    client_.Configure(options);
     return relay_.DoActionFor("Action");
   }
   std::string Text(const std::string& control) const { return board_.Text(control); }

@@ -3,9 +3,9 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "news/news_client.h"
@@ -14,34 +14,30 @@ namespace quillport::testing {
 
 class FakeNewsClient : public NewsClient {
  public:
-  std::vector<std::string> calls;            // every call in order: "Connect", "BeginArticle", "WriteText", ...
-  std::vector<std::string> pieces;           // the pieces handed to WriteText
-  std::optional<NewsError> command_failure;  // thrown by CommandText when set
+  std::vector<std::string> calls;          // every call in order: "Connect", "BeginArticle", "WriteText", ...
+  std::vector<std::string> pieces;         // the pieces handed to WriteText
+  std::optional<Refusal> command_refusal;  // returned by Command when set
   // What ReceivedText returns after an accepted command, piece by piece; a NewsError is thrown.
   std::deque<std::variant<std::string, NewsError>> reply;
   std::function<void()> on_write;  // runs at every WriteText, before the piece is taken
 
-  void SetSetting(NewsSetting setting, const NewsValue& value) override { settings_[setting] = value; }
-  NewsValue Setting(NewsSetting setting) const override {
-    const auto it = settings_.find(setting);
-    if (it != settings_.end()) return it->second;
-    return std::string(setting == NewsSetting::kServerHost ? "news.example" : "");
-  }
-  void SetErrorHandler(NewsErrorHandler handler) override { handler_ = std::move(handler); }
-  std::int16_t Connect() override { return Call("Connect"); }
-  std::int16_t Disconnect() override { return Call("Disconnect"); }
-  std::int16_t BeginArticle() override { return Call("BeginArticle"); }
+  FakeNewsClient() { options_.host = "news.example"; }
+  void Configure(const NewsOptions& options) override { options_ = options; }
+  const NewsOptions& options() const override { return options_; }
+  std::optional<Refusal> Connect() override { return Call("Connect"); }
+  std::optional<Refusal> Disconnect() override { return Call("Disconnect"); }
+  std::optional<Refusal> BeginArticle() override { return Call("BeginArticle"); }
   void WriteText(std::string_view text) override {
     if (text.size() > 32767) throw NewsError(news_error::kOverflow, "overflow");  // as the real client
     if (on_write) on_write();
     Call("WriteText");
     pieces.emplace_back(text);
   }
-  std::int16_t EndArticle() override { return Call("EndArticle"); }
-  void AbandonArticle() override { Call("AbandonArticle"); }
-  void CommandText(std::string_view line) override {
+  std::optional<Refusal> EndArticle() override { return Call("EndArticle"); }
+  void AbandonArticle() noexcept override { Call("AbandonArticle"); }
+  std::optional<Refusal> Command(std::string_view line) override {
     Call("Command:" + std::string(line));
-    if (command_failure) throw *command_failure;
+    return command_refusal;
   }
   std::string ReceivedText() override {
     Call("Received");
@@ -53,18 +49,12 @@ class FakeNewsClient : public NewsClient {
   }
   bool Readable() const override { return !reply.empty(); }
 
-  // Raises the error event, as the real client does with every failure.
-  void Fire(std::int16_t number, const std::string& text) {
-    if (handler_) handler_(number, text);
-  }
-
  private:
-  std::int16_t Call(std::string name) {
+  std::optional<Refusal> Call(std::string name) {
     calls.push_back(std::move(name));
-    return 0;
+    return std::nullopt;
   }
-  std::map<NewsSetting, NewsValue> settings_;
-  NewsErrorHandler handler_;
+  NewsOptions options_;
 };
 
 }  // namespace quillport::testing

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Starts of PROGRAM on a private X server, first with no window manager. Guard files planted by another
-# user (when run as root) stop no start. A start killed outright leaves its lock and socket behind in
-# its private folder; the next start must still be the first and show its window, minimised and
-# centred. With that window iconified (as a window manager would) and the screen covered, a further start
-# must end with 0 and map no window, and the first must map its window again, normal, on top, with the
-# focus. Then, under a reparenting window manager (openbox), a fresh first start must be centred by its
-# frame while still minimised, be so when a second start restores it, and stay where it is moved to.
+# Starts of PROGRAM on a private X server. Guard files planted by another user stop no start; a start killed
+# outright blocks no later one, which shows its window minimised and centred. With that window iconified and
+# covered, a second start ends with 0, maps no window and brings the first back, normal, on top, focused.
+# Under openbox the frame is centred while minimised and when restored, and stays where it is moved to.
 # usage: two_starts_test.sh PROGRAM
 set -u
 program=$1
@@ -24,9 +21,8 @@ window_of() {  # sets $window to the window of process $1
   window=$(xdotool search --all --pid "$1" --name ' >>> NNTP$' 2>/dev/null | head -n1) && [[ -n $window ]]
 }
 shows_window() { window_of "$1" && is_mapped "$window" IsViewable; }
-initial_state() { xprop -id "$1" WM_HINTS | sed -n 's/.*Initial state is \(.*\) State\./\1/p'; }
 # The window may be mapped a moment before its hints are rewritten.
-has_initial_state() { [[ $(initial_state "$1") == "$2" ]]; }
+has_initial_state() { xprop -id "$1" WM_HINTS | grep -q "Initial state is $2 State"; }
 top_window() { xwininfo -root -children | grep -A1 'children:' | tail -n1; }
 # How far the outer frame of window $1 (its size plus the frame extents the window manager gives it)
 # lies from the centre of the 1024x768 screen, "dx dy", and whether that is at most a pixel each way.
@@ -69,7 +65,7 @@ wait "$killed" 2>/dev/null
 TMPDIR=$work "$program" >"$work/first.log" 2>&1 &
 first=$! pids+=($!)
 wait_until shows_window "$first" || fail "a start after a killed one shows no window"
-[[ $(initial_state "$window") == Iconic ]] || fail "the first window does not start minimised"
+has_initial_state "$window" Iconic || fail "the first window does not start minimised"
 # Its class is the program's name, which the desktop entry gives as StartupWMClass.
 [[ $(xprop -id "$window" WM_CLASS) == *' = "quillport", "quillport"' ]] || fail "the window's class is not quillport"
 centred "$window" || fail "the first window is off centre by $(frame_offset "$window")"

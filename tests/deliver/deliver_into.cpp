@@ -10,10 +10,7 @@
 #include "deliver/delivery.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::cerr << "usage: deliver_into FOLDER [ARGUMENT ...] < message\n";
-    return 64;
-  }
+  if (argc < 2) return 64;  // EX_USAGE
   quillport::StopDeliveryOnTerminationSignals();
   const std::vector<std::string> arguments(argv + 2, argv + argc);
   return quillport::RunDelivery(arguments, STDIN_FILENO, argv[1], std::cout, std::cerr);

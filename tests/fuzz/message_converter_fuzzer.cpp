@@ -1,8 +1,6 @@
-// Fuzzes quillport-deliver's converter. The first byte picks the size of the pieces the input is
-// fed in and whether -n names groups; the rest is the message. On every input: fed whole or in
-// pieces, the outcome is the same; a message it takes has only CR LF line ends, ends with one,
-// and has a header that ends and names its newsgroups (so the relay never deletes it unposted
-// for its form); a message it refuses is refused as unpostable (65).
+// Fuzzes quillport-deliver's converter; the first byte picks the piece size and whether -n names groups.
+// Fed whole or in pieces, the outcome is the same; a message taken has CR LF line ends only, ends with one,
+// and has a header that ends and names its newsgroups; a message refused is refused as unpostable (65).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +20,7 @@ namespace {
   std::abort();
 }
 
-// The converted message, or "refused <status>".
+// The converted message, or "refused".
 std::string Convert(std::string_view input, const std::string& groups, std::size_t piece) {
   MessageConverter converter(groups);
   std::string out;
@@ -37,21 +35,15 @@ std::string Convert(std::string_view input, const std::string& groups, std::size
 }
 
 void CheckMessage(std::string_view out) {
-  if (out.size() < 2 || !out.ends_with("\r\n")) Broken("does not end with CR LF", out);
+  if (!out.ends_with("\r\n")) Broken("does not end with CR LF", out);
   for (std::size_t i = 0; i < out.size(); ++i) {
-    if ((out[i] == '\r' && (i + 1 == out.size() || out[i + 1] != '\n')) ||
-        (out[i] == '\n' && (i == 0 || out[i - 1] != '\r'))) {
-      Broken("a lone CR or LF", out);
-    }
+    const bool lone_lf = i == 0 && out[0] == '\n';
+    if ((out[i] == '\r') != (i + 1 < out.size() && out[i + 1] == '\n') || lone_lf) Broken("a lone CR or LF", out);
   }
   bool newsgroups = false;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = out.find("\r\n", start);
+  for (std::size_t start = 0, end; (end = out.find("\r\n", start)) != start; start = end + 2) {
     if (end == std::string_view::npos) Broken("the header never ends", out);
-    const std::string_view line = out.substr(start, end - start);
-    if (line.empty()) break;
-    newsgroups = newsgroups || IsHeaderField(line, "Newsgroups");
-    start = end + 2;
+    newsgroups = newsgroups || IsHeaderField(out.substr(start, end - start), "Newsgroups");
   }
   if (!newsgroups) Broken("no Newsgroups header", out);
 }

@@ -1,8 +1,6 @@
-// Fuzzes the message filter with the article encoder: any file content is posted with TrtMsg, and the
-// pieces the client is handed become wire bytes as the NNTP client makes them. On every input: no piece
-// is longer than 32767 characters, no dropped transport header is among the header lines on the wire
-// (whatever follows its colon), the header carries exactly one Message-ID, and the article ends at its
-// terminator and nowhere before it.
+// Fuzzes the message filter with the article encoder: any file is posted with TrtMsg, its pieces made wire
+// bytes as the NNTP client makes them. No piece is over 32767 characters, no dropped transport header is on
+// the wire, the header has exactly one Message-ID, and the article ends at its terminator, not before.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -76,10 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     encoder.Finish(wire);
     CheckWire(wire);
   }
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  for (const auto& entry : std::filesystem::directory_iterator(settings.error_folder, ignored)) {
-    std::filesystem::remove(entry.path(), ignored);
-  }
+  std::filesystem::remove_all(folder.path());
   return 0;
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Installs BUILD into a scratch DESTDIR with the prefix /usr/local and checks it file by file:
-# exactly the expected files with their modes, a valid desktop entry naming the installed program,
-# its window class and icon, every PNG really of its size, manual pages that render without a warning
-# and show the build's drop folder. Then the autostart rule, on a scratch configure of SOURCE (nothing
-# is built): the entry goes under the prefix's etc/ for /usr/local, into /etc itself for /usr, and
-# is a conffile of the package.
+# Installs BUILD into a scratch DESTDIR under /usr/local and checks it: exactly the expected files and modes,
+# a valid desktop entry naming the installed program, its window class and icon, PNGs of their sizes, manual
+# pages that render without a warning and show the drop folder. Then, on a scratch configure of SOURCE, the
+# autostart entry: under the prefix's etc/ for /usr/local, in /etc for /usr, a conffile of the package.
 # usage: install_test.sh BUILD SOURCE
 set -u
 build=$1 source=$2
@@ -17,22 +15,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Every file and link under $1, with its mode.
 listing() { (cd "$1" && find . ! -type d -printf '%m %P\n' | sort -k2); }
 
-root=$work/root
+root=$work/root share=usr/local/share
 DESTDIR=$root cmake --install "$build" --prefix /usr/local >"$work/install.log" || fail "install failed"
-sizes=(16 22 24 32 48 64 128 256)
-share=usr/local/share
-{
-  echo "755 usr/local/bin/quillport"
-  echo "755 usr/local/bin/quillport-deliver"
-  echo "644 $share/applications/quillport.desktop"
-  echo "644 $share/doc/quillport/changelog.gz"
-  echo "644 $share/doc/quillport/copyright"
-  for side in "${sizes[@]}"; do echo "644 $share/icons/hicolor/${side}x$side/apps/quillport.png"; done
-  echo "644 $share/icons/hicolor/scalable/apps/quillport.svg"
-  echo "644 $share/man/man1/quillport.1.gz"
-  echo "644 $share/man/man1/quillport-deliver.1.gz"
-} | sort -k2 >"$work/expected"
-diff -u "$work/expected" <(listing "$root") || fail "the installed files differ from the expected list"
+source "$(dirname "$0")/expected_files.sh"
+diff -u <(expected_files usr/local) <(listing "$root") || fail "the installed files differ from the expected list"
 dirs=$(cd "$root" && find . -type d ! -perm 755)
 [[ -z $dirs ]] || fail "folders not of mode 755: $dirs"
 
@@ -43,7 +29,7 @@ exec=$(sed -n 's/^Exec=//p' "$entry") icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ $(sed -n 's/^StartupWMClass=//p' "$entry") == "$exec" ]] \
   || fail "the desktop entry's StartupWMClass is not the program's window class, $exec"
 [[ -f $root/$share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "the desktop entry's icon '$icon' is not installed"
-for side in "${sizes[@]}"; do
+for side in 16 22 24 32 48 64 128 256; do
   file "$root/$share/icons/hicolor/${side}x$side/apps/quillport.png" | grep -q "PNG image data, $side x $side," \
     || fail "the ${side}x$side icon is not a $side x $side PNG"
 done

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package of BUILD with CPACK into a scratch folder and checks it: named
-# quillport_<version>_<arch>.deb, no lintian error, the expected files under /usr owned by root with
-# modes 0755/0644, a dependency on Qt Widgets, inn2 recommended, and
-# maintainer scripts that are valid shell and make the build's folders.
+# Builds the Debian package of BUILD with CPACK into a scratch folder and checks its name, lintian, its files
+# (owned by root, modes 0755/0644), Depends (Qt Widgets; inn2 only recommended) and maintainer scripts.
 # usage: package_test.sh BUILD CPACK
 set -u
 build=$1 cpack=$2
@@ -37,23 +35,9 @@ done
 dpkg-deb --contents "$deb" | awk '{ print $2, substr($1, 1, 10), $6 }' | sort -k3 >"$work/contents"
 awk '$1 != "root/root"' "$work/contents" | grep . && fail "entries not owned by root"
 grep -Ev '^[^ ]+ (-rw-r--r--|-rwxr-xr-x|drwxr-xr-x) ' "$work/contents" && fail "entries with odd modes"
-awk '$2 ~ /^-/ { print $3 }' "$work/contents" >"$work/files"
-icons=./usr/share/icons/hicolor
-{
-  echo ./usr/bin/quillport
-  echo ./usr/bin/quillport-deliver
-  echo ./usr/share/applications/quillport.desktop
-  echo ./usr/share/doc/quillport/changelog.gz
-  echo ./usr/share/doc/quillport/copyright
-  for side in 16 22 24 32 48 64 128 256; do echo "$icons/${side}x$side/apps/quillport.png"; done
-  echo "$icons/scalable/apps/quillport.svg"
-  echo ./usr/share/man/man1/quillport.1.gz
-  echo ./usr/share/man/man1/quillport-deliver.1.gz
-} | sort >"$work/expected"
-diff -u "$work/expected" "$work/files" || fail "the package's files differ from the expected list"
-for program in quillport quillport-deliver; do
-  grep -q "^-rwxr-xr-x ./usr/bin/$program\$" <(cut -d' ' -f2- "$work/contents") || fail "$program is not executable"
-done
+source "$(dirname "$0")/expected_files.sh"
+diff -u <(expected_files usr) <(awk '$2 ~ /^-/ { print ($2 ~ /x/ ? 755 : 644), substr($3, 3) }' "$work/contents") ||
+  fail "the package's files differ from the expected list"
 
 dpkg-deb --control "$deb" "$work/control"
 for script in postinst postrm; do

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # The relay as its operator uses it: the program, built with its folders in a scratch place and a private
-# INN as its server, runs on a private X server and is fed message files, double-clicked and clicked.
-# Checked where an operator looks: the server, the folders, the log and the window (screenshots kept in
-# SCREEN_DIR; figures compared with earlier shots or with a field of the same style showing the same number).
+# INN as its server, runs on a private X server; what only the real window shows is checked (screenshots in
+# SCREEN_DIR; figures compared with earlier shots or a field of the same style showing the same number).
+# What the server makes of each message is relay_server_test's part; here it only has to take it.
 #   1. corpus/tick, dropped at start, waits for the first tick (60 s), which relays it and recounts errors.
 #   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount. 3. FRESH recounts.
-#   4. The server stalls (SIGSTOP: the kernel takes the connection, nobody greets): the busy window must
-#      repaint when mapped again, answer _NET_WM_PING and drop a click; the message goes out once the server
-#      goes on. Closed during such a wait, the program ends with status 0 once that Action has posted.
+#   4. The server stalls (SIGSTOP): the busy window repaints when mapped again, answers _NET_WM_PING and
+#      drops a click. Closed during such a wait, the program ends with status 0 once that Action has posted.
 # usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR WM_MESSAGE
 # Runs as root (the private INN runs as user news). Exit 77: skipped.
 set -u
@@ -26,9 +25,8 @@ drop=$work/drop errors=$work/drop/Errors log=$work/log/~NNTP.log
 program_pid= xvfb_pid= window= innd=
 
 stop_process() {  # TERM, then KILL when still there 5 s on
-  [[ -n $1 ]] && kill "$1" 2>/dev/null || return 0
-  for _ in {1..50}; do kill -0 "$1" 2>/dev/null && sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null; wait "$1" 2>/dev/null
+  [[ -n $1 ]] && kill "$1" 2>/dev/null && timeout 5 tail --pid="$1" -f /dev/null
+  [[ -n $1 ]] && { kill -KILL "$1"; wait "$1"; } 2>/dev/null
 }
 cleanup() {
   [[ -z $innd ]] || kill -CONT "$innd" 2>/dev/null  # a stalled server could not shut down
@@ -42,7 +40,6 @@ trap 'exit 143' TERM INT HUP
 now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
 launched=$(now)
 since_launch() { echo $(($(now) - launched)); }
-say() { echo "$(($(since_launch) / 1000000))s $*"; }
 fail() {
   ls -laR "$drop" >&2 2>/dev/null
   for f in "$work/program.log" "$log" "$inn_dir/log/news" "$inn_dir/log/syslog"; do
@@ -74,7 +71,6 @@ for _ in {1..20}; do
   esac
 done
 [[ -n $port ]] || fail "no free port for the news server"
-say "news server on 127.0.0.1:$port"
 
 build=$work/build
 "$cmake" -S "$source_dir" -B "$build" -G "$generator" -DCMAKE_CXX_COMPILER="$compiler" \
@@ -86,53 +82,28 @@ build=$work/build
 program=$(find "$build" -type f -name quillport -perm -u+x | head -n1)
 [[ -n $program ]] || fail "the build made no program"
 
-# --- The news server as a reader sees it
-# body ID: prints the body of article ID, unstuffed, CR LF lines; fails unless the server holds it whole.
-body() {
-  local fd line status=1
-  { exec {fd}<>/dev/tcp/127.0.0.1/$port; } 2>/dev/null || return 1
-  if IFS= read -r -t 5 line <&$fd && [[ $line == 20[01]* ]] && printf 'MODE READER\r\n' >&$fd &&
-    IFS= read -r -t 5 line <&$fd && [[ $line == 20[01]* ]] && printf 'BODY %s\r\n' "$1" >&$fd &&
-    IFS= read -r -t 5 line <&$fd && [[ $line == 222* ]]; then
-    while IFS= read -r -t 5 line <&$fd; do
-      [[ $line == $'.\r' ]] && { status=0; break; }
-      [[ $line == .* ]] && line=${line:1}
-      printf '%s\n' "$line"
-    done
-  fi
-  exec {fd}<&-
-  return $status
-}
-on_server() {  # FILE: the server holds the corpus message FILE with its body as dropped
-  local id
-  id=$(sed -n 's/^Message-ID: //p' "$1")
-  body "$id" >"$work/body.got" || fail "the server does not hold ${1##*/} ($id) whole"
-  cmp -s <(awk 'body { print } /^$/ { body = 1 }' "$1" | sed 's/$/\r/') "$work/body.got" ||
-    fail "the body of $id on the server is not the body of ${1##*/}: $(cat -A "$work/body.got")"
+# FILE...: the server took each corpus message FILE (INN logs each article it took with a "+")
+posted() {
+  local file id
+  for file; do
+    id=$(sed -n 's/^Message-ID: //p' "$file")
+    wait_for 5 grep -qF " + localhost $id " "$inn_dir/log/news" || fail "the server did not take ${file##*/} ($id)"
+  done
 }
 
 # --- The folders and the log
 drop_corpus() {  # as a mail program would: CR LF line ends, written aside and moved in whole
-  mkdir -p "$work/staging"
-  for file in "$1"/*.[cC][nN][mM]; do
-    sed 's/$/\r/' "$file" >"$work/staging/${file##*/}" && mv "$work/staging/${file##*/}" "$drop/"
-  done
+  mkdir -p "$work/staging" && for file in "$1"/*; do sed 's/$/\r/' "$file" >"$work/staging/${file##*/}"; done
+  mv "$work/staging"/* "$drop/"
 }
-listing() { (cd "$1" && find . -mindepth 1 -maxdepth 1 ! -name .quillport.lock -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '); }
+listing() { find "$1" -mindepth 1 -maxdepth 1 ! -name .quillport.lock -printf '%f\n' | LC_ALL=C sort | tr '\n' ' '; }
 folders_are() { [[ $(listing "$drop") == "$1" && $(listing "$errors") == "$2" ]]; }
-# The log has one record per non-empty file handled, the sizes, in any order, those of the files given.
-log_is() {
-  [[ $(sed 's/^#[-0-9]* [:0-9]*#,"0*\([0-9]*\)"\r$/\1/' "$log" 2>/dev/null | sort -n | tr '\n' ' ') == \
-    "$(for f in "$@"; do sed 's/$/\r/' "$f" | wc -c; done | sort -n | tr '\n' ' ')" ]]
-}
 
 # --- The window on screenshots (window coordinates, pixels)
 readonly REMAINING=(352 57) FRESH=(292 320)  # txt_TIM_Rem, cmd_REFRESH
-readonly SUN=400+24 SNOWFLAKE=400+64          # centres of img_Goo and img_Bad
-readonly ERROR_NB=57x19+208+312 TOTAL_NB=57x19+208+192 TOTAL_VOL=73x19+128+192  # txt_Error_Nb, txt_Info(6), (5)
-readonly GRAND_NB=57x19+208+216 BELOW_TIMER=420x212+0+128  # txt_Info(10); all below the top frames
+# txt_Error_Nb, txt_Info(6), all below the top frames
+readonly ERROR_NB=57x19+208+312 TOTAL_NB=57x19+208+192 BELOW_TIMER=420x212+0+128
 shot() { import -window "$window" "$screens/$1" || fail "no screenshot of the window"; }
-pixel() { convert "$screens/$1" -crop "1x1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n1; }
 alike() {  # SHOT REGION SHOT REGION: pixel for pixel
   convert "$screens/$1" -crop "$2" +repage "$work/a.png" && convert "$screens/$3" -crop "$4" +repage "$work/b.png" &&
     [[ $(compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1) == 0 ]]
@@ -161,8 +132,6 @@ wait_for 3 viewable || xdotool windowmap "$window"
 wait_for 5 viewable || fail "the window cannot be shown"
 sleep 0.5
 shot 1-start.png
-[[ $(pixel 1-start.png $SUN) != '#FFE000' ]] || fail "the sun shows at start"
-[[ $(pixel 1-start.png $SNOWFLAKE) != '#00FFFF' ]] || fail "the snowflake shows at start"
 alike 1-start.png $ERROR_NB 1-start.png $TOTAL_NB || fail "the two 0 fields differ at start: are the positions right?"
 
 # --- 1. Dropped files wait for the first tick; that tick relays them and recounts the error folder
@@ -171,17 +140,10 @@ drop_corpus "$corpus/tick"
 wait_for 100 folders_are "Errors d-empty.cnm " "c-nowhere.cnm " ||
   fail "the first tick relayed nothing: $(listing "$drop")"
 (($(since_launch) >= 59000000)) || fail "the files were handled before the first tick"
-say "relayed at the first tick"
 wait_for 10 changed 2-after-tick.png $ERROR_NB 1-start.png || fail "the tick did not recount the error folder"
 sleep 1
 shot 2-after-tick.png
-# (What is refused and which headers go out is checked in depth by relay_server_test.)
-on_server "$corpus/tick/a-ordinary.cnm"
-on_server "$corpus/tick/b-dotted.cnm"
-logged=("$corpus"/tick/{a-ordinary,b-dotted,e-no-groups}.cnm "$corpus/tick/C-Nowhere.CNM")
-log_is "${logged[@]}" || fail "the log is not one record for each file of the first tick: $(cat -A "$log")"
-[[ $(pixel 2-after-tick.png $SUN) == '#FFE000' ]] || fail "no sun after messages were posted"
-[[ $(pixel 2-after-tick.png $SNOWFLAKE) == '#00FFFF' ]] || fail "no snowflake after an empty file was met"
+posted "$corpus"/tick/{a-ordinary,b-dotted}.cnm
 
 # --- 2. A double-click relays what came since, at once, without a recount. The tick at 120 s only counts
 # down (the Action reset the count to the 2-minute period): anything before 180 s is the double-click.
@@ -190,16 +152,11 @@ double_click
 wait_for 20 folders_are "Errors d-empty.cnm " "c-nowhere.cnm g-elsewhere.cnm " ||
   fail "the double-click relayed nothing: $(listing "$drop")"
 (($(since_launch) < 175000000)) || fail "too slow to tell the double-click from the next timed Action"
-logged+=("$corpus"/double-click/{f-later,G-Elsewhere}.cnm)
-wait_for 5 log_is "${logged[@]}" || fail "the log is not one record for each file handled: $(cat -A "$log")"
 sleep 1.5  # the Action ends with the disconnect
 shot 3-after-double-click.png
-on_server "$corpus/double-click/f-later.cnm"
+posted "$corpus/double-click/f-later.cnm"
 # A recount would show the second file filed (1 -> 2).
 alike 3-after-double-click.png $ERROR_NB 2-after-tick.png $ERROR_NB || fail "a double-click recounted the error folder"
-! alike 3-after-double-click.png $TOTAL_VOL 2-after-tick.png $TOTAL_VOL || fail "the Totals did not change"
-! alike 3-after-double-click.png $GRAND_NB 2-after-tick.png $GRAND_NB || fail "the GdTotals did not change"
-say "relayed after the double-click; error figures untouched"
 
 # --- 3. FRESH recounts: two files in the error folder, as many as the last Action handled (both show 2)
 click "${FRESH[@]}"
@@ -238,9 +195,8 @@ wait_for 20 folders_are "Errors d-empty.cnm " "c-nowhere.cnm g-elsewhere.cnm z-e
   fail "the stalled Action did not relay its file: $(listing "$drop")"
 sleep 1.5
 shot 6-after-stall.png
-alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click on FRESH while the server stalled recounted"
-on_server "$corpus/stalled/h-stalled.cnm"
-say "the window stayed alive while the server stalled (ping $ping); the message went out after"
+alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click on FRESH during the stall recounted"
+posted "$corpus/stalled/h-stalled.cnm"
 
 # The window closed during a stall: the Action ends its work, then the program, with status 0.
 stalled_action "$corpus/closing"
@@ -253,5 +209,5 @@ for _ in {1..100}; do program_runs && sleep 0.2; done
 wait $program_pid; status=$? program_pid=
 ((status == 0)) || fail "the program ended with status $status after its window was closed"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action cut short by the close left $(listing "$drop")"
-on_server "$corpus/closing/i-closing.cnm"
-say "PASS; screenshots in $screens"
+posted "$corpus/closing/i-closing.cnm"
+echo "PASS; screenshots in $screens"

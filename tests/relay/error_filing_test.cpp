@@ -48,9 +48,8 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
   EXPECT_EQ(File("readme"), errors_ + "/" + second);
   EXPECT_TRUE(fs::is_empty(drop_));
   EXPECT_EQ(ReadFile(errors_ + "/msg.b.cnm"), "one");  // never overwritten
-}
 
-TEST_F(ErrorFiling, AnyEntryTakesANameAndNothingMovesWhenAFolderIsMissing) {
+  // Any kind of entry takes a name; nothing moves when a folder is missing.
   fs::create_directories(errors_ + "/a.cnm");
   ASSERT_EQ(::mkfifo((errors_ + "/b.cnm").c_str(), 0666), 0);
   fs::create_symlink(folder_ / "nowhere", errors_ + "/c.cnm");

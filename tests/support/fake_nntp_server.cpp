@@ -60,18 +60,18 @@ std::string FakeNntpServer::Received() const {
 
 void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
   int connection = -1;
-  // Waits for `events` on `fd`; false when the deadline passes first.
-  auto ready = [&](int fd, short events, Clock::time_point deadline) {
-    for (;;) {
+  Clock::time_point deadline;
+  std::string taken;  // what the current step has read
+  auto ready = [&](int fd, short events, Clock::time_point until) {
+    for (pollfd wanted{fd, events, 0};;) {
       if (stop_) throw std::runtime_error("stopped before the script ended");
-      pollfd wanted{fd, events, 0};
       if (poll(&wanted, 1, 20) > 0) return true;
-      if (Clock::now() >= deadline) return false;
+      if (Clock::now() >= until) return false;
     }
   };
-  // Reads at most `most` bytes into `taken`; false when the client has closed the connection.
-  std::string taken;
-  auto read = [&](std::size_t most, Clock::time_point deadline, const std::string& waiting_for) {
+  // Reads at most `most` bytes; false when the client has closed the connection. Both wait no longer than `until`
+  // (`deadline`, the step's) and end the script once the destructor has been called.
+  auto read = [&](std::size_t most, const std::string& waiting_for) {
     if (!ready(connection, POLLIN, deadline)) {
       throw std::runtime_error("timed out waiting for " + waiting_for + "; received " + Visible(taken));
     }
@@ -92,7 +92,7 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
     connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) throw std::runtime_error(std::string("accept failed: ") + std::strerror(errno));
     for (const FakeStep& step : script) {
-      const auto deadline = Clock::now() + step_limit_;
+      deadline = Clock::now() + step_limit_;
       const std::string text = step.texts.empty() ? "" : step.texts[0];
       taken.clear();
       switch (step.kind) {
@@ -107,10 +107,8 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
         case FakeStep::Kind::kExpect:
         case FakeStep::Kind::kReadThrough:
           while (!taken.ends_with(step.kind == FakeStep::Kind::kExpect ? "\n" : text)) {
-            if (!read(1, deadline, Visible(text))) {
-              throw std::runtime_error("the client closed the connection while the server waited for " + Visible(text) +
-                                       "; received " + Visible(taken));
-            }
+            if (!read(1, Visible(text)))
+              throw std::runtime_error("closed before " + Visible(text) + ", got " + Visible(taken));
           }
           if (step.kind == FakeStep::Kind::kExpect && taken != text) {
             throw std::runtime_error("expected " + Visible(text) + ", received " + Visible(taken));
@@ -124,12 +122,9 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
           for (;;) {
             if (Clock::now() >= deadline) throw std::runtime_error("the client did not close the connection in time");
             const auto until = text.empty() ? deadline : std::min(deadline, Clock::now() + step.gap);
-            if (ready(connection, POLLIN, until) && !read(SIZE_MAX, deadline, "the client")) break;
+            if (ready(connection, POLLIN, until) && !read(SIZE_MAX, "the client")) break;
             if (!text.empty() && !send_all(text)) break;
           }
-          break;
-        case FakeStep::Kind::kPause:  // the destructor waits for it to end
-          std::this_thread::sleep_for(step.gap);
           break;
       }
     }

@@ -1,7 +1,6 @@
-// A scripted stand-in for a news server, for faults a real one will not show on demand. It listens on
-// 127.0.0.1 at a free port, accepts one connection and plays its script on its own thread; each step is
-// bounded by the step limit and the destructor ends the script wherever it is. A step reads no further
-// than its line or marker, so what the client sent after it is never received when the server hangs up.
+// A scripted news server on a free port of 127.0.0.1, for faults a real one will not show on demand: it accepts
+// one connection and plays its script on its own thread, each step bounded by the step limit. A step reads no
+// further than its line or marker, so what the client sent after it is never received when the server hangs up.
 #pragma once
 
 #include <atomic>
@@ -14,10 +13,10 @@
 namespace quillport::testing {
 
 struct FakeStep {
-  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose, kPause };
+  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose };
   Kind kind;
   std::vector<std::string> texts;    // kSend: one write per text, 50 ms apart; else the line, marker or text
-  std::chrono::milliseconds gap{0};  // kPause: the silence; kAwaitClose: the time between two sends
+  std::chrono::milliseconds gap{0};  // kAwaitClose: the time between two sends
 };
 
 namespace fake {
@@ -26,10 +25,7 @@ inline FakeStep SendPieces(std::vector<std::string> pieces) { return {FakeStep::
 inline FakeStep Expect(std::string line) { return {FakeStep::Kind::kExpect, {std::move(line)}}; }  // CR LF included
 inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadThrough, {std::move(marker)}}; }
 inline FakeStep HangUp() { return {FakeStep::Kind::kHangUp, {}}; }
-// Reads, saying nothing, until the client closes the connection, which must happen within the step limit.
-inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }
-// Says nothing for `pause` (not bounded by the step limit; the destructor waits for it).
-inline FakeStep Pause(std::chrono::milliseconds pause) { return {FakeStep::Kind::kPause, {}, pause}; }
+inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }  // reads until the client closes
 // AwaitClose, sending `text` every `gap` meanwhile.
 inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {
   return {FakeStep::Kind::kAwaitClose, {std::move(text)}, gap};

@@ -21,20 +21,16 @@ namespace {
 
 constexpr int kPortTaken = 3;  // the script's exit code when the port is in use
 
-struct Fd {  // closes on scope exit
+struct Fd {  // closes on scope exit, also when the constructor of its owner throws
   int fd;
   ~Fd() { close(fd); }
 };
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-struct Outcome {
-  int exit_code;
-  std::string output;
-};
-
-// Runs inn-instance.sh (killed after 90 s at most) without the test's open files, its output to `log`.
-Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
+// Runs inn-instance.sh (killed after 90 s at most) without the test's open files, its output to `log`; returns
+// its exit code (-1 when it did not end normally).
+int RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
   args.insert(args.begin(), {"timeout", "-k", "5", "90", "/bin/bash", QUILLPORT_INN_INSTANCE_SCRIPT});
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -50,9 +46,7 @@ Outcome RunScript(std::vector<std::string> args, const std::filesystem::path& lo
   const bool ran = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ) == 0 &&
                    waitpid(pid, &status, 0) == pid && WIFEXITED(status);
   posix_spawn_file_actions_destroy(&actions);
-  std::ostringstream output;
-  output << std::ifstream(log).rdbuf();
-  return {ran ? WEXITSTATUS(status) : -1, output.str()};
+  return ran ? WEXITSTATUS(status) : -1;
 }
 
 int Code(const std::string& reply) { return std::atoi(reply.c_str()); }
@@ -107,21 +101,22 @@ class Connection {
 
 InnServer::InnServer(std::vector<std::string> groups) {
   char folder[] = "/tmp/quillport-inn-XXXXXX";  // user news must be able to enter it
-  if (mkdtemp(folder) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  if (mkdtemp(folder) == nullptr) throw std::runtime_error(SystemError("mkdtemp"));
   dir_ = folder;
-  Outcome started{kPortTaken, ""};
+  int started = kPortTaken;
   std::random_device random;
-  for (int attempt = 0; attempt < 20 && started.exit_code == kPortTaken; ++attempt) {  // until a port is free
+  for (int attempt = 0; attempt < 20 && started == kPortTaken; ++attempt) {  // until a port is free
     port_ = 20000 + static_cast<int>(random() % 30000);
     std::vector<std::string> args = {"start", "--watch", std::to_string(getpid()), "--temporary", dir_, port_text()};
     args.insert(args.end(), groups.begin(), groups.end());
     started = RunScript(args, dir_ / "script.log");
   }
-  if (started.exit_code != 0) {
+  if (started != 0) {
+    std::ostringstream output;
+    output << std::ifstream(dir_ / "script.log").rdbuf();
     RunScript({"stop", dir_}, "/dev/null");
     std::filesystem::remove_all(dir_);
-    throw std::runtime_error("private INN did not start (exit code " + std::to_string(started.exit_code) + "):\n" +
-                             started.output);
+    throw std::runtime_error("private INN did not start (exit code " + std::to_string(started) + "):\n" + output.str());
   }
 }
 

@@ -1,7 +1,6 @@
-// A private INN news server for tests: a whole instance started by scripts/inn-instance.sh in a fresh
-// folder under /tmp on a free port of 127.0.0.1, carrying the groups given. The destructor stops it and
-// removes the folder; should the test program die first, the script's watcher does both. The helpers
-// read and post through a plain NNTP connection of their own (one per call, every wait bounded).
+// A private INN carrying the groups given, started by scripts/inn-instance.sh in a fresh folder under /tmp on a
+// free port of 127.0.0.1; stopped and removed by the destructor, or by the script's watcher should the test
+// program die first. The helpers read through an NNTP connection of their own, one per call, every wait bounded.
 #pragma once
 
 #include <cstdint>

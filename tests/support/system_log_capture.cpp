@@ -1,6 +1,5 @@
 #include "tests/support/system_log_capture.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -59,15 +58,10 @@ SystemLogCapture::~SystemLogCapture() { Stop(); }
 
 void SystemLogCapture::Collect() {
   char buffer[8192];
-  for (;;) {
-    pollfd ready{socket_, POLLIN, 0};
-    const int events = ::poll(&ready, 1, 20);
-    if (events > 0) {
-      const ssize_t size = ::recv(socket_, buffer, sizeof buffer, 0);
-      if (size > 0) messages_.emplace_back(buffer, static_cast<std::size_t>(size));
-    } else if (stopping_) {
-      return;  // stopped, and nothing more waiting
-    }
+  // Until stopped with nothing more waiting.
+  for (pollfd ready{socket_, POLLIN, 0}; ::poll(&ready, 1, 20) > 0 || !stopping_;) {
+    const ssize_t size = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (size > 0) messages_.emplace_back(buffer, static_cast<std::size_t>(size));
   }
 }
 

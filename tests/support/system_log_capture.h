@@ -1,6 +1,5 @@
 // Stands a private socket in for the system log (/dev/log) while it lives, so a test can read back what
-// syslog(3) sent. It gives this test process a mount namespace of its own with a scratch /dev, which
-// needs root (or unprivileged user namespaces); the rest of the system never sees it.
+// syslog(3) sent: a mount namespace of this process's own with a scratch /dev (root or user namespaces).
 #pragma once
 
 #include <atomic>

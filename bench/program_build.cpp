@@ -31,16 +31,16 @@ void Run(std::vector<std::string> argv, const fs::path& log, const std::string& 
 fs::path BuildProgram(const fs::path& build_dir, const ProgramSettings& settings, const fs::path& log) {
   fs::remove(log);
   Run({QUILLPORT_CMAKE_COMMAND, "-S", QUILLPORT_SOURCE_DIR, "-B", build_dir.string(), "-G", QUILLPORT_CMAKE_GENERATOR,
-       "-DCMAKE_CXX_COMPILER=" QUILLPORT_CXX_COMPILER, "-DCMAKE_BUILD_TYPE=" QUILLPORT_BUILD_TYPE,
-       "-DQUILLPORT_BUILD_TESTS=OFF", "-DQUILLPORT_BUILD_BENCH=OFF",
-       "-DQUILLPORT_DROP_FOLDER=" + settings.drop_folder.string(),
+       std::string("-DCMAKE_CXX_COMPILER=") + QUILLPORT_CXX_COMPILER,
+       std::string("-DCMAKE_BUILD_TYPE=") + QUILLPORT_BUILD_TYPE, "-DQUILLPORT_BUILD_TESTS=OFF",
+       "-DQUILLPORT_BUILD_BENCH=OFF", "-DQUILLPORT_DROP_FOLDER=" + settings.drop_folder.string(),
        "-DQUILLPORT_ERROR_FOLDER=" + settings.error_folder.string(),
        "-DQUILLPORT_LOG_FILE=" + settings.log_file.string(), "-DQUILLPORT_SERVER_HOST=" + settings.server_host,
        "-DQUILLPORT_SERVER_PORT=" + std::to_string(settings.server_port)},
       log, "configuring the program's build");
   Run({QUILLPORT_CMAKE_COMMAND, "--build", build_dir.string(), "--target", "quillport", "--parallel", "2"}, log,
       "building the program");
-  const fs::path program = build_dir / "app" / "quillport";
+  fs::path program = build_dir / "app" / "quillport";
   if (!fs::is_regular_file(program)) throw std::runtime_error("the build made no " + program.string());
   return program;
 }

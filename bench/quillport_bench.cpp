@@ -307,7 +307,7 @@ PhaseResult RawFiles(testing::InnServer& inn, int files, bool& posted) {
   std::vector<std::string> articles;
   for (int i = 1; i <= files; ++i) articles.push_back(MakeSmallMessage("raw-window", i, kGroup).article);
   const std::int64_t before = inn.ArticleCount(kGroup);
-  const PhaseResult result = RunInChildProcess([&] { return RawArticles(inn, articles); });
+  PhaseResult result = RunInChildProcess([&] { return RawArticles(inn, articles); });
   PrintPhase("raw files", result);
   const std::int64_t taken = inn.ArticleCount(kGroup) - before;
   posted = result.completed && result.done == files && taken == files;

@@ -11,7 +11,8 @@
 #include <string>
 #include <thread>
 
-using Display = struct _XDisplay;  // Xlib's, kept out of the benchmark's other files
+// Xlib's own type, declared here to keep Xlib out of the benchmark's other files.
+using Display = struct _XDisplay;  // NOLINT(bugprone-reserved-identifier)
 
 namespace quillport::bench {
 

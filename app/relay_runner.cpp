@@ -10,8 +10,10 @@
 namespace quillport {
 namespace {
 
-// The screen's pace: the engine's states are drawn at most this often.
-constexpr std::chrono::milliseconds kFrame{16};
+// The engine's states are drawn at most five times a second: often enough
+// to follow an Action, seldom enough that drawing costs the program little
+// (a frame costs far more than a file's work in the engine).
+constexpr std::chrono::milliseconds kFrame{200};
 
 }  // namespace
 
@@ -25,13 +27,7 @@ RelayRunner::RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings s
       relay_(client, std::move(settings), std::move(clock), [this](const RelayState& state) { Publish(state); }),
       thread_(relay_) {
   pace_->setSingleShot(true);
-  pace_->setInterval(kFrame);
-  connect(pace_, &QTimer::timeout, this, [this] {
-    if (!draw_pending_) return;
-    draw_pending_ = false;
-    DrawLatest();
-    pace_->start();
-  });
+  connect(pace_, &QTimer::timeout, this, [this] { DrawLatest(); });
 }
 
 RelayRunner::~RelayRunner() = default;
@@ -68,12 +64,14 @@ void RelayRunner::Publish(const RelayState& state) {
 }
 
 void RelayRunner::StateArrived() {
-  if (pace_->isActive()) {
-    draw_pending_ = true;  // drawn when the frame is over
-    return;
+  if (pace_->isActive()) return;  // drawn when the frame is over
+  const auto next_frame = last_drawn_ + kFrame;
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= next_frame) {
+    DrawLatest();
+  } else {
+    pace_->start(std::chrono::ceil<std::chrono::milliseconds>(next_frame - now));
   }
-  DrawLatest();
-  pace_->start();
 }
 
 void RelayRunner::DrawLatest() {
@@ -83,11 +81,13 @@ void RelayRunner::DrawLatest() {
     state.swap(latest_);
     posted_ = false;
   }
-  if (state) RunEventHandler(board_, "Drawing", [&] { painter_.Draw(*state); });
+  if (!state) return;
+  RunEventHandler(board_, "Drawing", [&] { painter_.Draw(*state); });
+  last_drawn_ = std::chrono::steady_clock::now();
 }
 
 void RelayRunner::Finished(const std::string& handler, bool refresh_after) {
-  draw_pending_ = false;
+  pace_->stop();
   DrawLatest();
   busy_.reset();
   if (on_finished_) on_finished_();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -60,8 +61,8 @@ class RelayRunner : public QObject {
   StatePainter painter_;
   std::function<void()> refresh_;
   std::function<void()> on_finished_;
-  QTimer* pace_ = nullptr;     // at most one drawing per frame
-  bool draw_pending_ = false;  // a state came while the pace timer ran
+  QTimer* pace_ = nullptr;  // runs while a state waits for the next frame
+  std::chrono::steady_clock::time_point last_drawn_;
   std::optional<BusyState> busy_;
   bool quit_when_done_ = false;
 

@@ -212,8 +212,11 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   AtScopeEnd after_drop([&] {
     if (context.connection_dropped) connection_.Dropped();
   });
+  // What posting changes (the error line) goes out with the next
+  // publication: a failure's at once, else the next file's or the Action's
+  // end, a pause later at most. One publication a file keeps the window's
+  // work small.
   const MessageOutcome outcome = TrtMsg(file, context);
-  keeper_.Publish();
   const std::string& path = file.path();
   switch (outcome.disposal) {
     case MessageOutcome::Disposal::kDeletedUnposted: record_->DeletedUnposted(path, outcome.detail); break;

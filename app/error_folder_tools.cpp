@@ -9,7 +9,7 @@
 
 namespace quillport {
 
-void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t& count, std::int64_t& volume) {
+void CountMessageFiles(std::string_view folder, std::string_view pattern, std::int64_t& count, std::int64_t& volume) {
   count = 0;
   volume = 0;
   FolderListing listing(folder, pattern);
@@ -25,7 +25,7 @@ void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t
 void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::string_view pattern) {
   std::int64_t count = 0;
   std::int64_t volume = 0;
-  MyFileCount(folder, pattern, count, volume);
+  CountMessageFiles(folder, pattern, count, volume);
   board.SetText(field::kErrorNb, FormatNumber(count, kPattern4));
   board.SetText(field::kErrorVol, FormatNumber(volume, kPattern7));
 }

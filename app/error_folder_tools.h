@@ -12,7 +12,7 @@ namespace quillport {
 // adds up their sizes. Folders and empty files are not counted. A missing
 // folder, or one where nothing matches, gives 0 and 0. Both outputs are set
 // to 0 first.
-void MyFileCount(std::string_view folder, std::string_view pattern, std::int64_t& count, std::int64_t& volume);
+void CountMessageFiles(std::string_view folder, std::string_view pattern, std::int64_t& count, std::int64_t& volume);
 
 // Shows the count of `folder`'s message files in txt_Error_Nb ("# ##0") and
 // their volume in txt_Error_Vol ("# ### ##0").

@@ -27,7 +27,6 @@ class NewsError : public std::runtime_error {
   NewsError(std::int16_t number, const std::string& description) : std::runtime_error(description), number_(number) {}
 
   std::int16_t number() const { return number_; }
-  std::string description() const { return what(); }
 
  private:
   std::int16_t number_;

@@ -128,8 +128,8 @@ std::string MoveWithoutReplacing(const std::string& from, const std::string& to)
   return {};
 }
 
-Filing MySafeRename(std::string_view source_folder, std::string_view target_folder, std::string_view file_name,
-                    QueueNameGenerator& names, const FileIdentity* expected) {
+Filing MoveUnderFreeName(std::string_view source_folder, std::string_view target_folder, std::string_view file_name,
+                         QueueNameGenerator& names, const FileIdentity* expected) {
   if (!EntryExists(std::string(source_folder))) {
     return {{}, "the folder " + std::string(source_folder) + " does not exist"};
   }

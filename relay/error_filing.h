@@ -34,8 +34,8 @@ struct Filing {
 // when either folder is missing, the source is no longer the file
 // `expected` names (when given), the move fails, or every random name is
 // taken, the file stays where it was and the result says why.
-Filing MySafeRename(std::string_view source_folder, std::string_view target_folder, std::string_view file_name,
-                    QueueNameGenerator& names, const FileIdentity* expected = nullptr);
+Filing MoveUnderFreeName(std::string_view source_folder, std::string_view target_folder, std::string_view file_name,
+                         QueueNameGenerator& names, const FileIdentity* expected = nullptr);
 
 // Moves `from` to `to` unless `to` exists, and flushes both folders to disk.
 // Within one file system this is a rename. Across file systems the file is

@@ -123,8 +123,8 @@ std::string FileName(const std::string& path, const RelaySettings& settings) {
 Filing FileInErrorFolder(QueuedFile& file, PostingContext& context) {
   file.Close();
   const FileIdentity identity = file.identity();
-  return MySafeRename(context.settings.drop_folder, context.settings.error_folder,
-                      FileName(file.path(), context.settings), context.names, &identity);
+  return MoveUnderFreeName(context.settings.drop_folder, context.settings.error_folder,
+                           FileName(file.path(), context.settings), context.names, &identity);
 }
 
 void AbandonArticle(PostingContext& context) {
@@ -228,7 +228,7 @@ std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& fil
 
 }  // namespace
 
-MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context) {
+MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context) {
   using Disposal = MessageOutcome::Disposal;
   std::optional<Refusal> refused;
   Header header;

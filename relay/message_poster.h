@@ -24,7 +24,7 @@ struct PostingContext {
   bool connection_dropped = false;
 };
 
-// What became of a message that TrtMsg handled without failing.
+// What became of a message that PostMessageFile handled without failing.
 struct MessageOutcome {
   enum class Disposal {
     kDeletedUnposted,  // no "Newsgroups: ", or a header that never ends
@@ -79,6 +79,6 @@ struct MessageOutcome {
 // acceptance or a refusal of it (authentication required, service
 // unavailable, ...) is thrown as a std::runtime_error, with the file left
 // in place.
-MessageOutcome TrtMsg(QueuedFile& file, PostingContext& context);
+MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context);
 
 }  // namespace quillport

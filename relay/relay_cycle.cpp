@@ -112,7 +112,7 @@ void RelayCycle::RunAction() {
     keeper_.Publish();
   });
   AtScopeEnd disconnect([this] {
-    if (connection_.Connected()) connection_.NntpDisconnect();
+    if (connection_.Connected()) connection_.Disconnect();
   });
   AtScopeEnd clear([this] { ClearFileInProgress(); });
   FolderListing listing(settings_.drop_folder, settings_.message_pattern);
@@ -216,7 +216,7 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   // publication: a failure's at once, else the next file's or the Action's
   // end, a pause later at most. One publication a file keeps the window's
   // work small.
-  const MessageOutcome outcome = TrtMsg(file, context);
+  const MessageOutcome outcome = PostMessageFile(file, context);
   const std::string& path = file.path();
   switch (outcome.disposal) {
     case MessageOutcome::Disposal::kDeletedUnposted: record_->DeletedUnposted(path, outcome.detail); break;
@@ -230,7 +230,7 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
 }
 
 bool RelayCycle::Connect() {
-  connection_.NntpConnect();
+  connection_.Connect();
   if (connection_.Connected()) return true;
   // The connection has put the reason on the error line; it is what this
   // Action leaves in view, and goes to standard error too.

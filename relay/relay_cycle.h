@@ -71,7 +71,6 @@ class RelayCycle {
   const RelayState& state() const { return keeper_.state(); }
 
   ServerConnection& connection() { return connection_; }
-  const RelaySettings& settings() const { return settings_; }
 
  private:
   void RunAction();

@@ -20,7 +20,7 @@ void ServerConnection::Report(std::string status_line, std::optional<bool> error
   keeper_.Publish();
 }
 
-void ServerConnection::NntpConnect() {
+void ServerConnection::Connect() {
   Report("Connecting To: " + Host(), std::nullopt);
   const std::optional<Failure> failure = Attempt(&NewsClient::Connect);
   connected_ = !failure;
@@ -32,7 +32,7 @@ void ServerConnection::NntpConnect() {
   }
 }
 
-void ServerConnection::NntpDisconnect() {
+void ServerConnection::Disconnect() {
   Report("Disconnecting From: " + Host(), std::nullopt);
   const std::optional<Failure> failure = Attempt(&NewsClient::Disconnect);
   connected_ = false;

@@ -22,13 +22,13 @@ class ServerConnection {
   // or "Unable To Connect To: <host> Error: <number>" with the error line
   // showing the failure (see FailureLine). Never throws for a refused or
   // failed connection.
-  void NntpConnect();
+  void Connect();
 
   // Closes it. Status line "Disconnecting From: <host>", then
   // "Normally Disconnected From: <host>" with the error line hidden, or
   // "Abnormally Disconnected From: <host> Error: <number>" with the error
   // line showing the failure. Connected() is false afterwards in every case.
-  void NntpDisconnect();
+  void Disconnect();
 
   // Takes note that the relay closed the connection itself (an article it
   // abandoned, see NewsClient::AbandonArticle): nothing is said to the client

@@ -1,4 +1,4 @@
-// Fuzzes the message filter with the article encoder: any file is posted with TrtMsg, its pieces made wire
+// Fuzzes the message filter with the article encoder: any file is posted with PostMessageFile, its pieces made wire
 // bytes as the NNTP client makes them. No piece is over 32767 characters, no dropped transport header is on
 // the wire, the header has exactly one Message-ID, and the article ends at its terminator, not before.
 #include <algorithm>
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QueuedFile file = QueuedFile::Open(path, size, {}, std::chrono::system_clock::now());
     ErrorLine error_line;
     PostingContext context{client, error_line, names, settings};
-    TrtMsg(file, context);
+    PostMessageFile(file, context);
   } catch (const FileFailure&) {
     // Over-long messages are filed and reported: not what this checks.
   } catch (const NewsError&) {

@@ -29,7 +29,7 @@ class ErrorFiling : public ::testing::Test {
   // Drops `name` holding `bytes` and files it; returns where it went.
   std::string File(const std::string& name, const std::string& bytes = "x") {
     WriteFile(drop_ + "/" + name, bytes);
-    return MySafeRename(drop_, errors_, name, names_).target;
+    return MoveUnderFreeName(drop_, errors_, name, names_).target;
   }
   testing::TempFolder folder_;
   const std::string drop_ = folder_ / "drop", errors_ = folder_ / "errors";
@@ -57,8 +57,8 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
     EXPECT_THAT(File(name), ::testing::MatchesRegex(errors_ + "/~col.{4}\\.cnm")) << name;
   }
   EXPECT_TRUE(fs::is_symlink(errors_ + "/c.cnm"));
-  EXPECT_EQ(MySafeRename(drop_, folder_ / "nowhere", "d.cnm", names_).target, "");
-  EXPECT_EQ(MySafeRename(folder_ / "nowhere", errors_, "d.cnm", names_).target, "");
+  EXPECT_EQ(MoveUnderFreeName(drop_, folder_ / "nowhere", "d.cnm", names_).target, "");
+  EXPECT_EQ(MoveUnderFreeName(folder_ / "nowhere", errors_, "d.cnm", names_).target, "");
 }
 
 TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {
@@ -75,7 +75,7 @@ TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {
 
   // The error folder's file system is full: nothing partial is left there.
   WriteFile(drop_ + "/big.cnm", big);
-  const Filing filing = MySafeRename(drop_, errors_, "big.cnm", names_);
+  const Filing filing = MoveUnderFreeName(drop_, errors_, "big.cnm", names_);
   EXPECT_FALSE(filing.filed());
   EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
   EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));

@@ -21,9 +21,9 @@ using namespace std::string_literals;
 using testing::Names;
 namespace fs = std::filesystem;
 
-class TrtMsgTest : public ::testing::Test {
+class PostMessageFileTest : public ::testing::Test {
  protected:
-  TrtMsgTest() {
+  PostMessageFileTest() {
     fs::create_directories(settings_.drop_folder);
     fs::create_directories(settings_.error_folder);
   }
@@ -33,7 +33,7 @@ class TrtMsgTest : public ::testing::Test {
     testing::WriteFile(path, bytes);
     QueuedFile file = QueuedFile::Open(path, bytes.size(), {}, std::chrono::system_clock::now());
     context_.connection_dropped = false;
-    TrtMsg(file, context_);
+    PostMessageFile(file, context_);
     return path;
   }
 
@@ -45,7 +45,7 @@ class TrtMsgTest : public ::testing::Test {
   PostingContext context_{client_, error_line_, names_, settings_};
 };
 
-TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
+TEST_F(PostMessageFileTest, WorkedExampleIsPostedInThreePieces) {
   const std::string path = Post("example.cnm",
                                 "Received: from host by host\r\n\tid 42\r\nX-Envelope-To: list_NoSpam\r\n"
                                 "From: A. User <a.user@host>\r\nSubject: Test\r\nNewsgroups: local.test\r\n"
@@ -58,7 +58,7 @@ TEST_F(TrtMsgTest, WorkedExampleIsPostedInThreePieces) {
   EXPECT_FALSE(error_line_.shown);
 }
 
-TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
+TEST_F(PostMessageFileTest, HeaderFilterAndBodyLines) {
   Post("filter.cnm",
        "From: early.bird@host\r\n"  // above the guard: not rewritten
        "RECEIVED: upper case counts\r\n continued\r\n"
@@ -93,13 +93,13 @@ TEST_F(TrtMsgTest, HeaderFilterAndBodyLines) {
 
 // A message without a Message-ID gets one made from the file: the same file brought back (a delete that
 // failed, a crash, a rename out and in) yields the same one, another file never does. Two are malformed.
-TEST_F(TrtMsgTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) {
+TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) {
   const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
   const std::string drop = settings_.drop_folder + "/", kept = folder_ / "kept";
   const auto header_posted = [&](const std::string& name) {
     client_.pieces.clear();
     QueuedFile file = QueuedFile::Open(drop + name, bytes.size(), {}, std::chrono::system_clock::now());
-    TrtMsg(file, context_);
+    PostMessageFile(file, context_);
     return client_.pieces.at(0);
   };
   testing::WriteFile(drop + "a.cnm", bytes);
@@ -119,7 +119,7 @@ TEST_F(TrtMsgTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) {
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("two.cnm"));
 }
 
-TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
+TEST_F(PostMessageFileTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
   for (const auto& [header, kept] : std::vector<std::pair<std::string, std::string>>{
            {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n", "Subject: hi\r\n"},
            {"Subject: hi\n\tfolded\n\nCC: x\n", "Subject: hi\r\n\tfolded\r\n"},
@@ -133,7 +133,7 @@ TEST_F(TrtMsgTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
   }
 }
 
-TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
+TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   // The file grows while it is posted: the article is abandoned, never completed; the file stays.
   const std::string path = settings_.drop_folder + "/growing.cnm";
   client_.on_write = [&] {
@@ -158,7 +158,7 @@ TEST_F(TrtMsgTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   EXPECT_TRUE(fs::exists(path));
 }
 
-TEST_F(TrtMsgTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
+TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   try {
     Post("Long.cnm", "Newsgroups: local.test\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");
     FAIL() << "no failure";

@@ -114,21 +114,4 @@ double ReadNumber(std::string_view text) {
   return value;
 }
 
-std::int64_t ReadCount(std::string_view text) {
-  const std::string compact = StripBlanks(text);
-  std::string_view digits = compact;
-  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  std::int64_t value = 0;
-  const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (!digits.empty() && result.ec == std::errc() && result.ptr == digits.data() + digits.size()) {
-    return value;
-  }
-  // Not a plain integer text: accept a whole number written otherwise ("3.0").
-  const double number = ReadNumber(text);
-  if (number != std::floor(number) || number >= 9.2233720368547758e18 || number < -9.2233720368547758e18) {
-    throw NotANumber(text);
-  }
-  return static_cast<std::int64_t>(number);
-}
-
 }  // namespace quillport

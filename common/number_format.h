@@ -46,8 +46,4 @@ std::string PlainNumber(std::int64_t value);
 // for an empty text, a text that is not a number, or a non-finite value.
 double ReadNumber(std::string_view text);
 
-// Reads a counter: like ReadNumber, but the number must be whole and fit a
-// signed 64-bit integer; anything else throws NotANumber.
-std::int64_t ReadCount(std::string_view text);
-
 }  // namespace quillport

@@ -16,7 +16,6 @@
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "common/printable_text.h"
-#include "common/rtrim_null.h"
 #include "relay/failure_text.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
@@ -140,7 +139,7 @@ void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
   std::this_thread::sleep_for(settings_.quiet_period);
   for (ListedEntry& entry : settling) {
     struct stat status {};
-    const std::string path = JoinPath(settings_.drop_folder, RTrimNull(entry.name));
+    const std::string path = JoinPath(settings_.drop_folder, entry.name);
     if (::lstat(path.c_str(), &status) != 0) {
       record_->Gone(path, "it vanished while it settled");
       continue;
@@ -152,7 +151,7 @@ void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
 }
 
 bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling) {
-  const std::string name = RTrimNull(entry.name);
+  const std::string& name = entry.name;
   const std::string path = JoinPath(settings_.drop_folder, name);
   const auto size = static_cast<std::int64_t>(entry.size);
   // Published with the file's kind, once it is known.

@@ -111,29 +111,6 @@ TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
   EXPECT_TRUE(line->toolTip().contains(QString::fromStdString(whole).toHtmlEscaped()));
 }
 
-TEST(MainWindow, OnlyTheTimerFieldsTakeTheFocusInTheDesignedTabOrder) {
-  MainWindow window;
-  // Only the period and the remaining minutes can be typed into.
-  const auto read_only = [&](const char* name) {
-    return qobject_cast<QLineEdit*>(Control(window, name))->isReadOnly();
-  };
-  EXPECT_FALSE(read_only("txt_TIM_Per") || read_only("txt_TIM_Rem"));
-  EXPECT_TRUE(read_only("txt_TIM_Ela") && read_only("txt_TIM_NbT"));
-
-  // The focus starts on the period; Tab visits the four timer fields, then the buttons right to left, and
-  // comes round. Every other field is dimmed.
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  QStringList visited;
-  for (int stop = 0; stop < 8 && QApplication::focusWidget() != nullptr; ++stop) {
-    visited << QApplication::focusWidget()->objectName();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  }
-  EXPECT_EQ(visited.join(' ').toStdString(),
-            "txt_TIM_Per txt_TIM_Rem txt_TIM_Ela txt_TIM_NbT cmd_VIEW cmd_PURGE cmd_REFRESH txt_TIM_Per");
-}
-
 // Busy, the window lets no click or double-click set anything off; a timer tick still comes through. Idle,
 // each sets off its hook.
 TEST(MainWindow, StartsNothingOnInputWhileBusy) {

@@ -178,39 +178,5 @@ TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized)
   EXPECT_TRUE(server_->Received() == wire + ".\r\nPOST\r\n") << "wire bytes differ";
 }
 
-TEST_F(NntpClientTest, AnArticleCutShortIsNeverCompletedOnTheServer) {
-  // The server hangs up while the article goes out: a later write fails.
-  Serve(Opened({Expect("POST\r\n"), Send("340 Go ahead\r\n"), ReadThrough("first\r\n"), HangUp()}));
-  ASSERT_EQ(CodeOf(client_.Connect()), 0);
-  ASSERT_EQ(CodeOf(client_.BeginArticle()), 0);
-  client_.WriteText("first\r\n");
-  EXPECT_EQ(ErrorOf([&] {
-              for (int i = 0; i < 1000000; ++i) client_.WriteText("more and more text\r\n");
-            }),
-            news_error::kConnectionLost);
-  EXPECT_EQ(server_->Finish(), "");
-  EXPECT_EQ(server_->Received().find("\r\n.\r\n"), std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kNotConnected);
-
-  // A refused POST begins no article: nothing can be written to it or ended; abandoning none changes
-  // nothing. An abandoned article sends nothing of itself, and the connection goes.
-  Serve(Opened({Expect("POST\r\n"), Send("440 Posting not permitted\r\n"), Expect("DATE\r\n"),
-                Send("111 20240102030405\r\n"), Expect("POST\r\n"), Send("340 Go ahead\r\n"), AwaitClose()}));
-  ASSERT_EQ(CodeOf(client_.Connect()), 0);
-  client_.AbandonArticle();
-  EXPECT_EQ(CodeOf(client_.BeginArticle()), 440);
-  EXPECT_EQ(ErrorOf([&] { client_.WriteText("Subject: lost\r\n"); }), news_error::kInvalidArgument);
-  EXPECT_EQ(ErrorOf([&] { client_.EndArticle(); }), news_error::kInvalidArgument);
-  client_.AbandonArticle();
-  client_.Command("DATE");
-  ASSERT_EQ(CodeOf(client_.BeginArticle()), 0);
-  client_.WriteText("Subject: half\r\n\r\nthe first half\r\n");
-  client_.AbandonArticle();
-  EXPECT_EQ(server_->Finish(), "");
-  EXPECT_EQ(server_->Received(), kOpening + "POST\r\nDATE\r\nPOST\r\n");
-  EXPECT_EQ(ErrorOf([&] { client_.WriteText("the second half\r\n"); }), news_error::kNotConnected);
-  client_.AbandonArticle();
-}
-
 }  // namespace
 }  // namespace quillport

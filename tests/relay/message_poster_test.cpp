@@ -119,20 +119,6 @@ TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) 
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("two.cnm"));
 }
 
-TEST_F(PostMessageFileTest, LoneLineFeedsCannotSmuggleDroppedHeadersOntoTheWire) {
-  for (const auto& [header, kept] : std::vector<std::pair<std::string, std::string>>{
-           {"Subject: hi\nTo: secret@corp.example\nReceived: from internal\r\n\tby relay\r\n", "Subject: hi\r\n"},
-           {"Subject: hi\n\tfolded\n\nCC: x\n", "Subject: hi\r\n\tfolded\r\n"},
-           {"X-Envelope-To: a_NoSpam\nFrom: a.b@c\r\n", "From: a DOT b AT c\r\n"},
-           {"\nDate: today\r\n more of the date\r\n", ""},
-       }) {
-    client_.pieces.clear();
-    Post("lf.cnm", header + "Newsgroups: x\r\nMessage-ID: <m@x>\r\n\r\nbody\r\n");
-    ASSERT_FALSE(client_.pieces.empty());
-    EXPECT_EQ(client_.pieces[0], kept + "Newsgroups: x\r\nMessage-ID: <m@x>\r\n\r\n") << header;
-  }
-}
-
 TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   // The file grows while it is posted: the article is abandoned, never completed; the file stays.
   const std::string path = settings_.drop_folder + "/growing.cnm";

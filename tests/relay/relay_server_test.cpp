@@ -284,7 +284,7 @@ class RelayFaultTest : public RelayServerTest {
   }
 };
 
-TEST_F(RelayFaultTest, NoServerTouchesNothing) {
+TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothingAndTheNextActionPostsItOnce) {
   std::string port;
   { port = FakeNntpServer({}).port_text(); }  // nothing listens there any more
   ::testing::internal::CaptureStderr();
@@ -295,10 +295,6 @@ TEST_F(RelayFaultTest, NoServerTouchesNothing) {
   EXPECT_EQ(said, "quillport: " + Text(field::kStatusE) + "\n");
   ExpectBackWithTheFileKept();
   EXPECT_FALSE(fs::exists(settings_.log_file));
-  EXPECT_EQ(Text(field::Info(6)), "0");
-}
-
-TEST_F(RelayFaultTest, ServerGoneMidArticleThenTheNextActionPostsItOnce) {
   {
     FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"), Expect("POST\r\n"),
                            Send("340 go ahead\r\n"), ReadThrough("line one\r\n"), HangUp()});

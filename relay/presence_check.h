@@ -9,9 +9,8 @@ namespace quillport {
 
 // Sends "Head <message_id>" and returns whether the server accepted the
 // command: false when it refused it, or the command failed; true otherwise.
-// An accepted command's reply is drained piece by piece and discarded. A
-// failure while draining that carries no message text is retried, at most
-// twice in one call; any other failure is passed on as it came.
+// An accepted command's reply is drained piece by piece and discarded; a
+// failure while draining is passed on as it came.
 bool ArticleExists(NewsClient& client, std::string_view message_id);
 
 }  // namespace quillport

@@ -35,9 +35,6 @@ TEST(ErrorFolderTools, CountsNonEmptyMessageFilesAndPurgesEveryMessageFile) {
 
   // A missing folder shows zero, and purging it reports nothing.
   board.SetText(field::kErrorNb, "7");
-  std::int64_t count = -1, volume = -1;
-  CountMessageFiles(folder / "missing", "*.cnm", count, volume);
-  EXPECT_TRUE(count == 0 && volume == 0);
   EXPECT_NO_THROW(PurgeErrorFolder(board, folder / "missing", "*.cnm"));
   EXPECT_EQ(figures(), "0|0");
 }

@@ -1,5 +1,4 @@
-// quillport-deliver with the drop folder as its first argument, for tests that need the program
-// itself (a mail system pipes into it) but a drop folder of their own.
+// quillport-deliver with the drop folder as its first argument, for tests that need the program itself.
 //   deliver_into FOLDER [ARGUMENT ...] < message
 #include <unistd.h>
 

@@ -149,20 +149,15 @@ TEST_F(NntpClientTest, RepliesCutAnywhereAreReassembledAndBadCommandsAreNeverSen
   EXPECT_EQ(server_->Received(), kOpening + "HEAD <a@b>\r\nSTAT <a@b>\r\nQUIT\r\n");
 }
 
-TEST_F(NntpClientTest, ArticlesGoOutDotStuffedWithCrLfLineEndsAndNeverOversized) {
+// The encoder's output reaches the wire whole, written in large blocks; a piece too long drops the connection.
+TEST_F(NntpClientTest, ArticlesGoOutWholeAndNeverOversized) {
   Serve(Opened({Expect("POST\r\n"), Send("340 Go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send("240 Posted\r\n"),
-                Expect("POST\r\n"), Send("340 Go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send("240 Posted\r\n"),
                 Expect("POST\r\n"), Send("340 Go ahead\r\n"), AwaitClose()}));
   ASSERT_EQ(CodeOf(client_.Connect()), 0);
-  const std::string longest(32767, 'a');
-  std::string wire =
-      kOpening + "POST\r\n..leading dot\r\ncut CR LF\r\n..after the cut\r\n" + longest + "\r\n.\r\nPOST\r\n";
-  ASSERT_EQ(CodeOf(client_.BeginArticle()), 0);
-  for (const std::string& piece : {".leading dot\r\ncut CR LF\r"s, "\n.after the cut\r\n"s, longest}) {
-    client_.WriteText(piece);
-  }
-  EXPECT_EQ(CodeOf(client_.EndArticle()), 0);
+  const std::string longest = std::string(32765, 'a') + "\r\n";
+  std::string wire = kOpening + "POST\r\n" + longest;
   ASSERT_EQ(CodeOf(client_.BeginArticle()), 0);  // several times the size the client gathers before it writes
+  client_.WriteText(longest);
   for (int i = 0; i < 2500; ++i) {
     const std::string line = ".line " + std::to_string(i) + " of a long article, dot-stuffed on the wire\r\n";
     client_.WriteText(line);

@@ -163,24 +163,21 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   EXPECT_EQ(inn_.Body("<ordinary@quillport.test>"),
             "First line.\r\n.leading dot\r\n..two dots\r\n.\r\n\r\nLast line.\r\n");
   EXPECT_EQ(inn_.Body("<emptyline@quillport.test>"), "\r\n");
-  const std::string head = inn_.Head("<ordinary@quillport.test>").value_or("");
-  for (const char* kept : {"From: Sender <sender@example.org>\r\n", "Subject: corpus ordinary\r\n"}) {
-    EXPECT_THAT(head, HasSubstr(kept));
-  }
-  for (const char* gone : {"Received:", "Return-path:", "X-Envelope-To:", "To: list", "CC:"}) {
-    EXPECT_THAT(head, Not(HasSubstr(gone))) << gone;
-  }
+  // The header stored for `id` holds each of `kept` and none of `gone`.
+  const auto stored_head = [&](const std::string& id, std::vector<std::string> kept, std::vector<std::string> gone) {
+    const std::string head = inn_.Head("<" + id + "@quillport.test>").value_or("");
+    for (const std::string& text : kept) EXPECT_THAT(head, HasSubstr(text)) << id;
+    for (const std::string& text : gone) EXPECT_THAT(head, Not(HasSubstr(text))) << id;
+  };
+  stored_head("ordinary", {"From: Sender <sender@example.org>\r\n", "Subject: corpus ordinary\r\n"},
+              {"Received:", "Return-path:", "X-Envelope-To:", "To: list", "CC:"});
   // Never posted; a stock INN refuses (441) an article without a body and the disguised From line.
   for (const char* id : {"<unknown1@", "<nogroups@", "<neverends@", "<lfonly@", "<nobody@", "<nospam@"}) {
     EXPECT_EQ(inn_.Head(id + std::string("quillport.test>")), std::nullopt) << id;
   }
-  // Lone LFs in a kept header line cannot carry dropped headers along.
-  const std::string hidden = inn_.Head("<lonelf@quillport.test>").value_or("");
-  EXPECT_THAT(hidden, HasSubstr("Subject: hidden\r\n"));
-  for (const char* gone : {"secret@corp", "internal.corp"}) EXPECT_THAT(hidden, Not(HasSubstr(gone)));
-  const std::string tabs = inn_.Head("<tabs@quillport.test>").value_or("");
-  EXPECT_THAT(tabs, HasSubstr("Subject: tabs\r\n"));
-  for (const char* gone : {"secret@", "internal.example", "Date:\t"}) EXPECT_THAT(tabs, Not(HasSubstr(gone)));
+  // Lone LFs in a kept header line cannot carry dropped headers along; nor can a TAB after the colon.
+  stored_head("lonelf", {"Subject: hidden\r\n"}, {"secret@corp", "internal.corp"});
+  stored_head("tabs", {"Subject: tabs\r\n"}, {"secret@", "internal.example", "Date:\t"});
   EXPECT_EQ(inn_.Head("<twoids@quillport.test>"), std::nullopt);
   EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
 
@@ -269,6 +266,13 @@ TEST_F(RelayInnTest, AMessageWithoutIdIsPostedOnceWhateverBringsItBack) {
   EXPECT_EQ(inn_.ArticleCount("local.test"), 1);
 }
 
+// A fake server's script: greeting, reader mode and POST, then `rest`.
+std::vector<FakeStep> Posting(std::vector<FakeStep> rest) {
+  rest.insert(rest.begin(),
+              {Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"), Expect("POST\r\n")});
+  return rest;
+}
+
 class RelayFaultTest : public RelayServerTest {
  protected:
   RelayFaultTest() {
@@ -296,8 +300,7 @@ TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothingAndTheNextActionPo
   ExpectBackWithTheFileKept();
   EXPECT_FALSE(fs::exists(settings_.log_file));
   {
-    FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"), Expect("POST\r\n"),
-                           Send("340 go ahead\r\n"), ReadThrough("line one\r\n"), HangUp()});
+    FakeNntpServer server(Posting({Send("340 go ahead\r\n"), ReadThrough("line one\r\n"), HangUp()}));
     EXPECT_FALSE(Action(server.port_text(), 5));
     EXPECT_THAT(server.Received(), ::testing::Not(HasSubstr("\r\n.\r\n")));
   }
@@ -319,8 +322,7 @@ TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothingAndTheNextActionPo
 TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) {
   testing::WriteFile(settings_.drop_folder + "/a.cnm",
                      "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");
-  FakeNntpServer server({Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"), Expect("POST\r\n"),
-                         Send("340 go ahead\r\n"), AwaitClose()});
+  FakeNntpServer server(Posting({Send("340 go ahead\r\n"), AwaitClose()}));
   EXPECT_TRUE(Action(server.port_text(), 5));
   EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
@@ -330,14 +332,10 @@ TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) 
 TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionInTime) {
   std::vector<std::string> endless;  // 10 s of header lines, 50 ms apart
   for (int i = 0; i < 200; ++i) endless.push_back("X-Line: " + std::to_string(i) + "\r\n");
-  const std::vector<FakeStep> silent = {Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
-                                        Expect("POST\r\n"), AwaitClose()};
-  std::vector<FakeStep> endless_head = silent;
-  endless_head.pop_back();
-  endless_head.insert(endless_head.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send("441 refused\r\n"),
-                                           Expect("Head <interrupted@quillport.test>\r\n"),
-                                           Send("221 0 <interrupted@quillport.test>\r\n"), SendPieces(endless)});
-  for (const auto& script : {silent, endless_head}) {
+  for (const auto& script :
+       {Posting({AwaitClose()}), Posting({Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send("441 refused\r\n"),
+                                          Expect("Head <interrupted@quillport.test>\r\n"),
+                                          Send("221 0 <interrupted@quillport.test>\r\n"), SendPieces(endless)})}) {
     FakeNntpServer server(script, std::chrono::seconds(15));
     const auto started = Steady::now();
     EXPECT_FALSE(Action(server.port_text(), 2));
@@ -351,25 +349,17 @@ TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionIn
 // Only a refusal of the article itself files a message: an answer about the service or the session would
 // refuse every message alike, so it ends the Action and the file waits.
 TEST_F(RelayFaultTest, AnAnswerAboutTheServerOrTheSessionFilesNothing) {
-  const std::vector<FakeStep> posting = {Send("200 ready\r\n"), Expect("MODE READER\r\n"), Send("200 reader\r\n"),
-                                         Expect("POST\r\n")};
-  const std::vector<FakeStep> quit = {Expect("QUIT\r\n"), Send("205 bye\r\n")};
-  for (const std::string answer : {"480 authentication required", "400 service unavailable", "502 no permission"}) {
-    std::vector<FakeStep> script = posting;
-    script.insert(script.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send(answer + "\r\n")});
-    script.insert(script.end(), quit.begin(), quit.end());
+  for (const std::string answer :
+       {"480 authentication required", "400 service unavailable", "502 no permission", "440 posting not allowed"}) {
+    std::vector<FakeStep> script = Posting({});
+    if (answer[1] != '4') script.insert(script.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n")});
+    script.insert(script.end(), {Send(answer + "\r\n"), Expect("QUIT\r\n"), Send("205 bye\r\n")});
     FakeNntpServer server(script);
     EXPECT_FALSE(Action(server.port_text(), 5));
     EXPECT_EQ(server.Finish(), "") << answer;
     EXPECT_THAT(Text(field::kStatusE), HasSubstr(answer)) << answer;
     ExpectBackWithTheFileKept();
   }
-  std::vector<FakeStep> not_allowed = posting;
-  not_allowed.insert(not_allowed.end(), {Send("440 posting not allowed\r\n"), quit[0], quit[1]});
-  FakeNntpServer server(not_allowed);
-  EXPECT_FALSE(Action(server.port_text(), 5));
-  EXPECT_EQ(server.Finish(), "");
-  ExpectBackWithTheFileKept();
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "news/news_client.h"
@@ -17,9 +16,8 @@ class FakeNewsClient : public NewsClient {
   std::vector<std::string> calls;          // every call in order: "Connect", "BeginArticle", "WriteText", ...
   std::vector<std::string> pieces;         // the pieces handed to WriteText
   std::optional<Refusal> command_refusal;  // returned by Command when set
-  // What ReceivedText returns after an accepted command, piece by piece; a NewsError is thrown.
-  std::deque<std::variant<std::string, NewsError>> reply;
-  std::function<void()> on_write;  // runs at every WriteText, before the piece is taken
+  std::deque<std::string> reply;           // what ReceivedText returns after an accepted command, piece by piece
+  std::function<void()> on_write;          // runs at every WriteText, before the piece is taken
 
   FakeNewsClient() { options_.host = "news.example"; }
   void Configure(const NewsOptions& options) override { options_ = options; }
@@ -42,10 +40,9 @@ class FakeNewsClient : public NewsClient {
   std::string ReceivedText() override {
     Call("Received");
     if (reply.empty()) return {};
-    auto next = reply.front();
+    std::string next = std::move(reply.front());
     reply.pop_front();
-    if (auto* error = std::get_if<NewsError>(&next)) throw *error;
-    return std::get<std::string>(next);
+    return next;
   }
   bool Readable() const override { return !reply.empty(); }
 

@@ -36,25 +36,24 @@ class RelayCycle {
              Clock clock = std::chrono::system_clock::now, StatePublisher publish = {});
 
   // Runs one Action: counts it, clears the file in progress and this
-  // Action's totals, lists the drop folder and, when
-  // it found anything, connects and handles every entry in name order:
-  // a non-empty file is counted, logged and posted; an empty one is counted
-  // and left in place; a folder is skipped. After each file it pauses.
+  // Action's totals, lists the drop folder and, when it found anything,
+  // connects and handles every entry in name order: a non-empty file is
+  // counted, logged and posted; an empty one is counted and left in place; a
+  // folder is skipped. After each file it pauses.
   //
   // A file is opened before it is counted (see QueuedFile::Open): one that
-  // another program has open for writing (told by its lease, or by the
-  // drop folder's WriterWatch whoever writes it) is left for a later Action
-  // without a trace. One that only changed lately (a mail program that just put it
-  // there) is tried once more at the end of the walk, after the quiet
-  // period, and left for a later Action if it changed again. A
-  // failure that belongs to one file (FileFailure) is shown on the error
-  // line and the Action goes on with the next file; when handling a file
-  // dropped the connection, it is opened again for the next one. A missing
-  // drop folder and a missing or unwritable error folder are shown too. A
-  // drop folder that another relay serves (see DropFolderLock) is shown and
-  // left alone: no file in it is handled and no connection is made.
-  // The last failure met stays on the error line after the Action's
-  // disconnect.
+  // another program has open for writing (told by its lease, or by the drop
+  // folder's WriterWatch whoever writes it) is left for a later Action
+  // without a trace. One that only changed lately (a mail program that just
+  // put it there) is tried once more at the end of the walk, after the quiet
+  // period, and left for a later Action if it changed again. A failure that
+  // belongs to one file (FileFailure) is shown on the error line and the
+  // Action goes on with the next file; when handling a file dropped the
+  // connection, it is opened again for the next one. A missing drop folder
+  // and a missing or unwritable error folder are shown too. A drop folder
+  // that another relay serves (see DropFolderLock) is shown and left alone:
+  // no file in it is handled and no connection is made. The last failure
+  // met stays on the error line after the Action's disconnect.
   //
   // At the end the file in progress is cleared and the connection closed,
   // also when a failure ends the Action early; such a failure (the

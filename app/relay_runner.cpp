@@ -90,7 +90,6 @@ void RelayRunner::Finished(const std::string& handler, bool refresh_after) {
   pace_->stop();
   DrawLatest();
   busy_.reset();
-  if (on_finished_) on_finished_();
   if (refresh_after && refresh_) RunEventHandler(board_, handler, refresh_);
   if (quit_when_done_) QCoreApplication::quit();
 }

@@ -1,6 +1,6 @@
 // The relay engine as the window sees it: Actions started from the window's
 // thread run on the engine's own thread (ActionThread), and the state the
-// engine publishes is drawn on the window at most once per frame. The
+// engine publishes is drawn on the window at most five times a second. The
 // window is busy (hourglass, no input) from the start of an Action to the
 // end of its disconnect; nothing here ever waits on the engine.
 #pragma once
@@ -47,10 +47,6 @@ class RelayRunner : public QObject {
   // is under way; the program ends once it is done.
   bool MayClose();
 
-  // Called when an Action has ended and its last state is drawn, before the
-  // refresh; for tests.
-  void SetOnFinished(std::function<void()> on_finished) { on_finished_ = std::move(on_finished); }
-
  private:
   void Publish(const RelayState& state);  // on the engine's thread
   void StateArrived();
@@ -60,7 +56,6 @@ class RelayRunner : public QObject {
   StatusBoard& board_;
   StatePainter painter_;
   std::function<void()> refresh_;
-  std::function<void()> on_finished_;
   QTimer* pace_ = nullptr;  // runs while a state waits for the next frame
   std::chrono::steady_clock::time_point last_drawn_;
   std::optional<BusyState> busy_;

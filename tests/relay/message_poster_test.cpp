@@ -76,7 +76,6 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
                           "From:J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
                           "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id:<first@host> \r\n\r\n",
                           "..two dots\r\n", "\r\n", "lone\nfeed\r\n", "no ending\r\n"));
-  EXPECT_EQ(client_.calls.front() + "|" + client_.calls.back(), "BeginArticle|EndArticle");
   EXPECT_FALSE(fs::exists(path));
   EXPECT_FALSE(error_line_.shown);
 }

@@ -135,15 +135,17 @@ void AbandonArticle(PostingContext& context) {
 constexpr std::string_view kOverlong = "holds a header or a line longer than 32767 characters";
 
 // A message that can never be posted (`why` says what is wrong with it):
-// filed in the error folder so it does not come back at every Action, then
-// reported.
-[[noreturn]] void RejectUnpostable(QueuedFile& file, PostingContext& context, std::string_view why) {
+// filed in the error folder so it does not come back at every Action. Throws
+// FileFailure when it cannot be filed.
+MessageOutcome FileUnpostable(QueuedFile& file, PostingContext& context, const std::string& message_id,
+                              std::string_view why) {
   const Filing filing = FileInErrorFolder(file, context);
   const std::string what = file.path() + " " + std::string(why) + " and cannot be posted; ";
   if (!filing.filed()) {
     throw FileFailure(what + "it could not be filed (" + filing.problem + ") and stays in the drop folder");
   }
-  throw FileFailure(what + "it was filed as " + filing.target, FileFailure::Fate::kFiled);
+  return {MessageOutcome::Disposal::kFiledUnposted, message_id, what + "it was filed as " + filing.target,
+          filing.target};
 }
 
 // Deletes a message the server holds now. When that fails the failure says
@@ -157,13 +159,17 @@ void RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
   }
 }
 
-// Posts the header block and the body; returns the server's refusal, if it
-// refused. The article is completed only when the file is exactly what was
-// opened.
-std::optional<Refusal> PostArticle(MessageFile& reader, QueuedFile& file, const Header& header,
-                                   PostingContext& context) {
+// How sending an article ended.
+struct Sent {
+  std::optional<Refusal> refusal;  // the server's, when it refused the article
+  bool overlong = false;           // a line too long met: the article was abandoned
+};
+
+// Posts the header block and the body. The article is completed only when
+// the file is exactly what was opened, and abandoned at a line too long.
+Sent PostArticle(MessageFile& reader, QueuedFile& file, const Header& header, PostingContext& context) {
   NewsClient& client = context.client;
-  if (std::optional<Refusal> refusal = client.BeginArticle()) return refusal;
+  if (std::optional<Refusal> refusal = client.BeginArticle()) return {std::move(refusal)};
   bool overlong = false;
   try {
     client.WriteText(header.block);
@@ -187,10 +193,10 @@ std::optional<Refusal> PostArticle(MessageFile& reader, QueuedFile& file, const 
   }
   if (overlong) {
     AbandonArticle(context);
-    RejectUnpostable(file, context, kOverlong);
+    return {std::nullopt, true};
   }
   file.Close();
-  return client.EndArticle();
+  return {client.EndArticle()};
 }
 
 // Reads the header and makes it ready to post: the kept block gets the
@@ -200,7 +206,7 @@ std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& fil
                                             PostingContext& context) {
   using Disposal = MessageOutcome::Disposal;
   const HeaderEnd end = ReadHeader(reader, header);
-  if (end == HeaderEnd::kTooLong) RejectUnpostable(file, context, kOverlong);
+  if (end == HeaderEnd::kTooLong) return FileUnpostable(file, context, header.message_id, kOverlong);
   if (end == HeaderEnd::kFileEnded || !header.has_newsgroups) {
     if (file.ChangedSinceOpened()) {
       throw FileFailure(file.path() + " changed while it was read; it stays for a later Action");
@@ -215,14 +221,15 @@ std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& fil
   // Which of two ids the server would take, and which one a presence check
   // should ask for, cannot be told: such a message is malformed.
   if (header.message_ids > 1) {
-    RejectUnpostable(file, context, "holds " + std::to_string(header.message_ids) + " Message-ID headers");
+    return FileUnpostable(file, context, header.message_id,
+                          "holds " + std::to_string(header.message_ids) + " Message-ID headers");
   }
   if (header.message_ids == 0) {
     header.message_id = DerivedMessageId(file, header.block);
     header.block += "Message-ID: " + header.message_id + "\r\n";
   }
   header.block += kEndOfHeader;
-  if (header.block.size() > kMaxPiece) RejectUnpostable(file, context, kOverlong);
+  if (header.block.size() > kMaxPiece) return FileUnpostable(file, context, header.message_id, kOverlong);
   return std::nullopt;
 }
 
@@ -236,7 +243,9 @@ MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context) {
     MessageFile reader(file.descriptor(), file.path());
     if (auto unposted = PrepareHeader(reader, file, header, context)) return *std::move(unposted);
     file.RequireRemovable();
-    refused = PostArticle(reader, file, header, context);
+    Sent sent = PostArticle(reader, file, header, context);
+    if (sent.overlong) return FileUnpostable(file, context, header.message_id, kOverlong);
+    refused = std::move(sent.refusal);
   }
 
   if (!refused) {

@@ -31,13 +31,15 @@ struct MessageOutcome {
     kPosted,           // accepted by the server, deleted
     kHeld,             // refused, but the server holds its message id: deleted
     kFiled,            // refused and filed in the error folder
+    kFiledUnposted,    // can never be posted: filed in the error folder
   };
   Disposal disposal;
   std::string message_id;  // as the header gave it; empty when it had none
   // kDeletedUnposted: why it was not posted. kHeld and kFiled: the server's
-  // refusal, as the error line shows it.
+  // refusal, as the error line shows it. kFiledUnposted: the report, what is
+  // wrong with the message and where it was filed.
   std::string detail;
-  std::string filed_as;  // kFiled: its path in the error folder
+  std::string filed_as;  // kFiled, kFiledUnposted: its path in the error folder
 };
 
 // Reads the message in `file` (opened and checked by QueuedFile::Open),
@@ -62,19 +64,19 @@ struct MessageOutcome {
 // file is deleted unposted. An accepted article: the file is deleted and the
 // error line hidden. An article refused as such (441): the error line shows
 // the refusal; if the server holds the message id already the file is deleted,
-// otherwise it is filed in the error folder. Only the very file that was
-// read is ever deleted or filed.
+// otherwise it is filed in the error folder. A message that can never be
+// posted, because a line or the header block with its empty line is longer
+// than 32767 characters on the wire, or because it has more than one
+// Message-ID, is filed in the error folder unposted (the article, if begun,
+// abandoned). Reading stops at the first line that is too long. Only the
+// very file that was read is ever deleted or filed.
 //
 // Throws FileFailure, with the file left in the drop folder unless the text
 // says otherwise, when: the file cannot be read; it could not be deleted
 // after posting (checked before anything is sent); it changed while it was
-// read (the article is abandoned, never completed on the server); a refused
-// message cannot be filed; it can never be posted because a line, or the
-// header block with its empty line, is longer than 32767 characters on the
-// wire, or it has more than one Message-ID (it is then filed in the error
-// folder and the article, if begun, abandoned; the failure's fate says it
-// was filed). Reading stops at the first line that is too long. An
-// abandoned article sets `context.connection_dropped`. A failure of the
+// read (the article is abandoned, never completed on the server); a message
+// to be filed cannot be filed. An abandoned article sets
+// `context.connection_dropped`. A failure of the
 // news client is thrown as it came; any answer to the article other than
 // acceptance or a refusal of it (authentication required, service
 // unavailable, ...) is thrown as a std::runtime_error, with the file left

@@ -17,9 +17,9 @@ namespace quillport {
 // goes on with the next file; the connection is not at fault.
 class FileFailure : public std::runtime_error {
  public:
-  // What became of the file: it stays where it was (the usual case), it was
-  // filed in the error folder unposted, or it is gone.
-  enum class Fate { kLeftInPlace, kFiled, kGone };
+  // What became of the file: it stays where it was (the usual case), or it
+  // is gone.
+  enum class Fate { kLeftInPlace, kGone };
 
   explicit FileFailure(const std::string& what, Fate fate = Fate::kLeftInPlace)
       : std::runtime_error(what), fate_(fate) {}

@@ -186,7 +186,6 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
     ShowFailure(failure.what());
     switch (failure.fate()) {
       case FileFailure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.what()); break;
-      case FileFailure::Fate::kFiled: record_->FiledUnposted(path, failure.what()); break;
       case FileFailure::Fate::kGone: record_->Gone(path, failure.what()); break;
     }
   } catch (const std::exception& failure) {  // ends the Action; the file waits for the next
@@ -221,6 +220,10 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
     case MessageOutcome::Disposal::kDeletedUnposted: record_->DeletedUnposted(path, outcome.detail); break;
     case MessageOutcome::Disposal::kPosted: record_->Posted(path, outcome.message_id); break;
     case MessageOutcome::Disposal::kHeld: record_->AlreadyOnServer(path, outcome.message_id); break;
+    case MessageOutcome::Disposal::kFiledUnposted:
+      record_->FiledUnposted(path, outcome.detail);
+      ShowFailure(outcome.detail);
+      break;
     case MessageOutcome::Disposal::kFiled:
       record_->RefusedAndFiled(path, outcome.filed_as, outcome.detail);
       ShowFailure(path + " was refused by the server (" + outcome.detail + ") and filed as " + outcome.filed_as);

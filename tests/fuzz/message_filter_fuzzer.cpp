@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PostingContext context{client, error_line, names, settings};
     PostMessageFile(file, context);
   } catch (const FileFailure&) {
-    // Over-long messages are filed and reported: not what this checks.
+    // A file that cannot be read, deleted or filed: not what this checks.
   } catch (const NewsError&) {
     Broken("a piece longer than 32767 characters", client.pieces.empty() ? "" : client.pieces.back());
   }

@@ -17,6 +17,7 @@ namespace quillport {
 namespace {
 
 using ::testing::ElementsAre;
+constexpr auto kFiledUnposted = MessageOutcome::Disposal::kFiledUnposted;
 using namespace std::string_literals;
 using testing::Names;
 namespace fs = std::filesystem;
@@ -27,14 +28,13 @@ class PostMessageFileTest : public ::testing::Test {
     fs::create_directories(settings_.drop_folder);
     fs::create_directories(settings_.error_folder);
   }
-  // Writes a message file into the drop folder and posts it; returns its path.
-  std::string Post(const std::string& name, const std::string& bytes) {
+  // Writes a message file into the drop folder and posts it.
+  MessageOutcome Post(const std::string& name, const std::string& bytes) {
     const std::string path = settings_.drop_folder + "/" + name;
     testing::WriteFile(path, bytes);
     QueuedFile file = QueuedFile::Open(path, bytes.size(), {}, std::chrono::system_clock::now());
     context_.connection_dropped = false;
-    PostMessageFile(file, context_);
-    return path;
+    return PostMessageFile(file, context_);
   }
 
   testing::TempFolder folder_;
@@ -46,37 +46,39 @@ class PostMessageFileTest : public ::testing::Test {
 };
 
 TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
-  const std::string path = Post("filter.cnm",
-                                "From: early.bird@host\r\n"  // above the guard: not rewritten
-                                "RECEIVED: upper case counts\r\n continued\r\n"
-                                "    \r\n"  // spaces after a dropped line: dropped
-                                "cc: lower case counts\r\n"
-                                "Date:\tTab after the colon\r\n"  // a field name ends at the colon, whatever follows it
-                                "To:nothing@after.the.colon\r\n"
-                                "Cc :\tblank before the colon\r\n"
-                                "Tooth: a longer name is another field\r\n"
-                                "Subject: folded\r\n kept continuation\r\n"
-                                "    \r\n"  // spaces after a kept line: kept
-                                "Reply-To: kept\r\n"
-                                "X-Envelope-To:\tbox_NOSPAM@site\r\n"
-                                "From:J.Doe <j.doe@mail.org>\r\n"
-                                "\tcontinued.line@host\r\n"    // continuation of From: kept as is
-                                "X-Envelope-To: box@site\r\n"  // the last one decides: no guard
-                                "From: plain.name@host\r\n"
-                                "newsgroups:\tlocal.test\r\n"
-                                "Message-Id:<first@host> \r\n"
-                                "\r\n"
-                                "..two dots\r"  // a line may end at CR alone
-                                "\r\n"
-                                "lone\nfeed\r\n"  // a lone LF does not end a line
-                                "no ending");
+  const MessageOutcome outcome =
+      Post("filter.cnm",
+           "From: early.bird@host\r\n"  // above the guard: not rewritten
+           "RECEIVED: upper case counts\r\n continued\r\n"
+           "    \r\n"  // spaces after a dropped line: dropped
+           "cc: lower case counts\r\n"
+           "Date:\tTab after the colon\r\n"  // a field name ends at the colon, whatever follows it
+           "To:nothing@after.the.colon\r\n"
+           "Cc :\tblank before the colon\r\n"
+           "Tooth: a longer name is another field\r\n"
+           "Subject: folded\r\n kept continuation\r\n"
+           "    \r\n"  // spaces after a kept line: kept
+           "Reply-To: kept\r\n"
+           "X-Envelope-To:\tbox_NOSPAM@site\r\n"
+           "From:J.Doe <j.doe@mail.org>\r\n"
+           "\tcontinued.line@host\r\n"    // continuation of From: kept as is
+           "X-Envelope-To: box@site\r\n"  // the last one decides: no guard
+           "From: plain.name@host\r\n"
+           "newsgroups:\tlocal.test\r\n"
+           "Message-Id:<first@host> \r\n"
+           "\r\n"
+           "..two dots\r"  // a line may end at CR alone
+           "\r\n"
+           "lone\nfeed\r\n"  // a lone LF does not end a line
+           "no ending");
   EXPECT_THAT(client_.pieces,
               ElementsAre("From: early.bird@host\r\nTooth: a longer name is another field\r\n"
                           "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
                           "From:J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
                           "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id:<first@host> \r\n\r\n",
                           "..two dots\r\n", "\r\n", "lone\nfeed\r\n", "no ending\r\n"));
-  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(outcome.disposal, MessageOutcome::Disposal::kPosted);
+  EXPECT_FALSE(fs::exists(settings_.drop_folder + "/filter.cnm"));
   EXPECT_FALSE(error_line_.shown);
 }
 
@@ -102,8 +104,9 @@ TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) 
   EXPECT_NE(header_posted("c.cnm"), first);
 
   client_.calls.clear();
-  EXPECT_THROW(Post("two.cnm", "Message-ID: <1@x>\r\nNewsgroups: local.test\r\nmessage-id:\t<2@x>\r\n\r\nbody\r\n"),
-               FileFailure);
+  EXPECT_EQ(
+      Post("two.cnm", "Message-ID: <1@x>\r\nNewsgroups: local.test\r\nmessage-id:\t<2@x>\r\n\r\nbody\r\n").disposal,
+      kFiledUnposted);
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("two.cnm"));
 }
@@ -134,12 +137,10 @@ TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
 }
 
 TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
-  try {
-    Post("Long.cnm", "Newsgroups: local.test\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");
-    FAIL() << "no failure";
-  } catch (const FileFailure& failure) {
-    EXPECT_THAT(failure.what(), ::testing::HasSubstr("it was filed as " + settings_.error_folder));
-  }
+  const MessageOutcome long_line =
+      Post("Long.cnm", "Newsgroups: local.test\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");
+  EXPECT_EQ(long_line.disposal, kFiledUnposted);
+  EXPECT_THAT(long_line.detail, ::testing::HasSubstr("it was filed as " + settings_.error_folder));
   EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "AbandonArticle"));
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(settings_.error_folder + "/long.cnm"));
@@ -150,7 +151,7 @@ TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
   for (int i = 0; i < 4000; ++i) many_lines += "X-Filler: " + std::to_string(i) + "\r\n";
   for (const std::string& header :
        {"Newsgroups: local.test\r\nX-Long: " + std::string(32760, 'h') + "\r\n\r\n", many_lines + "\r\nbody\r\n"}) {
-    EXPECT_THROW(Post("head.cnm", header), FileFailure);
+    EXPECT_EQ(Post("head.cnm", header).disposal, kFiledUnposted);
   }
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_EQ(Names(settings_.error_folder).size(), 3u);
@@ -166,7 +167,7 @@ TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
       Post("limit.cnm", header + "\r\nbody\r\n");
       EXPECT_EQ(client_.pieces.at(0).size(), 32767u);
     } else {
-      EXPECT_THROW(Post("limit.cnm", header + "\r\nbody\r\n"), FileFailure) << kept;  // filed, never a client failure
+      EXPECT_EQ(Post("limit.cnm", header + "\r\nbody\r\n").disposal, kFiledUnposted) << kept;  // never a client failure
       EXPECT_TRUE(client_.pieces.empty());
     }
   }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
-#include <functional>
 #include <optional>
 #include <system_error>
 #include <utility>

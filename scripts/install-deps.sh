@@ -16,6 +16,8 @@ packages=(
   desktop-file-utils man-db groff-base file  # checks of the installed desktop entry, manual page and icons
   dpkg-dev lintian  # the Debian package: run-time dependencies from the binary, and its check
   openbox  # a reparenting window manager, for the start-up placement test
+  procmail  # the manual page's procmail recipe, tested end to end
+  fiu-utils libfiu-dev  # failures injected into system calls, for the fault campaign
 )
 
 # Debian's Exim, the mail system of the mail-in test (tests/deliver/mail_in_test.cpp). The test

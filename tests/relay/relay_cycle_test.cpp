@@ -247,9 +247,9 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e\x1b[1m\n.cnm"));
     EXPECT_THAT(Names(settings_.error_folder), ElementsAre("b.cnm"));
     EXPECT_EQ(ReadFile(outside), kMessage);
-    // a and f posted; b abandoned, after which the connection is opened anew.
+    // a and f posted; b, without an id, judged while its id is made: filed before anything went out.
     EXPECT_EQ(Calls("EndArticle"), 2);
-    EXPECT_EQ(Calls("Connect"), 2);
+    EXPECT_EQ(Calls("BeginArticle"), 2);
     EXPECT_EQ(State().action_messages.count, 3);
     const std::string log = ReadFile(settings_.log_file);
     EXPECT_EQ(std::ranges::count(log, '\n'), 3);  // a, b and f

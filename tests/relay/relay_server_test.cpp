@@ -140,12 +140,15 @@ class RelayInnTest : public RelayServerTest {
   testing::InnServer inn_{{"local.test"}};
 };
 
-// The system log's lines, with the folders written D and E; each must come from the news facility.
+// The system log's lines as "severity: text", with the folders written D and E; each must come from the news
+// facility (7).
 std::vector<std::string> OutcomeLines(const std::vector<std::string>& messages, const RelaySettings& settings) {
   std::vector<std::string> lines;
   for (std::string message : messages) {
-    EXPECT_THAT(message, ::testing::MatchesRegex("<61>.* quillport\\[[0-9]+\\]: .*"));
-    message.erase(0, message.find("]: ") + 3);
+    EXPECT_THAT(message, ::testing::MatchesRegex("<5[6-9]>.* quillport\\[[0-9]+\\]: .*|<6[0-3]>.*"));
+    const int severity = std::atoi(message.c_str() + 1) - 7 * 8;
+    const char* names[] = {"emerg", "alert", "crit", "err", "warning", "notice", "info", "debug"};
+    message.replace(0, message.find("]: ") + 3, std::string(names[severity & 7]) + ": ");
     for (const auto& [folder, name] : {std::pair(settings.error_folder, "E"), std::pair(settings.drop_folder, "D")}) {
       for (std::size_t at; (at = message.find(folder)) != std::string::npos;) message.replace(at, folder.size(), name);
     }
@@ -221,22 +224,23 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   for (const bool again : {false, true}) {
     const auto posted = [again](const std::string& name, const std::string& id) {
       const std::string message_id = "Message-ID <" + id + "@quillport.test>";
-      return "D/" + name +
+      return "notice: D/" + name +
              (again ? ": already on the server (" + message_id + "), deleted" : ": posted, " + message_id);
     };
     const auto filed = [](const std::string& name) {
-      return ::testing::MatchesRegex("D/" + name + ": refused and filed as E/.+\\.cnm: .+");
+      return ::testing::MatchesRegex("warning: D/" + name + ": refused and filed as E/.+\\.cnm: .+");
     };
-    expected.insert(expected.end(),
-                    {"action started: drop folder D", posted("01-ordinary.cnm", "ordinary"),
-                     posted("02-emptyline.cnm", "emptyline"), filed("02-nobody.cnm"), filed("04-Unknown.CNM"),
-                     filed("04-unknown.cnm"), "D/05-nogroups.cnm: deleted unposted: no Newsgroups header",
-                     "D/06-neverends.cnm: deleted unposted: the header never ends", posted("07-lfonly.cnm", "lfonly"),
-                     "D/08-empty.cnm: left in place: empty", posted("08-lonelf.cnm", "lonelf"), filed("09-nospam.cnm"),
-                     posted("11-tabs.cnm", "tabs"),
-                     ::testing::MatchesRegex("D/12-twoids.cnm: filed unposted: .* holds 2 Message-ID headers .*"),
-                     std::string("action ended: ") + (again ? "0 posted, 5" : "5 posted, 0") +
-                         " already on the server, 5 filed, 2 deleted unposted, 1 left in place"});
+    expected.insert(
+        expected.end(),
+        {posted("01-ordinary.cnm", "ordinary"), posted("02-emptyline.cnm", "emptyline"), filed("02-nobody.cnm"),
+         filed("04-Unknown.CNM"), filed("04-unknown.cnm"),
+         "warning: D/05-nogroups.cnm: deleted unposted: no Newsgroups header",
+         "warning: D/06-neverends.cnm: deleted unposted: the header never ends", posted("07-lfonly.cnm", "lfonly"),
+         "info: D/08-empty.cnm: left in place: empty", posted("08-lonelf.cnm", "lonelf"), filed("09-nospam.cnm"),
+         posted("11-tabs.cnm", "tabs"),
+         ::testing::MatchesRegex("warning: D/12-twoids.cnm: filed unposted: .* holds 2 Message-ID headers .*"),
+         std::string("info: action ended: ") + (again ? "0 posted, 5" : "5 posted, 0") +
+             " already on the server, 5 filed, 2 deleted unposted, 1 left in place"});
   }
   EXPECT_THAT(lines, ElementsAreArray(expected));
 }

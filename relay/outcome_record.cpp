@@ -1,9 +1,8 @@
 #include "relay/outcome_record.h"
 
 #include <syslog.h>
-#include <unistd.h>
 
-#include "common/printable_text.h"
+#include "relay/system_log.h"
 
 namespace quillport {
 namespace {
@@ -37,15 +36,9 @@ void ProblemMemory::ActionEnded() {
   for (auto& [line, seen] : seen_) seen.met = false;
 }
 
-OutcomeRecord::OutcomeRecord(ProblemMemory& problems)
-    : available_(::access(_PATH_LOG, W_OK) == 0), problems_(problems) {
-  if (available_) ::openlog("quillport", LOG_PID | LOG_NDELAY, LOG_NEWS);
-}
+OutcomeRecord::OutcomeRecord(ProblemMemory& problems) : problems_(problems) {}
 
-OutcomeRecord::~OutcomeRecord() {
-  problems_.ActionEnded();
-  if (available_) ::closelog();
-}
+OutcomeRecord::~OutcomeRecord() { problems_.ActionEnded(); }
 
 void OutcomeRecord::Posted(std::string_view file, std::string_view message_id) {
   ++posted_;
@@ -108,10 +101,6 @@ void OutcomeRecord::Problem(int priority, std::string line) {
   if (problems_.Due(line, ProblemMemory::Clock::now())) Write(priority, line);
 }
 
-void OutcomeRecord::Write(int priority, const std::string& line) const {
-  // File names and server replies may hold control characters: escaped, a
-  // record stays one line and cannot forge another.
-  if (available_) ::syslog(LOG_NEWS | priority, "%s", Printable(line).c_str());
-}
+void OutcomeRecord::Write(int priority, const std::string& line) const { WriteSystemLog(priority, line); }
 
 }  // namespace quillport

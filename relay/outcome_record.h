@@ -36,9 +36,8 @@ class ProblemMemory {
   std::map<std::string, Seen, std::less<>> seen_;
 };
 
-// Lives for one Action and counts its outcomes. Where no system log listens
-// (no /dev/log when it is made), lines are only counted, without trying to
-// reach a log for each one. Every line starts with the file it concerns,
+// Lives for one Action and counts its outcomes (see WriteSystemLog). Every
+// line starts with the file it concerns,
 // when there is one, and goes out with the severity given:
 //   F: posted, Message-ID I                                     notice
 //   F: already on the server (Message-ID I), deleted            notice
@@ -82,7 +81,6 @@ class OutcomeRecord {
   void Problem(int priority, std::string line);
   void Write(int priority, const std::string& line) const;
 
-  bool available_ = false;
   ProblemMemory& problems_;
   int posted_ = 0, held_ = 0, filed_ = 0, deleted_ = 0, left_ = 0, gone_ = 0;
 };

@@ -132,7 +132,7 @@ std::string FindFiledCopy(const std::string& source, const std::string& folder) 
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     struct stat filed {};
-    const std::string path = entry.path().string();
+    std::string path = entry.path().string();
     if (::lstat(path.c_str(), &filed) != 0 || !S_ISREG(filed.st_mode) || filed.st_size != status.st_size) continue;
     FileDescriptor copy(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (copy.get() >= 0 && SameContent(message.get(), copy.get())) return path;

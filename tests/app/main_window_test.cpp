@@ -78,6 +78,11 @@ TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
     const QRect at = widget->geometry();
     EXPECT_EQ((std::array{at.x(), at.y(), at.width(), at.height()}),
               (std::array{c.left / 15, c.top / 15, c.width / 15, c.height / 15}));
+    // Assistive technology gets a name for each control, and a description for each that shows or does more
+    // than its caption says.
+    EXPECT_FALSE(widget->accessibleName().isEmpty());
+    const bool captioned = c.kind == ControlKind::kFrame || (c.kind == ControlKind::kLabel && !c.text.empty());
+    EXPECT_NE(widget->accessibleDescription().isEmpty(), !captioned);
     if (c.kind == ControlKind::kPicture) continue;
     const Rgb back = c.back.value_or(kDefaultFieldBack);
     EXPECT_EQ(Ground(widget), QColor(back.red, back.green, back.blue).name().toStdString());
@@ -116,6 +121,8 @@ TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
 TEST(MainWindow, StartsNothingOnInputWhileBusy) {
   MainWindow window;
   window.show();
+  window.activateWindow();  // a shortcut needs its window active
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window, 20000));
   std::string ran;
   const auto note = [&ran](const char* hook) { return [&ran, hook] { ran += hook; }; };
   window.SetHooks({note("tick "), note("now "), note("refresh "), note("purge "), note("view")});
@@ -125,6 +132,8 @@ TEST(MainWindow, StartsNothingOnInputWhileBusy) {
     QTimerEvent tick(timer->timerId());
     QCoreApplication::sendEvent(timer, &tick);
     QTest::mouseDClick(Control(window, "txt_TIM_Rem"), Qt::LeftButton);
+    QTest::keyClick(&window, Qt::Key_F5);  // the keyboard's way to an Action at once, and Enter in Remaining
+    QTest::keyClick(Control(window, "txt_TIM_Rem"), Qt::Key_Return);
     for (const char* button : {"cmd_REFRESH", "cmd_PURGE", "cmd_VIEW"}) {
       QTest::mouseClick(Control(window, button), Qt::LeftButton);
     }
@@ -135,7 +144,7 @@ TEST(MainWindow, StartsNothingOnInputWhileBusy) {
   }
   EXPECT_EQ(ran, "tick ");
   everything();
-  EXPECT_EQ(ran, "tick tick now refresh purge view");
+  EXPECT_EQ(ran, "tick tick now now now refresh purge view");
 
   // A failure of a hook is shown under its handler's name, as plain text.
   window.SetVisible("lbl_StatusE", false);

@@ -167,14 +167,14 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndIsBusyUntilItsEnd) {
   EXPECT_FALSE(window.Enabled());
   EXPECT_TRUE(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
   // Drawn while the engine waits on the server: the window's thread is never held.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + "/a.cnm"; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + "/a.cnm"; }, 30000));
   EXPECT_EQ(window.Text("txt_Info(6)") + "|" + window.Text("txt_TIM_NbT"), "1|1");
   EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");
   window.SetText("txt_TIM_Per", "3");
   relay.StartAction("Immediate Action", false);  // nothing: one is under way
   EXPECT_EQ(window.Text("txt_TIM_Rem"), "7");
   go_on.set_value();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
   EXPECT_TRUE(window.Enabled());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(window.Text("lbl_StatusH"), "Normally Disconnected From: news.example");
@@ -198,7 +198,7 @@ TEST(MainWindow, ViewShowsThatNoFileBrowserCouldOpenTheFolder) {
     qputenv("PATH", folders.toLocal8Bit());
     window.SetVisible("lbl_StatusE", false);
     ViewErrorFolder("/E", window);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Visible("lbl_StatusE"); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Visible("lbl_StatusE"); }, 30000));
     EXPECT_EQ(window.Text("lbl_StatusE").rfind("View failed: no file browser could " + std::string(failure), 0), 0u)
         << window.Text("lbl_StatusE");
   }

@@ -208,7 +208,8 @@ TEST(MainWindow, ViewShowsThatNoFileBrowserCouldOpenTheFolder) {
 }  // namespace
 }  // namespace quillport
 
-// One QApplication for all; offscreen unless a platform is set.
+// One QApplication for all; offscreen unless a platform is set. Under ThreadSanitizer, one test a process (as
+// ctest runs them): once the VIEW test has started a QProcess, the sanitizer misses this process's locks.
 int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

@@ -216,9 +216,9 @@ posted "$corpus/closing/i-closing.cnm"
 # A SIGTERM (the session's end, a service manager) stops it as closing its window does: status 0.
 XDG_RUNTIME_DIR=$work/xdg "$program" >>"$work/program.log" 2>&1 &
 program_pid=$!
-wait_for 15 find_window || fail "the program started again shows no window"
+wait_for 30 find_window || fail "the program started again shows no window"
 kill -TERM "$program_pid"
-for _ in {1..50}; do program_runs && sleep 0.2; done
+for _ in {1..300}; do program_runs && sleep 0.2; done
 ! program_runs || fail "the program did not end on SIGTERM"
 wait $program_pid; status=$? program_pid=
 ((status == 0)) || fail "the program ended with status $status on SIGTERM"

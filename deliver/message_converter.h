@@ -86,9 +86,9 @@ class MessageConverter {
   bool has_newsgroups_ = false;
   bool has_message_id_ = false;
   bool dropping_field_ = false;  // the current header line belongs to a blank Message-ID
-  bool header_lines_ = false;  // a header line has begun
-  bool blank_held_ = false;    // an empty body line not written yet
-  Sha256 content_hash_;        // of the output so far, the placeholder included
+  bool header_lines_ = false;    // a header line has begun
+  bool blank_held_ = false;      // an empty body line not written yet
+  Sha256 content_hash_;          // of the output so far, the placeholder included
   std::uint64_t output_length_ = 0;
   std::size_t out_start_ = 0;  // where this call's output begins in `out`
   std::optional<AddedMessageId> added_message_id_;

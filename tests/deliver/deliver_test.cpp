@@ -189,8 +189,8 @@ TEST(Deliver, TheAddedMessageIdComesFromTheContent) {
     return Names(folder.path()).size() == 1 ? ReadFile(folder / Names(folder.path())[0]) : "";
   };
   const std::string first = delivered(kMbox + kMessage + body);
-  EXPECT_EQ(WithoutHash(first), "Subject: s\r\nNewsgroups: local.test\r\n" + kId + "\r\nbody\r\n" +
-                                    std::string(300000, 'x') + "\r\n");
+  EXPECT_EQ(WithoutHash(first),
+            "Subject: s\r\nNewsgroups: local.test\r\n" + kId + "\r\nbody\r\n" + std::string(300000, 'x') + "\r\n");
   EXPECT_EQ(delivered("From other@example.org Tue Dec  8 07:00:00 2026\n" + kMessage + body), first);
   EXPECT_NE(delivered(kMessage + body + "!"), first);
 }

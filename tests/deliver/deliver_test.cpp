@@ -84,10 +84,17 @@ Outcome DeliverByProgram(const std::string& input, const std::string& folder, rl
   return {status, ReadFile("/proc/self/fd/" + std::to_string(err.get()))};
 }
 
-// The message file as delivered, with the hash of an added Message-ID written as HASH.
-std::string WithoutHash(const std::string& file) {
-  static const std::regex kAddedId("<qpd\\.[0-9a-f]{32}@quillport\\.invalid>");
-  return std::regex_replace(file, kAddedId, "<qpd.HASH@quillport.invalid>");
+// A message file without the Message-ID line quillport-deliver adds.
+std::string WithoutAddedId(const std::string& file) {
+  static const std::regex kAddedId("Message-ID: <qpd\\.[0-9a-f]{32}@quillport\\.invalid>\r\n");
+  return std::regex_replace(file, kAddedId, "");
+}
+
+// How many Message-ID fields a message file has.
+std::ptrdiff_t MessageIds(const std::string& file) {
+  static const std::regex kField("\r\nmessage-id[ \t]*:", std::regex::icase);
+  const std::string text = "\r\n" + file;
+  return std::distance(std::sregex_iterator(text.begin(), text.end(), kField), std::sregex_iterator());
 }
 
 struct Case {
@@ -95,36 +102,23 @@ struct Case {
   std::vector<std::string> arguments;
   std::string input;
   int status;
-  std::string file;  // the message file's content when delivered, an added id's hash written as HASH
+  std::string file;  // the message file's content when delivered, but for an added Message-ID
 };
 
 const std::string kMbox = "From sender@example.org Mon Dec  7 06:00:00 2026\n";
-const std::string kId = "Message-ID: <qpd.HASH@quillport.invalid>\r\n";
 
 const Case kCases[] = {
-    {"LF", {}, "Newsgroups: a.b\nSubject: s\n\none\n", 0, "Newsgroups: a.b\r\nSubject: s\r\n" + kId + "\r\none\r\n"},
-    {"CR LF", {}, "Newsgroups: a.b\r\n\r\none\r\n\r\n", 0, "Newsgroups: a.b\r\n" + kId + "\r\none\r\n\r\n"},
-    {"lone CR, CR CR LF",
-     {},
-     "Newsgroups: a.b\r\rone\r\r\ntwo\r",
-     0,
-     "Newsgroups: a.b\r\n" + kId + "\r\none\r\n\r\ntwo\r\n"},
-    {"no final line end", {}, "Newsgroups: a.b\n\nlast", 0, "Newsgroups: a.b\r\n" + kId + "\r\nlast\r\n"},
+    {"LF", {}, "Newsgroups: a.b\nSubject: s\n\none\n", 0, "Newsgroups: a.b\r\nSubject: s\r\n\r\none\r\n"},
+    {"CR LF", {}, "Newsgroups: a.b\r\n\r\none\r\n\r\n", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\n"},
+    {"lone CR, CR CR LF", {}, "Newsgroups: a.b\r\rone\r\r\ntwo\r", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\ntwo\r\n"},
+    {"no final line end", {}, "Newsgroups: a.b\n\nlast", 0, "Newsgroups: a.b\r\n\r\nlast\r\n"},
     {"From line and the empty line after the message dropped, body kept as is",
      {"-n", "local.test"},
      kMbox + "Subject: s\n\n.\n\xe9t\xe9\n\n  \n\n\n",
      0,
-     "Subject: s\r\nNewsgroups: local.test\r\n" + kId + "\r\n.\r\n\xe9t\xe9\r\n\r\n  \r\n\r\n"},
-    {"without a From line every empty line is kept",
-     {},
-     "Newsgroups: a\n\nx\n\n",
-     0,
-     "Newsgroups: a\r\n" + kId + "\r\nx\r\n\r\n"},
-    {"From: is no framing",
-     {"-n", "a"},
-     "From: a\n\n>From x\n",
-     0,
-     "From: a\r\nNewsgroups: a\r\n" + kId + "\r\n>From x\r\n"},
+     "Subject: s\r\nNewsgroups: local.test\r\n\r\n.\r\n\xe9t\xe9\r\n\r\n  \r\n\r\n"},
+    {"without a From line every empty line is kept", {}, "Newsgroups: a\n\nx\n\n", 0, "Newsgroups: a\r\n\r\nx\r\n\r\n"},
+    {"From: is no framing", {"-n", "a"}, "From: a\n\n>From x\n", 0, "From: a\r\nNewsgroups: a\r\n\r\n>From x\r\n"},
     {"its own Newsgroups and Message-ID kept",
      {"-n", "a"},
      "NEWSGROUPS \t:x\nmessage-id \t:<1@x>\n\nb\n",
@@ -134,13 +128,13 @@ const Case kCases[] = {
      {"-n", "a"},
      "Message-ID:\nSubject: s\nMessage-ID: \t\n <1@x>\n\tz\nX: y\n\nb\n",
      0,
-     "Subject: s\r\nX: y\r\nNewsgroups: a\r\n" + kId + "\r\nb\r\n"},
+     "Subject: s\r\nX: y\r\nNewsgroups: a\r\n\r\nb\r\n"},
     {"-n adds every group; look-alike and continuation lines are no Newsgroups",
      {"--newsgroups=a.b,c+d", "-n", "e_f"},
      "Newsgroups-X: 1\nSubject: s\n Newsgroups: y\n" + std::string(2000, 'x') + "Newsgroups: z\n\nb\n",
      0,
      "Newsgroups-X: 1\r\nSubject: s\r\n Newsgroups: y\r\n" + std::string(2000, 'x') +
-         "Newsgroups: z\r\nNewsgroups: a.b,c+d,e_f\r\n" + kId + "\r\nb\r\n"},
+         "Newsgroups: z\r\nNewsgroups: a.b,c+d,e_f\r\n\r\nb\r\n"},
     {"empty input", {"-n", "a"}, "", EX_DATAERR, ""},
     {"nothing but a From line", {"-n", "a"}, kMbox, EX_DATAERR, ""},
     {"a header that never ends", {"-n", "a"}, "Subject: s\nFrom: x\n", EX_DATAERR, ""},
@@ -164,10 +158,12 @@ TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
       ASSERT_EQ(Names(folder / "drop").size(), 1u);
       const std::string name = Names(folder / "drop")[0];
       EXPECT_TRUE(IsMessageName(name)) << name;
-      EXPECT_EQ(WithoutHash(ReadFile(folder / ("drop/" + name))), c.file);
-      struct stat file {};
-      ::stat((folder / ("drop/" + name)).c_str(), &file);
-      EXPECT_EQ(file.st_mode & 0777, 0640);
+      const std::string path = folder / ("drop/" + name), file = ReadFile(path);
+      EXPECT_EQ(WithoutAddedId(file), c.file);
+      EXPECT_EQ(MessageIds(file), 1);  // its own or the one added
+      struct stat status {};
+      ::stat(path.c_str(), &status);
+      EXPECT_EQ(status.st_mode & 0777, 0640);
     } else {
       EXPECT_THAT(Names(folder / "drop"), IsEmpty());
       EXPECT_EQ(std::count(outcome.error.begin(), outcome.error.end(), '\n'), 1) << outcome.error;
@@ -178,9 +174,10 @@ TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
 
 const std::string kMessage = "Subject: s\nNewsgroups: local.test\n\nbody\n";
 
-// The id added to a message without one is its content's: a retry of the same mail (another delivery time
-// in its From line) gets the same, a mail that differs in its last byte another. Larger than one piece, so
-// the id is written into the file after the body.
+// The id added to a message without one is its content's, added as the last header line: a retry of the
+// same mail (another delivery time in its From line) gets the same, as does the mail with an empty
+// Message-ID, a mail that differs in its last byte another. Larger than one piece, so the id is written into
+// the file after the body.
 TEST(Deliver, TheAddedMessageIdComesFromTheContent) {
   const std::string body = std::string(300000, 'x') + "\n";
   const auto delivered = [](const std::string& input) {
@@ -189,9 +186,13 @@ TEST(Deliver, TheAddedMessageIdComesFromTheContent) {
     return Names(folder.path()).size() == 1 ? ReadFile(folder / Names(folder.path())[0]) : "";
   };
   const std::string first = delivered(kMbox + kMessage + body);
-  EXPECT_EQ(WithoutHash(first),
-            "Subject: s\r\nNewsgroups: local.test\r\n" + kId + "\r\nbody\r\n" + std::string(300000, 'x') + "\r\n");
+  EXPECT_THAT(first.substr(0, first.find("\r\n\r\n")),
+              ::testing::MatchesRegex("Subject: s\r\nNewsgroups: local.test\r\n"
+                                      "Message-ID: <qpd\\.[0-9a-f]{32}@quillport\\.invalid>"));
+  EXPECT_EQ(WithoutAddedId(first),
+            "Subject: s\r\nNewsgroups: local.test\r\n\r\nbody\r\n" + std::string(300000, 'x') + "\r\n");
   EXPECT_EQ(delivered("From other@example.org Tue Dec  8 07:00:00 2026\n" + kMessage + body), first);
+  EXPECT_EQ(delivered("Message-ID: \t\n" + kMessage + body), first);
   EXPECT_NE(delivered(kMessage + body + "!"), first);
 }
 

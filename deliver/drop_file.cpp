@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/message_name.h"
+#include "common/durable_write.h"
 #include "common/path_join.h"
 #include "deliver/delivery_failure.h"
 
@@ -20,28 +20,6 @@ namespace {
 
 [[noreturn]] void TemporaryFailure(const std::string& what, int error) {
   throw DeliveryFailure(EX_TEMPFAIL, what + ": " + std::strerror(error));
-}
-
-// Opens a new file in `folder` for writing: an unnamed one where the file
-// system has them, otherwise one under a temporary name, which `temporary`
-// then holds. -1 with errno set when it cannot.
-int OpenFile(const std::string& folder, std::string& temporary) {
-  const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (unnamed >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return unnamed;
-  temporary = JoinPath(folder, TemporaryNameTemplate("quillport-deliver"));
-  return ::mkostemps(temporary.data(), kTemporarySuffixLength, O_CLOEXEC);
-}
-
-// Links the unnamed file open on `descriptor` to `path`, unless a file bears
-// that name. Through /proc, which any user may; without /proc through
-// AT_EMPTY_PATH, which the kernel may allow only with CAP_DAC_READ_SEARCH.
-// Returns 0 or the errno value of the failure (EEXIST when `path` exists).
-int LinkUnnamed(int descriptor, const std::string& path) {
-  const std::string opened = "/proc/self/fd/" + std::to_string(descriptor);
-  if (::linkat(AT_FDCWD, opened.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-  const int error = errno;
-  if (error != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return error;
-  return ::linkat(descriptor, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -74,22 +52,19 @@ mode_t MessageFileMode() {
 
 }  // namespace
 
-DropFile::DropFile(std::string folder)
-    : folder_(std::move(folder)),
-      file_(OpenFile(folder_, temporary_)),
-      partial_(file_.valid() ? temporary_ : std::string()) {
-  if (!file_.valid()) TemporaryFailure("cannot create a file in the drop folder " + folder_, errno);
+DropFile::DropFile(std::string folder) : folder_(std::move(folder)), file_(folder_, "quillport-deliver") {
+  if (!file_.valid()) TemporaryFailure("cannot create a file in the drop folder " + folder_, file_.error());
 }
 
 void DropFile::Write(std::string_view bytes) {
-  if (!WriteAll(file_.get(), bytes)) {
+  if (!WriteAll(file_.descriptor(), bytes)) {
     TemporaryFailure("cannot write into the drop folder " + folder_, errno);
   }
 }
 
 void DropFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::pwrite(file_.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    const ssize_t written = ::pwrite(file_.descriptor(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) TemporaryFailure("cannot write into the drop folder " + folder_, errno);
     bytes.remove_prefix(static_cast<std::size_t>(written));
@@ -98,17 +73,16 @@ void DropFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
 }
 
 std::string DropFile::Commit(const std::function<std::string(int attempt)>& name_for) {
-  if (::fchmod(file_.get(), MessageFileMode()) != 0 || ::fsync(file_.get()) != 0) {
+  if (::fchmod(file_.descriptor(), MessageFileMode()) != 0 || ::fsync(file_.descriptor()) != 0) {
     TemporaryFailure("cannot write into the drop folder " + folder_, errno);
   }
   constexpr int kAttempts = 1000;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::string name = name_for(attempt);
     const std::string path = JoinPath(folder_, name);
-    const int error = GiveName(path);
+    const int error = file_.Name(path);
     if (error == EEXIST) continue;
     if (error != 0) TemporaryFailure("cannot name the message " + path, error);
-    partial_.Keep();
     if (!file_.Close() || !SyncFolder(folder_)) {
       const int sync_error = errno;
       ::unlink(path.c_str());
@@ -117,10 +91,6 @@ std::string DropFile::Commit(const std::function<std::string(int attempt)>& name
     return name;
   }
   throw DeliveryFailure(EX_TEMPFAIL, "no free message name in the drop folder " + folder_);
-}
-
-int DropFile::GiveName(const std::string& path) {
-  return temporary_.empty() ? LinkUnnamed(file_.get(), path) : RenameNoReplace(temporary_, path);
 }
 
 }  // namespace quillport

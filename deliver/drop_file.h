@@ -9,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/durable_write.h"
-#include "common/file_descriptor.h"
+#include "common/unnamed_file.h"
 
 namespace quillport {
 
@@ -47,12 +46,8 @@ class DropFile {
   // Destruction without a Commit deletes the file.
 
  private:
-  int GiveName(const std::string& path);
-
   std::string folder_;
-  std::string temporary_;  // the temporary name; empty for an unnamed file
-  FileDescriptor file_;
-  RemoveUnlessKept partial_;
+  UnnamedFile file_;
 };
 
 }  // namespace quillport

@@ -59,6 +59,14 @@ std::string EximConfig(const std::string& dir) {
          "address_pipe:\n  driver = pipe\n  return_fail_output\nbegin retry\n* * F,2h,15m\n";
 }
 
+// The group quillport, as the Debian package adds it, for the test's run: one added here is deleted again.
+struct QuillportGroup {
+  const bool added = ::getgrnam("quillport") == nullptr && std::system("groupadd --system quillport") == 0;
+  ~QuillportGroup() {
+    if (added) (void)std::system("groupdel quillport");
+  }
+};
+
 // A folder as the package makes the drop folder: root's, writable to the group quillport only.
 void MakeDropFolder(const std::string& path) {
   fs::create_directory(path);
@@ -69,9 +77,8 @@ void MakeDropFolder(const std::string& path) {
 TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   if (::geteuid() != 0) GTEST_SKIP() << "Exim's delivery user needs root";
   if (::access("/usr/sbin/exim4", X_OK) != 0) GTEST_SKIP() << "no Exim (another mail system is installed)";
-  if (::getgrnam("quillport") == nullptr) {
-    ASSERT_EQ(std::system("groupadd --system quillport"), 0);  // as the Debian package does
-  }
+  const QuillportGroup group;
+  ASSERT_NE(::getgrnam("quillport"), nullptr);
   const passwd* exim_user = ::getpwnam("Debian-exim");
   ASSERT_NE(exim_user, nullptr) << "exim4-daemon-light is not installed";
 

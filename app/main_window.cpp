@@ -119,14 +119,18 @@ constexpr ButtonHook kButtonHooks[] = {
 };
 
 // Names and describes a control for assistive technology: by the table of
-// descriptions, else by its caption.
+// descriptions, else by its caption (a frame groups fields, a label names
+// the field beside it).
 void Describe(QWidget* widget, const ControlSpec& spec) {
   if (const std::optional<ControlDescription> description = DescribeControl(spec.name)) {
     widget->setAccessibleName(ToQt(description->name));
     widget->setAccessibleDescription(ToQt(description->description));
-  } else if (!spec.text.empty()) {
-    widget->setAccessibleName(ToQt(spec.text));
+    return;
   }
+  widget->setAccessibleName(ToQt(spec.text));
+  widget->setAccessibleDescription(spec.kind == ControlKind::kFrame
+                                       ? QStringLiteral("The group of %1 fields").arg(ToQt(spec.text))
+                                       : QStringLiteral("Names the field beside it"));
 }
 
 }  // namespace
@@ -137,6 +141,10 @@ MainWindow::MainWindow(QWidget* parent)
       window_back_(colour::kWindowBack) {
   setObjectName(QString::fromLatin1(field::kWindow));
   setWindowTitle(ToQt(settings::kDesignCaption));
+  setAccessibleName(ToQt(settings::kDesignCaption));
+  setAccessibleDescription(
+      QStringLiteral("The relay's status: its settings, timer, file in progress, totals and "
+                     "error folder"));
   setWindowIcon(pictures::ProgramIcon());
   setFixedSize(Pixels(kClientWidthTwips), Pixels(kClientHeightTwips));
   PaintWindow();

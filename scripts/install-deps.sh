@@ -18,6 +18,7 @@ packages=(
   logrotate  # the package test checks the log's rotation snippet with logrotate -d
   openbox  # a reparenting window manager, for the start-up placement test
   procmail  # the manual page's procmail recipe, tested end to end
+  python3-pyatspi at-spi2-core dbus  # the window read through AT-SPI, as a screen reader reads it
   fiu-utils libfiu-dev  # failures injected into system calls, for the fault campaign
 )
 

@@ -78,11 +78,9 @@ TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
     const QRect at = widget->geometry();
     EXPECT_EQ((std::array{at.x(), at.y(), at.width(), at.height()}),
               (std::array{c.left / 15, c.top / 15, c.width / 15, c.height / 15}));
-    // Assistive technology gets a name for each control, and a description for each that shows or does more
-    // than its caption says.
-    EXPECT_FALSE(widget->accessibleName().isEmpty());
-    const bool captioned = c.kind == ControlKind::kFrame || (c.kind == ControlKind::kLabel && !c.text.empty());
-    EXPECT_NE(widget->accessibleDescription().isEmpty(), !captioned);
+    // Assistive technology gets a name and a description for each control (read through AT-SPI by
+    // accessibility_test.sh).
+    EXPECT_FALSE(widget->accessibleName().isEmpty() || widget->accessibleDescription().isEmpty());
     if (c.kind == ControlKind::kPicture) continue;
     const Rgb back = c.back.value_or(kDefaultFieldBack);
     EXPECT_EQ(Ground(widget), QColor(back.red, back.green, back.blue).name().toStdString());

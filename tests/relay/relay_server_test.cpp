@@ -357,10 +357,8 @@ TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionIn
 // refuse every message alike, so it ends the Action and the file waits. The answer is shown once, its code with it.
 TEST_F(RelayFaultTest, AnAnswerAboutTheServerOrTheSessionFilesNothing) {
   for (const std::string answer : {"480 authentication required", "400 service unavailable", "502 no permission"}) {
-    std::vector<FakeStep> script = Posting({});
-    if (answer[1] != '4') script.insert(script.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n")});
-    script.insert(script.end(), {Send(answer + "\r\n"), Expect("QUIT\r\n"), Send("205 bye\r\n")});
-    FakeNntpServer server(script);
+    FakeNntpServer server(Posting({Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send(answer + "\r\n"),
+                                   Expect("QUIT\r\n"), Send("205 bye\r\n")}));
     EXPECT_FALSE(Action(server.port_text(), 5));
     EXPECT_EQ(server.Finish(), "") << answer;
     EXPECT_THAT(Text(field::kStatusE), HasSubstr(answer)) << answer;

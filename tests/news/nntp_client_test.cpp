@@ -26,19 +26,20 @@ std::vector<FakeStep> Opened(std::vector<FakeStep> rest) {
   return rest;
 }
 
-// The number of the NewsError `call` throws; 0 when it throws none.
-int ErrorOf(const std::function<void()>& call) {
+// The number of the NewsError `call` throws (its text as shown in `text`); 0 when it throws none.
+int ErrorOf(const std::function<void()>& call, std::string* text = nullptr) {
   try {
     call();
   } catch (const NewsError& error) {
+    if (text != nullptr) *text = FailureLine(error);
     return error.number();
   }
   return 0;
 }
 
-// What a step came to: 0 when it went through, else the refusing reply code (its line in `line`).
-int CodeOf(const std::optional<Refusal>& refusal, std::string* line = nullptr) {
-  if (refusal && line != nullptr) *line = refusal->line;
+// What a step came to: 0 when it went through, else the refusing reply code (its text as shown in `text`).
+int CodeOf(const std::optional<Refusal>& refusal, std::string* text = nullptr) {
+  if (refusal && text != nullptr) *text = FailureLine(*refusal);
   return refusal ? refusal->code : 0;
 }
 
@@ -84,10 +85,15 @@ TEST_F(NntpClientTest, ConnectReturnsARefusalThrowsAFailureAndLogsIn) {
     EXPECT_EQ(server_->Finish(), "") << status;
   }
   EXPECT_EQ(refused, (std::vector<std::string>{"502 No permission", "481 Authentication failed", ""}));
-  // A reply that makes no sense is a failure, not a refusal.
-  Serve({Send("hello\r\n"), AwaitClose()});
-  EXPECT_EQ(ErrorOf([&] { client_.Connect(); }), news_error::kProtocol);
-  EXPECT_EQ(server_->Finish(), "");
+  // A greeting that is not a news server's is a failure, not a refusal, and says what answered.
+  for (const std::string greeting : {"hello", "220 mail.test ESMTP\x1b"}) {
+    Serve({Send(greeting + "\r\n"), AwaitClose()});
+    std::string text;
+    EXPECT_EQ(ErrorOf([&] { client_.Connect(); }, &text), news_error::kProtocol);
+    EXPECT_EQ(text, "127.0.0.1:" + options_.port + " is not a news server (it answered: " + Printable(greeting) +
+                        ") (10200)");
+    EXPECT_EQ(server_->Finish(), "");
+  }
 }
 
 TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {

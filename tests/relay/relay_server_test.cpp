@@ -301,8 +301,8 @@ TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothingAndTheNextActionPo
   ::testing::internal::CaptureStderr();
   EXPECT_TRUE(Action(port, 5));  // the Action shows the failure itself, on standard error too
   const std::string said = ::testing::internal::GetCapturedStderr();
-  EXPECT_THAT(Text(field::kStatusH), ::testing::StartsWith("Unable To Connect To: 127.0.0.1 Error: "));
-  EXPECT_THAT(Text(field::kStatusE), ::testing::MatchesRegex(".+ \\([0-9]+\\)"));
+  EXPECT_EQ(Text(field::kStatusH), "Unable To Connect To: 127.0.0.1 Error: 10061");
+  EXPECT_EQ(Text(field::kStatusE), "Connecting to 127.0.0.1:" + port + ": Connection refused (10061)");
   EXPECT_EQ(said, "quillport: " + Text(field::kStatusE) + "\n");
   ExpectBackWithTheFileKept();
   EXPECT_FALSE(fs::exists(settings_.log_file));
@@ -354,19 +354,30 @@ TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionIn
 }
 
 // Only a refusal of the article itself files a message: an answer about the service or the session would
-// refuse every message alike, so it ends the Action and the file waits.
+// refuse every message alike, so it ends the Action and the file waits. The answer is shown once, its code with it.
 TEST_F(RelayFaultTest, AnAnswerAboutTheServerOrTheSessionFilesNothing) {
-  for (const std::string answer :
-       {"480 authentication required", "400 service unavailable", "502 no permission", "440 posting not allowed"}) {
-    std::vector<FakeStep> script = Posting({});
-    if (answer[1] != '4') script.insert(script.end(), {Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n")});
-    script.insert(script.end(), {Send(answer + "\r\n"), Expect("QUIT\r\n"), Send("205 bye\r\n")});
-    FakeNntpServer server(script);
+  for (const std::string answer : {"480 authentication required", "400 service unavailable", "502 no permission"}) {
+    FakeNntpServer server(Posting({Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send(answer + "\r\n"),
+                                   Expect("QUIT\r\n"), Send("205 bye\r\n")}));
     EXPECT_FALSE(Action(server.port_text(), 5));
     EXPECT_EQ(server.Finish(), "") << answer;
     EXPECT_THAT(Text(field::kStatusE), HasSubstr(answer)) << answer;
+    EXPECT_THAT(Text(field::kStatusE), Not(HasSubstr("(" + answer.substr(0, 3) + ")"))) << answer;
     ExpectBackWithTheFileKept();
   }
+  // An INN whose access rules let this host read but not post: the text says where to look.
+  testing::InnServer inn = [] {
+    struct ReadOnly {  // for the start script only
+      ReadOnly() { ::setenv("INN_READER_ACCESS", "R", 1); }
+      ~ReadOnly() { ::unsetenv("INN_READER_ACCESS"); }
+    } read_only;
+    return testing::InnServer();
+  }();
+  EXPECT_FALSE(Action(inn.port_text(), 10));
+  EXPECT_THAT(Text(field::kStatusE),
+              ::testing::StartsWith("Action failed: the server answered 440 Posting not allowed: the server does not "
+                                    "let this host post; check its access rules (INN: readers.conf); "));
+  ExpectBackWithTheFileKept();
 }
 
 }  // namespace

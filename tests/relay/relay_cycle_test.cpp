@@ -360,7 +360,7 @@ TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
     }));
     EXPECT_FALSE(thread.Start("Immediate Action", done));  // one is under way
     go_on.set_value();
-    ASSERT_EQ(first_ended.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(first_ended.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
     Drop("b.cnm", kMessage);
     client_.on_write = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
     EXPECT_TRUE(thread.Start("Tick", done));

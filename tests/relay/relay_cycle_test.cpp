@@ -369,7 +369,7 @@ TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
 TEST(QueuedFile, IsBusyUnlessQuietAndAsListedAndFailsWhenGone) {
   testing::TempFolder folder;
   const auto open = [&](const std::string& name, std::uint64_t size, std::chrono::milliseconds quiet = {}) {
-    return QueuedFile::Open(folder / name, size, quiet, std::chrono::system_clock::now());
+    return QueuedFile::Open(folder / name, size, {quiet, quiet}, std::chrono::system_clock::now());
   };
   testing::WriteFile(folder / "a.cnm", "12345");
   EXPECT_FALSE(open("a.cnm", 5).busy());

@@ -257,8 +257,8 @@ bool RelayCycle::Connect() {
 void RelayCycle::CheckWriterWatch() {
   const std::string problem = writers_.Problem();
   if (problem.empty()) return;
-  ReportFailure("Writer watch: cannot watch " + settings_.drop_folder + " for writers (" + problem +
-                "); until it can, a file the relay cannot lease is posted only once unchanged for " +
+  ReportFailure("Writer watch: cannot watch " + settings_.drop_folder + " for writers: " + problem +
+                "; until it can, a file the relay cannot lease is posted only once unchanged for " +
                 SpokenDuration(settings_.long_quiet_period));
 }
 

@@ -51,8 +51,8 @@ class WriterWatch {
   void Take(int watch, std::uint32_t mask, std::uint32_t cookie, const std::string& name);
 
   const std::string folder_;
-  FileDescriptor wake_;  // an eventfd: written to end the thread
-  std::mutex mutex_;     // guards everything below but the thread
+  FileDescriptor wake_;                    // an eventfd: written to end the thread
+  std::mutex mutex_;                       // guards everything below but the thread
   std::optional<FileDescriptor> inotify_;  // once open, never replaced while the thread runs
   int watch_ = -1;
   bool stopping_ = false;

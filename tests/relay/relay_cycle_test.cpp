@@ -11,8 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
@@ -255,9 +255,9 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
     relay().DoAction();
     relay().DoAction();  // reported at every Action while it lasts
   }
-  EXPECT_THAT(State().error_line.text, AllOf(HasSubstr("Writer watch: cannot watch " + settings_.drop_folder),
-                                             HasSubstr("inotify_init1: Too many open files"),
-                                             HasSubstr("unchanged for 60 minutes")));
+  EXPECT_THAT(State().error_line.text,
+              AllOf(HasSubstr("Writer watch: cannot watch " + settings_.drop_folder),
+                    HasSubstr("inotify_init1: Too many open files"), HasSubstr("unchanged for 60 minutes")));
   EXPECT_EQ(Calls("EndArticle"), 1);  // only the file quiet for the long quiet period
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   {
@@ -268,8 +268,8 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
-  EXPECT_EQ(std::ranges::count_if(lines, [](const std::string& line) { return line.find("Writer watch") != line.npos; }),
-            2);
+  EXPECT_EQ(
+      std::ranges::count_if(lines, [](const std::string& line) { return line.find("Writer watch") != line.npos; }), 2);
 }
 
 // Runs `scenario` as an ordinary user, so that a file can be unreadable: on a thread of its own that gives up
@@ -322,7 +322,9 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
   EXPECT_THAT(lines, ElementsAre(HasSubstr("action started"), HasSubstr("a.cnm: posted, Message-ID <qp."),
-                                 HasSubstr("b.cnm: filed unposted: "), AllOf(HasSubstr("c.cnm: left in place: cannot open"), HasSubstr("read permission for the relay's group")),
+                                 HasSubstr("b.cnm: filed unposted: "),
+                                 AllOf(HasSubstr("c.cnm: left in place: cannot open"),
+                                       HasSubstr("read permission for the relay's group")),
                                  HasSubstr("d.cnm: left in place: "), HasSubstr("e\\e[1m\\n.cnm: left in place: "),
                                  HasSubstr("f.cnm: posted"),
                                  HasSubstr("action ended: 2 posted, 0 already on the server, 1 filed, 0 deleted "

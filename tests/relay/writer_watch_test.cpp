@@ -23,7 +23,7 @@ TEST(WriterWatch, ABurstBetweenTwoActionsLosesNothing) {
   const FileDescriptor busy[2] = {FileDescriptor(::open((folder / "b.cnm").c_str(), O_WRONLY | O_CREAT, 0644)),
                                   FileDescriptor(::open((folder / "c.cnm").c_str(), O_WRONLY | O_CREAT, 0644))};
   for (int event = 0; event < 20000; ++event) {
-    ASSERT_EQ(::write(busy[event % 2].get(), "x", 1), 1);  // alternating, so the kernel merges none
+    ASSERT_EQ(::write(busy[event % 2].get(), "x", 1), 1);    // alternating, so the kernel merges none
     if (event % 500 == 0) std::this_thread::sleep_for(1ms);  // a delivery takes longer than that
   }
   EXPECT_EQ(watch.Problem(), "");
@@ -50,7 +50,7 @@ TEST(WriterLedger, NeverForgetsAfterLostChanges) {
 
   ledger.Lost(start, start + 1s);
   const WriterLedger::Time now = start + 2s;
-  EXPECT_EQ(ledger.Judge("slow", old, now), WriterVerdict::kUnvouched);  // its close may be what was lost
+  EXPECT_EQ(ledger.Judge("slow", old, now), WriterVerdict::kUnvouched);      // its close may be what was lost
   EXPECT_EQ(ledger.Judge("closed", start, now), WriterVerdict::kUnvouched);  // modified since the loss began
   EXPECT_EQ(ledger.Judge("closed", old, now), WriterVerdict::kNotWritten);
   ledger.Take(IN_MODIFY, 0, "slow");  // its writer goes on

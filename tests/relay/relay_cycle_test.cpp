@@ -268,8 +268,9 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
+  // Recorded at the first Action; met again at the next, it is held back within the hour.
   EXPECT_EQ(
-      std::ranges::count_if(lines, [](const std::string& line) { return line.find("Writer watch") != line.npos; }), 2);
+      std::ranges::count_if(lines, [](const std::string& line) { return line.find("Writer watch") != line.npos; }), 1);
 }
 
 // Runs `scenario` as an ordinary user, so that a file can be unreadable: on a thread of its own that gives up

@@ -24,7 +24,7 @@ TEST(WriterWatch, ABurstBetweenTwoActionsLosesNothing) {
                                   FileDescriptor(::open((folder / "c.cnm").c_str(), O_WRONLY | O_CREAT, 0644))};
   for (int event = 0; event < 20000; ++event) {
     ASSERT_EQ(::write(busy[event % 2].get(), "x", 1), 1);    // alternating, so the kernel merges none
-    if (event % 200 == 0) std::this_thread::sleep_for(1ms);  // a delivery takes longer than that
+    if (event % 20 == 0) std::this_thread::sleep_for(1ms);  // a delivery takes far longer than that
   }
   EXPECT_EQ(watch.Problem(), "");
   EXPECT_EQ(watch.Judge("slow.cnm"), WriterVerdict::kBeingWritten);

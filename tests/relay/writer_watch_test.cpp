@@ -23,7 +23,7 @@ TEST(WriterWatch, ABurstBetweenTwoActionsLosesNothing) {
   const FileDescriptor busy[2] = {FileDescriptor(::open((folder / "b.cnm").c_str(), O_WRONLY | O_CREAT, 0644)),
                                   FileDescriptor(::open((folder / "c.cnm").c_str(), O_WRONLY | O_CREAT, 0644))};
   for (int event = 0; event < 20000; ++event) {
-    ASSERT_EQ(::write(busy[event % 2].get(), "x", 1), 1);    // alternating, so the kernel merges none
+    ASSERT_EQ(::write(busy[event % 2].get(), "x", 1), 1);   // alternating, so the kernel merges none
     if (event % 20 == 0) std::this_thread::sleep_for(1ms);  // a delivery takes far longer than that
   }
   EXPECT_EQ(watch.Problem(), "");

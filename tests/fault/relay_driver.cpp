@@ -1,7 +1,7 @@
 // The relay engine as a program of its own, so that libfiu can make its calls fail from outside:
 //   relay_driver DROP_FOLDER ERROR_FOLDER LOG_FILE PORT ACTIONS TIMEOUT_SECONDS
 // runs ACTIONS Actions in a row, with the real news client, against the news server on 127.0.0.1:PORT; no quiet
-// period and no pause after a file. Exits 0 when every Action ran to its end, 1 when one was cut short.
+// period and no pause after a file. Exits 0 once they ran, whether or not each ran to its end.
 #include <chrono>
 #include <string>
 
@@ -19,7 +19,5 @@ int main(int argc, char** argv) {
   quillport::NntpClient client;
   client.Configure(options);
   quillport::RelayCycle relay(client, settings);
-  bool every_one = true;
-  for (int action = std::stoi(argv[5]); action > 0; --action) every_one = relay.DoActionFor("Action") && every_one;
-  return every_one ? 0 : 1;
+  for (int action = std::stoi(argv[5]); action > 0; --action) relay.DoActionFor("Action");
 }

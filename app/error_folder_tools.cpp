@@ -1,11 +1,15 @@
 #include "app/error_folder_tools.h"
 
+#include <syslog.h>
+
 #include <filesystem>
+#include <string>
 
 #include "board/board_fields.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "relay/folder_listing.h"
+#include "relay/system_log.h"
 
 namespace quillport {
 
@@ -31,16 +35,24 @@ void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::strin
 }
 
 void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern) {
+  std::int64_t files = 0;
+  std::int64_t bytes = 0;
   {
     FolderListing listing(folder, pattern);
     if (listing.valid()) {
       do {
         if (listing.entry().is_folder) continue;
-        std::error_code ignored;
-        std::filesystem::remove(JoinPath(folder, listing.entry().name), ignored);
+        std::error_code failed;
+        if (std::filesystem::remove(JoinPath(folder, listing.entry().name), failed)) {
+          files += 1;
+          bytes += static_cast<std::int64_t>(listing.entry().size);
+        }
       } while (listing.Next());
     }
   }
+  // What changes the relay's folders is the administrator's to know.
+  WriteSystemLog(LOG_NOTICE, "PURGE removed " + std::to_string(files) + " files (" + std::to_string(bytes) +
+                                 " bytes) from the error folder " + std::string(folder));
   try {
     RefreshErrorFigures(board, folder, pattern);
   } catch (...) {

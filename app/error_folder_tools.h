@@ -20,8 +20,9 @@ void RefreshErrorFigures(StatusBoard& board, std::string_view folder, std::strin
 
 // Deletes every file (never a folder) in `folder` whose name matches
 // `pattern`, empty or not, without asking; a file that cannot be deleted is
-// skipped. Then refreshes the figures; a failing refresh leaves them as they
-// were. Reports nothing.
+// skipped. Records in the system log how many files and bytes it removed.
+// Then refreshes the figures; a failing refresh leaves them as they were.
+// Shows nothing.
 void PurgeErrorFolder(StatusBoard& board, std::string_view folder, std::string_view pattern);
 
 }  // namespace quillport

@@ -1,6 +1,9 @@
 // Quillport: relays message files from the drop folder to the news server,
 // one window showing everything. No command line, no configuration: the
 // settings are compiled in.
+#include <syslog.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <memory>
 #include <optional>
@@ -15,8 +18,10 @@
 #include "app/relay_runner.h"
 #include "app/scheduler.h"
 #include "app/single_instance.h"
+#include "app/stop_signals.h"
 #include "common/settings.h"
 #include "news/nntp_client.h"
+#include "relay/system_log.h"
 
 int main(int argc, char* argv[]) {
   using namespace quillport;
@@ -33,6 +38,12 @@ int main(int argc, char* argv[]) {
   guard.SetRequestHandler([&window] { RunEventHandler(window, "Activation", [&window] { window.ComeForward(); }); });
 
   if (!app.Start()) return 0;
+  WriteSystemLog(LOG_NOTICE, "started: quillport " QUILLPORT_VERSION ", process " + std::to_string(::getpid()) +
+                                 "; drop folder " + std::string(settings::kDropFolder) + ", error folder " +
+                                 std::string(settings::kErrorFolder) + ", log file " + std::string(settings::kLogFile) +
+                                 ", news server " + std::string(settings::kServerHost) + " port " +
+                                 std::string(settings::kServerPort));
+  QString stopped_by = QStringLiteral("the window was closed");
 
   const RelaySettings relay_settings = RelaySettings::Compiled();
   const auto refresh = [&] {
@@ -53,6 +64,19 @@ int main(int argc, char* argv[]) {
       .may_close = [&] { return relay.MayClose(); },
   });
 
+  // A signal stops the relay as closing the window does: at once when it is
+  // idle, else once the Action under way is done.
+  StopSignals stop_signals([&](const QString& why) {
+    stopped_by = why;
+    if (relay.MayClose()) {
+      QCoreApplication::quit();
+    } else {
+      window.hide();
+    }
+  });
+
   window.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  WriteSystemLog(LOG_NOTICE, "stopped: " + stopped_by.toStdString() + ", process " + std::to_string(::getpid()));
+  return status;
 }

@@ -17,6 +17,8 @@
 #include "app/event_handler.h"
 #include "app/pictures.h"
 #include "board/board_fields.h"
+#include "common/number_format.h"
+#include "common/printable_text.h"
 #include "common/settings.h"
 
 namespace quillport {
@@ -27,6 +29,15 @@ QString ToQt(std::string_view text) { return QString::fromUtf8(text.data(), stat
 std::string FromQt(const QString& text) { return text.toStdString(); }
 
 int Pixels(int twips) { return twips / kTwipsPerPixel; }
+
+bool ReadsAsNumber(std::string_view text) {
+  try {
+    ReadNumber(text);
+    return true;
+  } catch (const NotANumber&) {
+    return false;
+  }
+}
 
 constexpr qreal kSmallestPointSize = 6.0;
 
@@ -166,6 +177,24 @@ void MainWindow::Build() {
   }
 
   At(field::kTimRem).widget->installEventFilter(this);
+  for (const std::string_view name : {field::kTimPer, field::kTimRem}) {
+    auto* edit = static_cast<QLineEdit*>(At(name).widget);
+    last_numbers_.emplace(std::string(name), edit->text());
+    connect(edit, &QLineEdit::editingFinished, this, [this, name] { KeepNumberOrGoBack(name); });
+  }
+}
+
+void MainWindow::KeepNumberOrGoBack(std::string_view control) {
+  auto* edit = static_cast<QLineEdit*>(At(control).widget);
+  QString& last = last_numbers_.find(control)->second;
+  const std::string typed = FromQt(edit->text());
+  if (ReadsAsNumber(typed)) {
+    last = edit->text();
+    return;
+  }
+  edit->setText(last);
+  ShowFailureText(*this, std::string(control == field::kTimPer ? "Periodicity" : "Remaining") + ": \"" +
+                             Printable(typed) + "\" is not a number; it is back to " + FromQt(last));
 }
 
 void MainWindow::FitFont() {
@@ -312,6 +341,9 @@ void MainWindow::SetText(std::string_view control, std::string_view text) {
     case ControlKind::kTextField: {
       auto* edit = static_cast<QLineEdit*>(c.widget);
       edit->setText(ToQt(text));
+      if (const auto number = last_numbers_.find(control); number != last_numbers_.end() && ReadsAsNumber(text)) {
+        number->second = edit->text();
+      }
       edit->setCursorPosition(0);  // show the start; a long path is cut at the right
       return;
     }

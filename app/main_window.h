@@ -4,7 +4,10 @@
 // object name ("txt_Info(3)"), so tests and tools find it by name.
 //
 // The window owns the minute timer Timer1, which starts when the window is
-// made and never stops. What the timer, the double-click and the buttons do
+// made and never stops. The timer fields Periodicity and Remaining keep only
+// what reads as a number: when the operator ends an edit (Enter, or the
+// focus leaves) with another text, the field goes back to its last number
+// and the error line says why. What the timer, the double-click and the buttons do
 // is not the window's business: it calls the hooks below, each inside
 // RunEventHandler, so a failure is shown on the error line and the program
 // goes on.
@@ -90,8 +93,12 @@ class MainWindow : public QWidget, public StatusBoard {
   const Control& At(std::string_view name) const;
   Control& At(std::string_view name);
   void Run(std::string_view handler, const std::function<void()>& hook);
+  void KeepNumberOrGoBack(std::string_view control);
 
   std::map<std::string, Control, std::less<>> controls_;
+  // The timer fields the operator types into (Periodicity, Remaining), with
+  // the last text of each that read as a number.
+  std::map<std::string, QString, std::less<>> last_numbers_;
   Rgb window_back_;
   WindowHooks hooks_;
   QTimer* timer_ = nullptr;

@@ -1,9 +1,13 @@
 #include "app/scheduler.h"
 
+#include <syslog.h>
+
 #include <stdexcept>
+#include <string>
 
 #include "board/board_fields.h"
 #include "common/number_format.h"
+#include "relay/system_log.h"
 
 namespace quillport {
 namespace {
@@ -15,6 +19,13 @@ bool ReadsAsNumber(const std::string& text) {
   } catch (const NotANumber&) {
     return false;
   }
+}
+
+// A timer field that is not a number stops relaying: the administrator
+// hears of it, and the tick fails with the reason.
+[[noreturn]] void Fail(const std::string& why) {
+  WriteSystemLog(LOG_ERR, "Tick failed: " + why);
+  throw std::runtime_error(why);
 }
 
 }  // namespace
@@ -30,14 +41,12 @@ void Scheduler::Tick() {
   if (!ReadsAsNumber(remaining_text)) {
     const std::string period_text = board_.Text(field::kTimPer);
     if (!ReadsAsNumber(period_text)) {
-      throw std::runtime_error("the remaining time \"" + remaining_text + "\" and the period \"" + period_text +
-                               "\" are not numbers; no Action runs until the "
-                               "period is corrected");
+      Fail("the remaining time \"" + remaining_text + "\" and the period \"" + period_text +
+           "\" are not numbers; no Action runs until the period is corrected");
     }
     // The Action restarts the countdown from the period.
     if (!hooks_.action_running()) hooks_.start_action("Tick", true);
-    throw std::runtime_error("the remaining time \"" + remaining_text +
-                             "\" was not a number; the countdown restarts from the period");
+    Fail("the remaining time \"" + remaining_text + "\" was not a number; the countdown restarts from the period");
   }
 
   board_.SetText(field::kTimRem, PlainNumber(ReadNumber(remaining_text) - 1));

@@ -1,22 +1,27 @@
 // The Message-ID the relay gives a message that has none, so that the news
-// server can tell when the same file is posted again (after a crash, a
-// delete that failed, a rename out of the drop folder and back).
+// server can tell when the same message is posted again (after a lost
+// reply, a crash, a delete that failed, a copy or a move out of the drop
+// folder and back).
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
-#include <string_view>
 
 #include "relay/queued_file.h"
 
 namespace quillport {
 
-// "<qp.H.I@quillport.invalid>": I is the file's inode number and H a hash of
-// the kept header block, the file's size, its modification and birth times
-// and its inode, both in hexadecimal. The same file (the same inode, times
-// and content, under whatever name) always yields the same id; two files
-// that exist at the same time never share one (their inodes differ), and a
-// later file that reuses an inode differs in its birth time or content.
-// `file` must be open; `header_block` is what is kept of its header.
-std::string DerivedMessageId(const QueuedFile& file, std::string_view header_block);
+// "<qp.H@quillport.invalid>", where H is 32 hexadecimal digits of the
+// SHA-256 of the file's whole content, as it stands in the file. The same
+// content always yields the same id, whatever the file's name, inode or
+// times; two files whose content differs in any byte never share one.
+// `file` must be open; its read position is not moved.
+//
+// Reading stops at the first line longer than `longest_line` characters
+// (lines end at CR or LF): such a message can never be posted, and the
+// answer is then nothing, however large the file is. Throws FileFailure
+// when the file cannot be read.
+std::optional<std::string> DerivedMessageId(const QueuedFile& file, std::size_t longest_line);
 
 }  // namespace quillport

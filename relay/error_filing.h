@@ -30,7 +30,11 @@ struct Filing {
 // folder, a FIFO, a symbolic link, even a dangling one), under a lower-cased
 // random name from `names` with the same extension. Never overwrites: the
 // move fails when the target exists. A filed message is whole and on disk
-// before its source is deleted (see MoveWithoutReplacing). Throws nothing:
+// before its source is deleted (see MoveWithoutReplacing). A message whose
+// very bytes a file in `target_folder` holds already (a filing before could
+// not delete its source) is not filed again: its source is deleted, and
+// the result names that file. A refused message so ends as one file in the
+// error folder, whatever fails. Throws nothing:
 // when either folder is missing, the source is no longer the file
 // `expected` names (when given), the move fails, or every random name is
 // taken, the file stays where it was and the result says why.
@@ -39,10 +43,11 @@ Filing MoveUnderFreeName(std::string_view source_folder, std::string_view target
 
 // Moves `from` to `to` unless `to` exists, and flushes both folders to disk.
 // Within one file system this is a rename. Across file systems the file is
-// copied under a temporary name that is no message name, flushed to disk,
-// then given its name without replacing anything, and only then is `from`
-// deleted; a failed copy leaves nothing behind. Returns an empty text on
-// success, otherwise why it did not move the file.
+// copied into a file without a name (or, where the file system has none,
+// under a temporary name that is no message name), flushed to disk, then
+// given its name without replacing anything, and only then is `from`
+// deleted; a failed copy leaves nothing behind, and a copy once named stays.
+// Returns an empty text on success, otherwise why it did not move the file.
 std::string MoveWithoutReplacing(const std::string& from, const std::string& to);
 
 }  // namespace quillport

@@ -9,6 +9,17 @@
 #include "relay/queued_file.h"
 
 namespace quillport {
+namespace {
+
+// The first CR or LF among `count` bytes at `start`; null when there is none.
+const char* FindLineEnd(const char* start, std::size_t count) {
+  const auto* cr = static_cast<const char*>(std::memchr(start, '\r', count));
+  const std::size_t before_cr = cr ? static_cast<std::size_t>(cr - start) : count;
+  const auto* lf = static_cast<const char*>(std::memchr(start, '\n', before_cr));
+  return lf ? lf : cr;
+}
+
+}  // namespace
 
 bool MessageFile::Fill() {
   if (position_ < length_) return true;
@@ -32,8 +43,8 @@ bool MessageFile::ReadLine(std::string& line) {
   while (Fill()) {
     const char* start = buffer_.data() + position_;
     const std::size_t available = length_ - position_;
-    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
-    const std::size_t count = cr ? static_cast<std::size_t>(cr - start) : available;
+    const char* end = FindLineEnd(start, available);
+    const std::size_t count = end ? static_cast<std::size_t>(end - start) : available;
     if (line.size() + count > kMaxLineKept) {
       const std::size_t taken = kMaxLineKept - line.size();
       line.append(start, taken);
@@ -42,9 +53,10 @@ bool MessageFile::ReadLine(std::string& line) {
     }
     line.append(start, count);
     position_ += count;
-    if (cr) {
+    if (end) {
       ++position_;
-      if (Fill() && buffer_[position_] == '\n') ++position_;
+      // CR LF is one line end, even when the LF comes in the next buffer.
+      if (*end == '\r' && Fill() && buffer_[position_] == '\n') ++position_;
       return true;
     }
   }

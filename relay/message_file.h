@@ -8,8 +8,9 @@
 
 namespace quillport {
 
-// Lines end at CR or at CR LF; the ending is not part of the line, and a
-// lone LF does not end a line. A last line without an ending is a line too.
+// Lines end at CR LF, at a lone CR or at a lone LF (Linux text files end
+// their lines with LF); the ending is not part of the line. A last line
+// without an ending is a line too.
 // Reads from a descriptor it does not own, from where that descriptor
 // stands.
 class MessageFile {

@@ -83,6 +83,9 @@ void FilterLine(std::string_view line, Header& header) {
   }
   if (IsHeaderField(kept, "Newsgroups")) header.has_newsgroups = true;
   if (const auto id = HeaderFieldValue(kept, "Message-ID")) {
+    // An empty or blank Message-ID names nothing: it is left out, and the
+    // message counts as one without an id.
+    if (TrimTrailingBlanks(*id).empty()) return;
     if (++header.message_ids == 1) header.message_id = TrimTrailingBlanks(*id);
   }
   header.block += kept;
@@ -104,14 +107,7 @@ HeaderEnd ReadHeader(MessageFile& file, Header& header) {
       header.skipping = false;
       return HeaderEnd::kComplete;
     }
-    // A lone LF would end the line on the wire: judge each part on its own.
-    std::string_view rest = line;
-    while (!rest.empty()) {
-      const std::size_t lf = rest.find('\n');
-      const std::string_view part = rest.substr(0, lf);
-      if (!part.empty()) FilterLine(part, header);
-      rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-    }
+    FilterLine(line, header);
     if (header.block.size() + kEndOfHeader.size() > kMaxPiece) return HeaderEnd::kTooLong;
   }
 }
@@ -225,7 +221,9 @@ std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& fil
                           "holds " + std::to_string(header.message_ids) + " Message-ID headers");
   }
   if (header.message_ids == 0) {
-    header.message_id = DerivedMessageId(file, header.block);
+    std::optional<std::string> derived = DerivedMessageId(file, kMaxPiece - kEndOfHeader.size());
+    if (!derived) return FileUnpostable(file, context, {}, kOverlong);
+    header.message_id = *std::move(derived);
     header.block += "Message-ID: " + header.message_id + "\r\n";
   }
   header.block += kEndOfHeader;

@@ -50,15 +50,15 @@ struct MessageOutcome {
 // known by its name up to the colon, whatever the case and whatever follows
 // the colon (a space, a TAB or nothing).
 //
-// Header lines end at CR or CR LF, as all lines of the file do. A lone LF
-// inside a header line would end that line on the wire, so each part of it
-// between lone LFs is judged by the filter as a header line of its own
-// (empty parts are left out): no dropped header can reach the server hidden
-// behind a kept one.
+// Lines end at CR LF, a lone CR or a lone LF, in the header as in the body
+// (see MessageFile), and every line goes out with CR LF: the filter judges
+// exactly the lines the server will see, so no dropped header can reach it
+// hidden behind a kept one.
 //
-// A message without a Message-ID is given the one DerivedMessageId makes of
-// the file, so posting the same file again always meets the server's
-// duplicate check.
+// A message without a Message-ID (an empty or blank one counts as none and
+// is left out) is given the one DerivedMessageId makes of its content, so
+// posting the same message again always meets the server's duplicate
+// check.
 //
 // Disposal: a header that never ends, or one without Newsgroups, and the
 // file is deleted unposted. An accepted article: the file is deleted and the

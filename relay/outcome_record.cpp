@@ -1,9 +1,8 @@
 #include "relay/outcome_record.h"
 
 #include <syslog.h>
-#include <unistd.h>
 
-#include "common/printable_text.h"
+#include "relay/system_log.h"
 
 namespace quillport {
 namespace {
@@ -14,65 +13,94 @@ std::string MessageId(std::string_view message_id) {
 
 }  // namespace
 
-OutcomeRecord::OutcomeRecord(std::string_view drop_folder) : available_(::access(_PATH_LOG, W_OK) == 0) {
-  if (available_) ::openlog("quillport", LOG_PID | LOG_NDELAY, LOG_NEWS);
-  Write("action started: drop folder " + std::string(drop_folder));
+bool ProblemMemory::Due(std::string& line, Clock::time_point now) {
+  const auto found = seen_.find(line);
+  if (found == seen_.end()) {
+    seen_.emplace(line, Seen{now});
+    return true;
+  }
+  Seen& seen = found->second;
+  seen.met = true;
+  if (now - seen.written < kRepeatAfter) {
+    ++seen.unwritten;
+    return false;
+  }
+  if (seen.unwritten > 0) line += " (met " + std::to_string(seen.unwritten) + " more times since last recorded)";
+  seen.written = now;
+  seen.unwritten = 0;
+  return true;
 }
 
-OutcomeRecord::~OutcomeRecord() {
-  if (available_) ::closelog();
+void ProblemMemory::ActionEnded() {
+  std::erase_if(seen_, [](const auto& entry) { return !entry.second.met; });
+  for (auto& [line, seen] : seen_) seen.met = false;
 }
+
+OutcomeRecord::OutcomeRecord(ProblemMemory& problems) : problems_(problems) {}
+
+OutcomeRecord::~OutcomeRecord() { problems_.ActionEnded(); }
 
 void OutcomeRecord::Posted(std::string_view file, std::string_view message_id) {
   ++posted_;
-  About(file, "posted, " + MessageId(message_id));
+  About(LOG_NOTICE, file, "posted, " + MessageId(message_id));
 }
 
 void OutcomeRecord::AlreadyOnServer(std::string_view file, std::string_view message_id) {
   ++held_;
-  About(file, "already on the server (" + MessageId(message_id) + "), deleted");
+  About(LOG_NOTICE, file, "already on the server (" + MessageId(message_id) + "), deleted");
 }
 
 void OutcomeRecord::RefusedAndFiled(std::string_view file, std::string_view filed_as, std::string_view reply) {
   ++filed_;
-  About(file, "refused and filed as " + std::string(filed_as) + ": " + std::string(reply));
+  About(LOG_WARNING, file, "refused and filed as " + std::string(filed_as) + ": " + std::string(reply));
 }
 
 void OutcomeRecord::FiledUnposted(std::string_view file, std::string_view why) {
   ++filed_;
-  About(file, "filed unposted: " + std::string(why));
+  About(LOG_WARNING, file, "filed unposted: " + std::string(why));
 }
 
 void OutcomeRecord::DeletedUnposted(std::string_view file, std::string_view why) {
   ++deleted_;
-  About(file, "deleted unposted: " + std::string(why));
+  About(LOG_WARNING, file, "deleted unposted: " + std::string(why));
 }
 
-void OutcomeRecord::LeftInPlace(std::string_view file, std::string_view why) {
+void OutcomeRecord::LeftInPlace(std::string_view file, std::string_view why, Stay stay) {
   ++left_;
-  About(file, "left in place: " + std::string(why));
+  const std::string line = std::string(file) + ": left in place: " + std::string(why);
+  if (stay == Stay::kProblem) {
+    Problem(LOG_WARNING, line);
+  } else {
+    Write(LOG_INFO, line);
+  }
 }
 
-void OutcomeRecord::Gone(std::string_view file, std::string_view why) { About(file, "gone: " + std::string(why)); }
+void OutcomeRecord::Gone(std::string_view file, std::string_view why) {
+  ++gone_;
+  About(LOG_INFO, file, "gone: " + std::string(why));
+}
 
-void OutcomeRecord::Failure(std::string_view text) const { Write(std::string(text)); }
+void OutcomeRecord::Failure(std::string_view text) { Problem(LOG_ERR, std::string(text)); }
 
 void OutcomeRecord::Ended(std::string_view cut_short) {
   std::string line = "action ended: " + std::to_string(posted_) + " posted, " + std::to_string(held_) +
                      " already on the server, " + std::to_string(filed_) + " filed, " + std::to_string(deleted_) +
                      " deleted unposted, " + std::to_string(left_) + " left in place";
-  if (!cut_short.empty()) line += "; cut short: " + std::string(cut_short);
-  Write(line);
+  if (!cut_short.empty()) {
+    Problem(LOG_ERR, line + "; cut short: " + std::string(cut_short));
+  } else if (posted_ + held_ + filed_ + deleted_ + left_ + gone_ > 0) {
+    Write(LOG_INFO, line);
+  }
 }
 
-void OutcomeRecord::About(std::string_view file, const std::string& what) const {
-  Write(std::string(file) + ": " + what);
+void OutcomeRecord::About(int priority, std::string_view file, const std::string& what) {
+  Write(priority, std::string(file) + ": " + what);
 }
 
-void OutcomeRecord::Write(const std::string& line) const {
-  // File names and server replies may hold control characters: escaped, a
-  // record stays one line and cannot forge another.
-  if (available_) ::syslog(LOG_NEWS | LOG_NOTICE, "%s", Printable(line).c_str());
+void OutcomeRecord::Problem(int priority, std::string line) {
+  if (problems_.Due(line, ProblemMemory::Clock::now())) Write(priority, line);
 }
+
+void OutcomeRecord::Write(int priority, const std::string& line) const { WriteSystemLog(priority, line); }
 
 }  // namespace quillport

@@ -42,6 +42,8 @@ class AtScopeEnd {
   Action action_;
 };
 
+using Stay = OutcomeRecord::Stay;
+
 constexpr const char* kWrittenElsewhere = "another program has it open for writing";
 
 }  // namespace
@@ -78,7 +80,7 @@ bool RelayCycle::DoActionFor(std::string_view handler) noexcept {
 void RelayCycle::DoAction() {
   failure_.clear();
   cut_short_.clear();
-  record_.emplace(settings_.drop_folder);
+  record_.emplace(problems_);
   AtScopeEnd close_record([this] {
     record_->Ended(cut_short_);
     record_.reset();
@@ -185,11 +187,11 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   } catch (const FileFailure& failure) {
     ShowFailure(failure.what());
     switch (failure.fate()) {
-      case FileFailure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.what()); break;
+      case FileFailure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.what(), Stay::kProblem); break;
       case FileFailure::Fate::kGone: record_->Gone(path, failure.what()); break;
     }
   } catch (const std::exception& failure) {  // ends the Action; the file waits for the next
-    record_->LeftInPlace(path, failure.what());
+    record_->LeftInPlace(path, failure.what(), Stay::kProblem);
     throw;
   }
   return true;
@@ -217,7 +219,12 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   const MessageOutcome outcome = PostMessageFile(file, context);
   const std::string& path = file.path();
   switch (outcome.disposal) {
-    case MessageOutcome::Disposal::kDeletedUnposted: record_->DeletedUnposted(path, outcome.detail); break;
+    case MessageOutcome::Disposal::kDeletedUnposted:
+      // Not a failure of the relay (the error line stays as it is), but a
+      // message that reaches no one: the administrator hears of it.
+      record_->DeletedUnposted(path, outcome.detail);
+      std::cerr << "quillport: " << Printable(path + " was deleted unposted: " + outcome.detail) << std::endl;
+      break;
     case MessageOutcome::Disposal::kPosted: record_->Posted(path, outcome.message_id); break;
     case MessageOutcome::Disposal::kHeld: record_->AlreadyOnServer(path, outcome.message_id); break;
     case MessageOutcome::Disposal::kFiledUnposted:

@@ -99,6 +99,7 @@ class RelayCycle {
   WriterWatch writers_;                              // files of the drop folder other programs are writing
   std::string failure_;                              // the last failure met during this Action
   std::string cut_short_;                            // the failure that ended this Action early
+  ProblemMemory problems_;                           // what the system log was told lately
   std::optional<OutcomeRecord> record_;              // the system log, during an Action
 };
 

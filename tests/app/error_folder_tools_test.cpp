@@ -7,6 +7,7 @@
 
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
+#include "tests/testing/system_log_capture.h"
 #include "tests/testing/temp_folder.h"
 
 namespace quillport {
@@ -29,8 +30,14 @@ TEST(ErrorFolderTools, CountsNonEmptyMessageFilesAndPurgesEveryMessageFile) {
   const auto figures = [&] { return board.Text(field::kErrorNb) + "|" + board.Text(field::kErrorVol); };
   RefreshErrorFigures(board, errors, "*.cnm");
   EXPECT_EQ(figures(), "3|3221 226 072");
+  testing::SystemLogCapture system_log;
   PurgeErrorFolder(board, errors, "*.cnm");
   EXPECT_THAT(testing::Names(errors), ::testing::ElementsAre("keep.txt", "sub.cnm"));
+  const std::vector<std::string> records = system_log.Stop();
+  if (system_log.unavailable().empty()) {  // a notice (news facility): what changes the relay's folders
+    EXPECT_THAT(records, ::testing::ElementsAre(::testing::MatchesRegex(
+                             "<61>.*: PURGE removed 4 files \\(3221226072 bytes\\) from the error folder .*/Errors")));
+  }
   EXPECT_EQ(figures(), "0|0");
 
   // A missing folder shows zero, and purging it reports nothing.

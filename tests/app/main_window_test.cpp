@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -143,6 +144,32 @@ TEST(MainWindow, StartsNothingOnInputWhileBusy) {
   EXPECT_EQ(window.Text("lbl_StatusE"), "Immediate Action failed: cannot reach <news.example>");
   EXPECT_EQ(qobject_cast<QLabel*>(Control(window, "lbl_StatusE"))->textFormat(), Qt::PlainText);
   EXPECT_TRUE(window.Visible("lbl_StatusE"));
+}
+
+// A timer field keeps only what reads as a number (fractions, zero and negatives included): a typo never stops
+// the relay, the field goes back to its last number, and the error line says why.
+TEST(MainWindow, TimerFieldsKeepOnlyNumbers) {
+  MainWindow window;
+  window.show();
+  auto* period = qobject_cast<QLineEdit*>(Control(window, "txt_TIM_Per"));
+  auto* remaining = qobject_cast<QLineEdit*>(Control(window, "txt_TIM_Rem"));
+  const auto type = [](QLineEdit* field, const char* text) {
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+  };
+  for (const char* number : {"-0.5", "0", "2.25"}) {
+    type(period, number);
+    EXPECT_EQ(period->text(), number);
+  }
+  type(period, "abc");
+  EXPECT_EQ(period->text(), "2.25");
+  EXPECT_EQ(window.Text("lbl_StatusE"), "Periodicity: \"abc\" is not a number; it is back to 2.25");
+  EXPECT_TRUE(window.Visible("lbl_StatusE"));
+  window.SetText("txt_TIM_Rem", "7");  // the countdown's own writes are numbers too
+  type(remaining, "1,5");
+  EXPECT_EQ(remaining->text(), "7");
 }
 
 // An Action runs on the engine's thread: the window stays live and draws each step the engine reports, but is

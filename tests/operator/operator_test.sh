@@ -7,6 +7,7 @@
 #   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount. 3. FRESH recounts.
 #   4. The server stalls (SIGSTOP): the busy window repaints when mapped again, answers _NET_WM_PING and
 #      drops a click. Closed during such a wait, the program ends with status 0 once that Action has posted.
+#   5. Started again, it ends with status 0 on SIGTERM.
 # usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR WM_MESSAGE
 # Runs as root (the private INN runs as user news). Exit 77: skipped.
 set -u
@@ -210,4 +211,14 @@ wait $program_pid; status=$? program_pid=
 ((status == 0)) || fail "the program ended with status $status after its window was closed"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action cut short by the close left $(listing "$drop")"
 posted "$corpus/closing/i-closing.cnm"
+
+# A SIGTERM (the session's end, a service manager) stops it as closing its window does: status 0.
+XDG_RUNTIME_DIR=$work/xdg "$program" >>"$work/program.log" 2>&1 &
+program_pid=$!
+wait_for 15 find_window || fail "the program started again shows no window"
+kill -TERM "$program_pid"
+for _ in {1..50}; do program_runs && sleep 0.2; done
+! program_runs || fail "the program did not end on SIGTERM"
+wait $program_pid; status=$? program_pid=
+((status == 0)) || fail "the program ended with status $status on SIGTERM"
 echo "PASS; screenshots in $screens"

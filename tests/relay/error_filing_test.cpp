@@ -44,8 +44,8 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
 
   EXPECT_EQ(File("MSG.B.CNM", "one"), errors_ + "/msg.b.cnm");
   EXPECT_EQ(File("msg.b.cnm", "two"), errors_ + "/" + first + ".b.cnm");  // split at the first dot
-  EXPECT_EQ(File("README"), errors_ + "/readme");
-  EXPECT_EQ(File("readme"), errors_ + "/" + second);
+  EXPECT_EQ(File("README", "three"), errors_ + "/readme");
+  EXPECT_EQ(File("readme", "four"), errors_ + "/" + second);
   EXPECT_TRUE(fs::is_empty(drop_));
   EXPECT_EQ(ReadFile(errors_ + "/msg.b.cnm"), "one");  // never overwritten
 
@@ -54,8 +54,13 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
   ASSERT_EQ(::mkfifo((errors_ + "/b.cnm").c_str(), 0666), 0);
   fs::create_symlink(folder_ / "nowhere", errors_ + "/c.cnm");
   for (const char* name : {"a.cnm", "b.cnm", "c.cnm"}) {
-    EXPECT_THAT(File(name), ::testing::MatchesRegex(errors_ + "/~col.{4}\\.cnm")) << name;
+    EXPECT_THAT(File(name, name), ::testing::MatchesRegex(errors_ + "/~col.{4}\\.cnm")) << name;
   }
+  // The very bytes filed before (a filing whose deletion of its source failed): not filed twice.
+  const std::size_t filed = Names(errors_).size();
+  EXPECT_EQ(File("again.cnm", "four"), errors_ + "/" + second);
+  EXPECT_EQ(Names(errors_).size(), filed);
+  EXPECT_TRUE(fs::is_empty(drop_));
   EXPECT_TRUE(fs::is_symlink(errors_ + "/c.cnm"));
   EXPECT_EQ(MoveUnderFreeName(drop_, folder_ / "nowhere", "d.cnm", names_).target, "");
   EXPECT_EQ(MoveUnderFreeName(folder_ / "nowhere", errors_, "d.cnm", names_).target, "");

@@ -69,39 +69,40 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
            "\r\n"
            "..two dots\r"  // a line may end at CR alone
            "\r\n"
-           "lone\nfeed\r\n"  // a lone LF does not end a line
+           "lone\nfeed\r\n"  // a lone LF ends a line too
            "no ending");
   EXPECT_THAT(client_.pieces,
               ElementsAre("From: early.bird@host\r\nTooth: a longer name is another field\r\n"
                           "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
                           "From:J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
                           "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id:<first@host> \r\n\r\n",
-                          "..two dots\r\n", "\r\n", "lone\nfeed\r\n", "no ending\r\n"));
+                          "..two dots\r\n", "\r\n", "lone\r\n", "feed\r\n", "no ending\r\n"));
   EXPECT_EQ(outcome.disposal, MessageOutcome::Disposal::kPosted);
   EXPECT_FALSE(fs::exists(settings_.drop_folder + "/filter.cnm"));
   EXPECT_FALSE(error_line_.shown);
 }
 
-// A message without a Message-ID gets one made from the file: the same file brought back (a delete that
-// failed, a crash, a rename out and in) yields the same one, another file never does. Two are malformed.
-TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheFile) {
+// A message without a Message-ID (a blank one is none) gets one made from its content: the same message
+// brought back (a delete that failed, a copy, a move out and in) yields the same one, whatever its name, inode
+// or times; a message that differs in one byte of its body never does. Two are malformed.
+TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheContent) {
   const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
-  const std::string drop = settings_.drop_folder + "/", kept = folder_ / "kept";
-  const auto header_posted = [&](const std::string& name) {
+  const std::string drop = settings_.drop_folder + "/";
+  const auto header_posted = [&](const std::string& name, const std::string& content) {
     client_.pieces.clear();
-    QueuedFile file = QueuedFile::Open(drop + name, bytes.size(), {}, std::chrono::system_clock::now());
+    testing::WriteFile(drop + name, content);
+    QueuedFile file = QueuedFile::Open(drop + name, content.size(), {}, std::chrono::system_clock::now());
     PostMessageFile(file, context_);
     return client_.pieces.at(0);
   };
-  testing::WriteFile(drop + "a.cnm", bytes);
-  ASSERT_EQ(::link((drop + "a.cnm").c_str(), kept.c_str()), 0);
-  const std::string first = header_posted("a.cnm");
-  EXPECT_THAT(first, ::testing::MatchesRegex("Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{16}\\.[0-9a-f]+"
+  const std::string first = header_posted("a.cnm", bytes);
+  EXPECT_THAT(first, ::testing::MatchesRegex("Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{32}"
                                              "@quillport\\.invalid>\r\n\r\n"));
-  ASSERT_EQ(::link(kept.c_str(), (drop + "b.cnm").c_str()), 0);  // the same file back, under another name
-  EXPECT_EQ(header_posted("b.cnm"), first);
-  testing::WriteFile(drop + "c.cnm", bytes);  // the same bytes in another file
-  EXPECT_NE(header_posted("c.cnm"), first);
+  EXPECT_EQ(header_posted("b.cnm", bytes), first);                                     // a copy, another inode and time
+  EXPECT_NE(header_posted("c.cnm", "Newsgroups: local.test\r\n\r\nbodY\r\n"), first);  // same header and size
+  EXPECT_EQ(header_posted("d.cnm", "Message-ID: \t\r\nNewsgroups: local.test\r\n\r\nbody\r\n").find("Message-ID: \t"),
+            std::string::npos);
+  EXPECT_THAT(client_.pieces.at(0), ::testing::HasSubstr("Message-ID: <qp."));
 
   client_.calls.clear();
   EXPECT_EQ(
@@ -137,8 +138,8 @@ TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
 }
 
 TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
-  const MessageOutcome long_line =
-      Post("Long.cnm", "Newsgroups: local.test\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");
+  const MessageOutcome long_line = Post(
+      "Long.cnm", "Newsgroups: local.test\r\nMessage-ID: <long@x>\r\n\r\nshort\r\n" + std::string(32766, 'x') + "\r\n");
   EXPECT_EQ(long_line.disposal, kFiledUnposted);
   EXPECT_THAT(long_line.detail, ::testing::HasSubstr("it was filed as " + settings_.error_folder));
   EXPECT_THAT(client_.calls, ElementsAre("BeginArticle", "WriteText", "WriteText", "AbandonArticle"));

@@ -109,7 +109,7 @@ const std::vector<Message> kCorpus = {
      "From: a@example.org\r\nNewsgroups: local.test\r\n"
      "Message-ID: <neverends@quillport.test>\r\n"},
     {"07-lfonly.cnm",
-     "From: a@example.org\nNewsgroups: local.test\n"
+     "From: a@example.org\nSubject: lf only\nNewsgroups: local.test\n"
      "Message-ID: <lfonly@quillport.test>\n\nbody\n"},
     {"08-empty.cnm", ""},
     {"08-lonelf.cnm",
@@ -140,12 +140,15 @@ class RelayInnTest : public RelayServerTest {
   testing::InnServer inn_{{"local.test"}};
 };
 
-// The system log's lines, with the folders written D and E; each must come from the news facility.
+// The system log's lines as "severity: text", with the folders written D and E; each must come from the news
+// facility (7).
 std::vector<std::string> OutcomeLines(const std::vector<std::string>& messages, const RelaySettings& settings) {
   std::vector<std::string> lines;
   for (std::string message : messages) {
-    EXPECT_THAT(message, ::testing::MatchesRegex("<61>.* quillport\\[[0-9]+\\]: .*"));
-    message.erase(0, message.find("]: ") + 3);
+    EXPECT_THAT(message, ::testing::MatchesRegex("<5[6-9]>.* quillport\\[[0-9]+\\]: .*|<6[0-3]>.*"));
+    const int severity = std::atoi(message.c_str() + 1) - 7 * 8;
+    const char* names[] = {"emerg", "alert", "crit", "err", "warning", "notice", "info", "debug"};
+    message.replace(0, message.find("]: ") + 3, std::string(names[severity & 7]) + ": ");
     for (const auto& [folder, name] : {std::pair(settings.error_folder, "E"), std::pair(settings.drop_folder, "D")}) {
       for (std::size_t at; (at = message.find(folder)) != std::string::npos;) message.replace(at, folder.size(), name);
     }
@@ -172,14 +175,16 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   stored_head("ordinary", {"From: Sender <sender@example.org>\r\n", "Subject: corpus ordinary\r\n"},
               {"Received:", "Return-path:", "X-Envelope-To:", "To: list", "CC:"});
   // Never posted; a stock INN refuses (441) an article without a body and the disguised From line.
-  for (const char* id : {"<unknown1@", "<nogroups@", "<neverends@", "<lfonly@", "<nobody@", "<nospam@"}) {
+  for (const char* id : {"<unknown1@", "<nogroups@", "<neverends@", "<nobody@", "<nospam@"}) {
     EXPECT_EQ(inn_.Head(id + std::string("quillport.test>")), std::nullopt) << id;
   }
   // Lone LFs in a kept header line cannot carry dropped headers along; nor can a TAB after the colon.
   stored_head("lonelf", {"Subject: hidden\r\n"}, {"secret@corp", "internal.corp"});
   stored_head("tabs", {"Subject: tabs\r\n"}, {"secret@", "internal.example", "Date:\t"});
+  // LF line ends are line ends: posted like its CR LF twin.
+  EXPECT_EQ(inn_.Body("<lfonly@quillport.test>"), "body\r\n");
   EXPECT_EQ(inn_.Head("<twoids@quillport.test>"), std::nullopt);
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 5);
 
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("02-nobody.cnm", "04-unknown.cnm", "09-nospam.cnm",
@@ -201,12 +206,13 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last failure stays in view after the disconnect
   EXPECT_THAT(Text(field::kStatusE), HasSubstr("12-twoids.cnm holds 2 Message-ID headers"));
 
-  // The same corpus again: nothing is posted twice, duplicates are deleted, refused ones filed under free names.
+  // The same corpus again: nothing is posted twice, duplicates are deleted, and a refused message whose very bytes
+  // are filed already is not filed twice.
   DropCorpus();
   EXPECT_TRUE(Action(inn_.port_text(), 10));
-  EXPECT_EQ(inn_.ArticleCount("local.test"), 4);
+  EXPECT_EQ(inn_.ArticleCount("local.test"), 5);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("08-empty.cnm", "10-folder.cnm", "Errors"));
-  EXPECT_EQ(Names(settings_.error_folder).size(), 10u);
+  EXPECT_EQ(Names(settings_.error_folder).size(), 5u);
   EXPECT_EQ(Text(field::Info(6)) + "|" + Text(field::Info(9)) + "|" + Text(field::Info(10)) + "|" +
                 Text(field::Info(12)) + "|" + Text(field::kTimNbT),
             "12|" + FormatNumber(2 * bytes, kPattern12) + "|24|2|2");
@@ -218,22 +224,23 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   for (const bool again : {false, true}) {
     const auto posted = [again](const std::string& name, const std::string& id) {
       const std::string message_id = "Message-ID <" + id + "@quillport.test>";
-      return "D/" + name +
+      return "notice: D/" + name +
              (again ? ": already on the server (" + message_id + "), deleted" : ": posted, " + message_id);
     };
     const auto filed = [](const std::string& name) {
-      return ::testing::MatchesRegex("D/" + name + ": refused and filed as E/.+\\.cnm: .+");
+      return ::testing::MatchesRegex("warning: D/" + name + ": refused and filed as E/.+\\.cnm: .+");
     };
-    expected.insert(expected.end(),
-                    {"action started: drop folder D", posted("01-ordinary.cnm", "ordinary"),
-                     posted("02-emptyline.cnm", "emptyline"), filed("02-nobody.cnm"), filed("04-Unknown.CNM"),
-                     filed("04-unknown.cnm"), "D/05-nogroups.cnm: deleted unposted: no Newsgroups header",
-                     "D/06-neverends.cnm: deleted unposted: the header never ends",
-                     "D/07-lfonly.cnm: deleted unposted: the header never ends", "D/08-empty.cnm: left in place: empty",
-                     posted("08-lonelf.cnm", "lonelf"), filed("09-nospam.cnm"), posted("11-tabs.cnm", "tabs"),
-                     ::testing::MatchesRegex("D/12-twoids.cnm: filed unposted: .* holds 2 Message-ID headers .*"),
-                     std::string("action ended: ") + (again ? "0 posted, 4" : "4 posted, 0") +
-                         " already on the server, 5 filed, 3 deleted unposted, 1 left in place"});
+    expected.insert(
+        expected.end(),
+        {posted("01-ordinary.cnm", "ordinary"), posted("02-emptyline.cnm", "emptyline"), filed("02-nobody.cnm"),
+         filed("04-Unknown.CNM"), filed("04-unknown.cnm"),
+         "warning: D/05-nogroups.cnm: deleted unposted: no Newsgroups header",
+         "warning: D/06-neverends.cnm: deleted unposted: the header never ends", posted("07-lfonly.cnm", "lfonly"),
+         "info: D/08-empty.cnm: left in place: empty", posted("08-lonelf.cnm", "lonelf"), filed("09-nospam.cnm"),
+         posted("11-tabs.cnm", "tabs"),
+         ::testing::MatchesRegex("warning: D/12-twoids.cnm: filed unposted: .* holds 2 Message-ID headers .*"),
+         std::string("info: action ended: ") + (again ? "0 posted, 5" : "5 posted, 0") +
+             " already on the server, 5 filed, 2 deleted unposted, 1 left in place"});
   }
   EXPECT_THAT(lines, ElementsAreArray(expected));
 }
@@ -321,7 +328,7 @@ TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothingAndTheNextActionPo
 // status line says the connection was closed as meant, never that a disconnect of it failed.
 TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) {
   testing::WriteFile(settings_.drop_folder + "/a.cnm",
-                     "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");
+                     "Newsgroups: local.test\r\nMessage-ID: <a@x>\r\n\r\n" + std::string(40000, 'x') + "\r\n");
   FakeNntpServer server(Posting({Send("340 go ahead\r\n"), AwaitClose()}));
   EXPECT_TRUE(Action(server.port_text(), 5));
   EXPECT_EQ(server.Finish(), "");

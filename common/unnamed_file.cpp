@@ -1,0 +1,53 @@
+#include "common/unnamed_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/durable_write.h"
+#include "common/message_name.h"
+#include "common/path_join.h"
+
+namespace quillport {
+
+namespace {
+
+// Opens the new file: unnamed where the file system allows, else under a
+// temporary name, which is then stored in `temporary`. -1 with errno set
+// when neither works.
+int OpenNewFile(const std::string& folder, const std::string& owner, std::string& temporary) {
+  const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (unnamed >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return unnamed;
+  std::string path = JoinPath(folder, TemporaryNameTemplate(owner));
+  const int named = ::mkostemps(path.data(), kTemporarySuffixLength, O_CLOEXEC);
+  if (named >= 0) temporary = std::move(path);
+  return named;
+}
+
+}  // namespace
+
+UnnamedFile::UnnamedFile(const std::string& folder, const std::string& owner)
+    : file_(OpenNewFile(folder, owner, temporary_)), error_(file_.valid() ? 0 : errno) {}
+
+UnnamedFile::~UnnamedFile() {
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+int UnnamedFile::Name(const std::string& path) {
+  if (!temporary_.empty()) {
+    const int error = RenameNoReplace(temporary_, path);
+    if (error == 0) temporary_.clear();
+    return error;
+  }
+  // linkat never replaces an existing entry. Through /proc it needs no
+  // privilege; AT_EMPTY_PATH is the way where /proc is not mounted.
+  const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return errno;
+  if (::linkat(file_.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  return errno;
+}
+
+}  // namespace quillport

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFontMetrics>
@@ -17,6 +18,7 @@
 #include "app/event_handler.h"
 #include "app/pictures.h"
 #include "board/board_fields.h"
+#include "board/control_descriptions.h"
 #include "common/number_format.h"
 #include "common/printable_text.h"
 #include "common/settings.h"
@@ -116,6 +118,21 @@ constexpr ButtonHook kButtonHooks[] = {
     {"cmd_VIEW", "View", &WindowHooks::view},
 };
 
+// Names and describes a control for assistive technology: by the table of
+// descriptions, else by its caption (a frame groups fields, a label names
+// the field beside it).
+void Describe(QWidget* widget, const ControlSpec& spec) {
+  if (const std::optional<ControlDescription> description = DescribeControl(spec.name)) {
+    widget->setAccessibleName(ToQt(description->name));
+    widget->setAccessibleDescription(ToQt(description->description));
+    return;
+  }
+  widget->setAccessibleName(ToQt(spec.text));
+  widget->setAccessibleDescription(spec.kind == ControlKind::kFrame
+                                       ? QStringLiteral("The group of %1 fields").arg(ToQt(spec.text))
+                                       : QStringLiteral("Names the field beside it"));
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -124,6 +141,10 @@ MainWindow::MainWindow(QWidget* parent)
       window_back_(colour::kWindowBack) {
   setObjectName(QString::fromLatin1(field::kWindow));
   setWindowTitle(ToQt(settings::kDesignCaption));
+  setAccessibleName(ToQt(settings::kDesignCaption));
+  setAccessibleDescription(
+      QStringLiteral("The relay's status: its settings, timer, file in progress, totals and "
+                     "error folder"));
   setWindowIcon(pictures::ProgramIcon());
   setFixedSize(Pixels(kClientWidthTwips), Pixels(kClientHeightTwips));
   PaintWindow();
@@ -147,6 +168,7 @@ void MainWindow::Build() {
     QWidget* container = spec.container.empty() ? this : At(spec.container).widget;
     QWidget* widget = MakeControl(spec, container);
     widget->setObjectName(ToQt(spec.name));
+    Describe(widget, spec);
     widget->setGeometry(Pixels(spec.left), Pixels(spec.top), Pixels(spec.width), Pixels(spec.height));
     const Rgb back = spec.back.value_or(kDefaultFieldBack);
     const Control& control = controls_.emplace(std::string(spec.name), Control{widget, spec.kind, back}).first->second;
@@ -177,6 +199,17 @@ void MainWindow::Build() {
   }
 
   At(field::kTimRem).widget->installEventFilter(this);
+  // The Action at once, from the keyboard: F5 anywhere in the window, Enter
+  // in Remaining. Like the double-click, only while the window takes input.
+  auto* run_now = new QAction(QStringLiteral("Run an Action now"), this);
+  run_now->setObjectName(QStringLiteral("actionRunNow"));
+  run_now->setShortcut(QKeySequence(Qt::Key_F5));
+  run_now->setShortcutContext(Qt::WindowShortcut);
+  addAction(run_now);
+  connect(run_now, &QAction::triggered, this, [this] {
+    if (isEnabled()) Run("Immediate Action", hooks_.remaining_double_clicked);
+  });
+  connect(static_cast<QLineEdit*>(At(field::kTimRem).widget), &QLineEdit::returnPressed, run_now, &QAction::trigger);
   for (const std::string_view name : {field::kTimPer, field::kTimRem}) {
     auto* edit = static_cast<QLineEdit*>(At(name).widget);
     last_numbers_.emplace(std::string(name), edit->text());

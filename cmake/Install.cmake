@@ -4,7 +4,9 @@
 # both manual pages (showing the settings this build was configured with),
 # the copyright and changelog, and, with QUILLPORT_AUTOSTART, an XDG
 # autostart entry. Nothing else: no tests, benchmark, fuzzers or static
-# libraries.
+# libraries. The component `system` (the relay's folders, log rotation,
+# Exim's router and transport for the news aliases) goes into the Debian
+# package only: an install from source makes no group for them to name.
 include(GNUInstallDirs)
 
 option(QUILLPORT_AUTOSTART "Install an XDG autostart entry so the relay starts at every desktop login" OFF)
@@ -84,3 +86,22 @@ if(QUILLPORT_AUTOSTART)
   install(FILES ${QUILLPORT_PACKAGING_DIR}/quillport.desktop
           DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart COMPONENT autostart)
 endif()
+
+# For the Debian package only (cmake/Packaging.cmake adds the component):
+# the empty folders, so that dpkg knows them (the postinst gives them to the
+# group quillport), and files under /etc that name that group.
+get_filename_component(QUILLPORT_LOG_FOLDER "${QUILLPORT_LOG_FILE}" DIRECTORY)
+foreach(dir ${QUILLPORT_DROP_FOLDER} ${QUILLPORT_ERROR_FOLDER} ${QUILLPORT_LOG_FOLDER})
+  install(DIRECTORY DESTINATION ${dir} COMPONENT system EXCLUDE_FROM_ALL)
+endforeach()
+configure_file(${QUILLPORT_PACKAGING_DIR}/logrotate.in ${CMAKE_BINARY_DIR}/etc/logrotate.d/quillport @ONLY)
+set(QUILLPORT_SYSTEM_CONFFILES
+    /etc/logrotate.d/quillport
+    /etc/exim4/conf.d/router/390_quillport_news-aliases
+    /etc/exim4/conf.d/transport/30_quillport_news-pipe)
+install(FILES ${CMAKE_BINARY_DIR}/etc/logrotate.d/quillport DESTINATION /etc/logrotate.d
+        COMPONENT system EXCLUDE_FROM_ALL)
+foreach(kind router transport)
+  install(DIRECTORY ${QUILLPORT_PACKAGING_DIR}/exim4/${kind} DESTINATION /etc/exim4/conf.d
+          COMPONENT system EXCLUDE_FROM_ALL)
+endforeach()

@@ -1,8 +1,9 @@
 # The Debian package, built with `cpack -G DEB` in a build folder configured
 # with CMAKE_INSTALL_PREFIX=/usr (scripts/package.sh does all of it).
 # Run-time dependencies come from the binary (dpkg-shlibdeps), plus what it
-# loads without linking. The maintainer scripts create the quillport group
-# and the folders the relay works in; nothing ever deletes them.
+# loads without linking. The package holds the folders the relay works in
+# (empty); the maintainer scripts create the quillport group and give the
+# folders to it, and a purge deletes the log file.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillport)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -31,11 +32,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # the binary links; Qt Svg is linked too (the pictures are compiled in), so
 # no plugin package is needed. The postinst makes the group with groupadd.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
-# A local news server to post to, and xdg-open for the VIEW button.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "inn2, xdg-utils")
+# xdg-open for the VIEW button; a local news server is one choice among
+# others (the relay may post to any server), so it is only suggested.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "inn2")
+# Everything the install step installs, and the component for the package.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/;${CMAKE_BINARY_DIR};${PROJECT_NAME};system;/")
 
 # The maintainer scripts know the compiled-in folders.
-get_filename_component(QUILLPORT_LOG_FOLDER "${QUILLPORT_LOG_FILE}" DIRECTORY)
 set(control_extra)
 foreach(script postinst postrm)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/${script}.in ${CMAKE_BINARY_DIR}/debian/${script}
@@ -44,10 +48,13 @@ foreach(script postinst postrm)
   list(APPEND control_extra ${CMAKE_BINARY_DIR}/debian/${script})
 endforeach()
 # A file under /etc is the administrator's to change: a conffile.
+set(conffiles ${QUILLPORT_SYSTEM_CONFFILES})
 if(QUILLPORT_AUTOSTART)
-  file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart/quillport.desktop\n")
-  list(APPEND control_extra ${CMAKE_BINARY_DIR}/debian/conffiles)
+  list(APPEND conffiles ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart/quillport.desktop)
 endif()
+list(JOIN conffiles "\n" conffiles)
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${conffiles}\n")
+list(APPEND control_extra ${CMAKE_BINARY_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${control_extra}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 

@@ -45,9 +45,9 @@ int UnnamedFile::Name(const std::string& path) {
   // privilege; AT_EMPTY_PATH is the way where /proc is not mounted.
   const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-  if (errno != ENOENT) return errno;
-  if (::linkat(file_.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
-  return errno;
+  const int error = errno;
+  if (error != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return error;
+  return ::linkat(file_.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
 }
 
 }  // namespace quillport

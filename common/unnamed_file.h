@@ -32,6 +32,10 @@ class UnnamedFile {
   // errno value (EEXIST when the name is taken). The descriptor stays open.
   int Name(const std::string& path);
 
+  // Closes the descriptor now; false when the close reports a failure (a
+  // lost write).
+  bool Close() { return file_.Close(); }
+
  private:
   std::string temporary_;  // the fallback's temporary name; empty without one
   FileDescriptor file_;

@@ -26,13 +26,14 @@ constexpr char kHelp[] =
     "  -n, --newsgroups GROUPS  the newsgroups of a message that has no Newsgroups header\n"
     "  --help                   this text\n"
     "  --version                the version\n"
+    "A message without a Message-ID gets one made of its content.\n"
     "Exit status: 0 delivered, 64 bad command line, 65 a message that can never be\n"
     "posted (empty, a header that never ends, no newsgroups), 75 try again later.\n";
 
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Reads up to `buffer.size()` bytes; 0 at the end of input. Waits with the
-// termination signals let through (see StopDeliveryOnTerminationSignals).
+// termination signals let through (see SetUpDeliverySignals).
 std::size_t ReadPiece(int input, std::string& buffer) {
   if (input < 0) throw DeliveryFailure(EX_TEMPFAIL, "cannot read the message: no input");
   sigset_t waiting;
@@ -59,28 +60,59 @@ void ReadToEnd(int input, std::string& buffer) {
   }
 }
 
+// The converted message on its way into the drop folder. A failure to write
+// ends the writing but not the delivery: the rest of the message is still
+// read and converted (and thrown away), so that the exit status is the
+// message's own, 65 for one that can never be posted, whatever the disk.
+class DropFolderOutput {
+ public:
+  explicit DropFolderOutput(const std::string& folder) : folder_(folder) {}
+
+  // Writes `converted` and empties it.
+  void Write(std::string& converted) {
+    if (!failure_) {
+      try {
+        if (!file_) file_.emplace(folder_);
+        file_->Write(converted);
+      } catch (const DeliveryFailure& failure) {
+        failure_ = failure;
+        file_.reset();  // frees the space already taken
+      }
+    }
+    converted.clear();
+  }
+
+  // Puts the added Message-ID, if any, in place and commits the file; or
+  // throws the failure that stopped the writing.
+  std::string Commit(const std::optional<AddedMessageId>& added_message_id) {
+    if (failure_) throw *failure_;
+    if (added_message_id) file_->Overwrite(added_message_id->offset, added_message_id->line);
+    return file_->Commit();
+  }
+
+ private:
+  std::string folder_;
+  std::optional<DropFile> file_;  // created once there is something to write
+  std::optional<DeliveryFailure> failure_;
+};
+
 std::string Deliver(int input, const std::string& drop_folder, const std::string& newsgroups) {
   MessageConverter converter(newsgroups);
+  DropFolderOutput output(drop_folder);
   std::string buffer(kPiece, '\0');
   std::string converted;
-  std::optional<DropFile> file;  // created once there is something to write
-  const auto write_out = [&] {
-    if (!file) file.emplace(drop_folder);
-    file->Write(converted);
-    converted.clear();
-  };
   try {
     while (const std::size_t count = ReadPiece(input, buffer)) {
       converter.Feed(std::string_view(buffer.data(), count), converted);
-      if (converted.size() >= kPiece) write_out();
+      if (converted.size() >= kPiece) output.Write(converted);
     }
     converter.Finish(converted);
   } catch (const DeliveryFailure& failure) {
     if (failure.status() == EX_DATAERR) ReadToEnd(input, buffer);
     throw;
   }
-  write_out();
-  return file->Commit();
+  output.Write(converted);
+  return output.Commit(converter.added_message_id());
 }
 
 }  // namespace
@@ -108,7 +140,8 @@ int RunDelivery(const std::vector<std::string>& arguments, int input, const std:
   }
 }
 
-void StopDeliveryOnTerminationSignals() {
+void SetUpDeliverySignals() {
+  ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the file-size limit fails (EFBIG): try again later
   struct sigaction action {};
   action.sa_handler = [](int) {};  // caught, so that it ends the wait for input
   sigemptyset(&action.sa_mask);

@@ -13,8 +13,10 @@ namespace quillport {
 // memory does not grow with the message. Returns the exit status of
 // sysexits.h: EX_OK only once the file is on disk under its message name;
 // otherwise nothing is left in the folder and one line on `err` says why.
-// A refused message is read to its end all the same, so the mail system
-// never meets a closed pipe. --help and --version answer on `out`.
+// The status is the message's, not the disk's: one that can never be posted
+// is EX_DATAERR even when writing it failed first. A refused message is read
+// to its end all the same, so the mail system never meets a closed pipe.
+// --help and --version answer on `out`.
 int RunDelivery(const std::vector<std::string>& arguments, int input, const std::string& drop_folder, std::ostream& out,
                 std::ostream& err);
 
@@ -23,6 +25,8 @@ int RunDelivery(const std::vector<std::string>& arguments, int input, const std:
 // where they end the wait; the delivery then fails with EX_TEMPFAIL and
 // leaves nothing behind. A signal that comes while the message is written
 // waits for the next wait, or is ignored once the message is complete.
-void StopDeliveryOnTerminationSignals();
+// SIGXFSZ is ignored, so that a file-size limit makes the write fail and the
+// delivery with it, with EX_TEMPFAIL.
+void SetUpDeliverySignals();
 
 }  // namespace quillport

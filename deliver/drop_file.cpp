@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/message_name.h"
+#include "common/durable_write.h"
 #include "common/path_join.h"
 #include "deliver/delivery_failure.h"
 
@@ -20,10 +20,6 @@ namespace {
 
 [[noreturn]] void TemporaryFailure(const std::string& what, int error) {
   throw DeliveryFailure(EX_TEMPFAIL, what + ": " + std::strerror(error));
-}
-
-std::string TemporaryPath(const std::string& folder) {
-  return JoinPath(folder, TemporaryNameTemplate("quillport-deliver"));
 }
 
 }  // namespace
@@ -44,42 +40,50 @@ std::string MessageName(int attempt) {
 
 namespace {
 
-// The mode a new file gets from the process's umask, as open(2) would give it.
-mode_t CreationMode() {
+// The mode of a message file: what open(2) would give it under the process's
+// umask, and readable by the group in any case, so that the relay's users
+// (the folder's group) can read it whatever umask the mail system set
+// (procmail's is 077).
+mode_t MessageFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  return 0666 & ~mask;
+  return (0666 & ~mask) | 0640;
 }
 
 }  // namespace
 
-DropFile::DropFile(std::string folder)
-    : folder_(std::move(folder)),
-      temporary_(TemporaryPath(folder_)),
-      file_(::mkostemps(temporary_.data(), kTemporarySuffixLength, O_CLOEXEC)),
-      partial_(file_.valid() ? temporary_ : std::string()) {
-  if (!file_.valid()) TemporaryFailure("cannot create a file in the drop folder " + folder_, errno);
+DropFile::DropFile(std::string folder) : folder_(std::move(folder)), file_(folder_, "quillport-deliver") {
+  if (!file_.valid()) TemporaryFailure("cannot create a file in the drop folder " + folder_, file_.error());
 }
 
 void DropFile::Write(std::string_view bytes) {
-  if (!WriteAll(file_.get(), bytes)) {
+  if (!WriteAll(file_.descriptor(), bytes)) {
     TemporaryFailure("cannot write into the drop folder " + folder_, errno);
   }
 }
 
+void DropFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::pwrite(file_.descriptor(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) TemporaryFailure("cannot write into the drop folder " + folder_, errno);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+}
+
 std::string DropFile::Commit(const std::function<std::string(int attempt)>& name_for) {
-  if (::fchmod(file_.get(), CreationMode()) != 0 || ::fsync(file_.get()) != 0 || !file_.Close()) {
+  if (::fchmod(file_.descriptor(), MessageFileMode()) != 0 || ::fsync(file_.descriptor()) != 0) {
     TemporaryFailure("cannot write into the drop folder " + folder_, errno);
   }
   constexpr int kAttempts = 1000;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::string name = name_for(attempt);
     const std::string path = JoinPath(folder_, name);
-    const int error = RenameNoReplace(temporary_, path);
+    const int error = file_.Name(path);
     if (error == EEXIST) continue;
     if (error != 0) TemporaryFailure("cannot name the message " + path, error);
-    partial_.Keep();
-    if (!SyncFolder(folder_)) {
+    if (!file_.Close() || !SyncFolder(folder_)) {
       const int sync_error = errno;
       ::unlink(path.c_str());
       TemporaryFailure("cannot flush the drop folder " + folder_ + " to disk", sync_error);

@@ -1,14 +1,15 @@
-// One message file being written into the drop folder: under a temporary
-// name the relay never takes until it is whole and on disk, then under a
-// message name of its own.
+// One message file being written into the drop folder: without a name (or,
+// where the file system cannot do that, under a temporary name the relay
+// never takes) until it is whole and on disk, then under a message name of
+// its own.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "common/durable_write.h"
-#include "common/file_descriptor.h"
+#include "common/unnamed_file.h"
 
 namespace quillport {
 
@@ -19,30 +20,34 @@ std::string MessageName(int attempt);
 
 class DropFile {
  public:
-  // Creates an empty temporary file in `folder`. Throws DeliveryFailure
+  // Creates an empty file in `folder`: an unnamed one (O_TMPFILE), which
+  // nothing can leave behind, not even a SIGKILL; where the file system has
+  // no unnamed files, one under a temporary name. Throws DeliveryFailure
   // (EX_TEMPFAIL) when it cannot: the folder is missing or not writable.
   explicit DropFile(std::string folder);
   DropFile(const DropFile&) = delete;
   DropFile& operator=(const DropFile&) = delete;
 
   // Appends bytes. Throws DeliveryFailure (EX_TEMPFAIL) when they cannot be
-  // written (a full file system, an I/O error).
+  // written (a full file system, a file-size limit, an I/O error).
   void Write(std::string_view bytes);
 
-  // Flushes the file to disk, gives it a message name no file in the folder
-  // bears (a file there is never replaced) and flushes the folder. Returns
-  // the name. The names tried are `name_for(0)`, `name_for(1)`, ... until
-  // one is free. Throws DeliveryFailure (EX_TEMPFAIL) when any step fails;
-  // the file is gone then.
+  // Writes bytes over those written at `offset`. Throws as Write does.
+  void Overwrite(std::uint64_t offset, std::string_view bytes);
+
+  // Makes the file readable by the folder's group whatever the umask,
+  // flushes it to disk, gives it a message name no file in the folder bears
+  // (a file there is never replaced) and flushes the folder. Returns the
+  // name. The names tried are `name_for(0)`, `name_for(1)`, ... until one
+  // is free. Throws DeliveryFailure (EX_TEMPFAIL) when any step fails; the
+  // file is gone then.
   std::string Commit(const std::function<std::string(int attempt)>& name_for = MessageName);
 
-  // Destruction without a Commit deletes the temporary file.
+  // Destruction without a Commit deletes the file.
 
  private:
   std::string folder_;
-  std::string temporary_;
-  FileDescriptor file_;
-  RemoveUnlessKept partial_;
+  UnnamedFile file_;
 };
 
 }  // namespace quillport

@@ -11,7 +11,7 @@
 #include "deliver/delivery.h"
 
 int main(int argc, char** argv) {
-  quillport::StopDeliveryOnTerminationSignals();
+  quillport::SetUpDeliverySignals();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   return quillport::RunDelivery(arguments, STDIN_FILENO, std::string(quillport::settings::kDropFolder), std::cout,
                                 std::cerr);

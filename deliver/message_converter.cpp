@@ -10,10 +10,18 @@ namespace {
 
 constexpr std::string_view kFromLine = "From ";
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::size_t kHashDigits = 32;
+
+std::string MessageIdLine(std::string_view hash) {
+  return "Message-ID: <qpd." + std::string(hash) + "@quillport.invalid>\r\n";
+}
+
+bool IsContinuation(std::string_view line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
 }  // namespace
 
 void MessageConverter::Feed(std::string_view input, std::string& out) {
+  out_start_ = out.size();
   std::size_t at = 0;
   while (at < input.size()) {
     // The body is copied in runs up to the next line end.
@@ -28,9 +36,11 @@ void MessageConverter::Feed(std::string_view input, std::string& out) {
     }
     Byte(input[at++], out);
   }
+  Account(out);
 }
 
 void MessageConverter::Finish(std::string& out) {
+  out_start_ = out.size();
   if (stage_ == Stage::kFirstBytes) {
     if (first_bytes_.empty()) throw DeliveryFailure(EX_DATAERR, "the message is empty");
     stage_ = Stage::kHeader;
@@ -44,6 +54,15 @@ void MessageConverter::Finish(std::string& out) {
   }
   if (line_length_ > 0) out += kLineEnd;  // the last line had no line end
   if (blank_held_ && !framed_) out += kLineEnd;
+  Account(out);
+  if (added_message_id_) added_message_id_->line = MessageIdLine(content_hash_.FinishHex(kHashDigits));
+}
+
+// Adds this call's output to the hash and the length.
+void MessageConverter::Account(const std::string& out) {
+  const std::string_view added = std::string_view(out).substr(out_start_);
+  content_hash_.Add(added);
+  output_length_ += added.size();
 }
 
 void MessageConverter::Byte(char c, std::string& out) {
@@ -85,7 +104,7 @@ void MessageConverter::HeaderByte(char c, std::string& out) {
   header_lines_ = true;
   ++line_length_;
   if (line_length_ > kJudgedLength) {
-    out += c;
+    if (!dropping_field_) out += c;
     return;
   }
   line_start_ += c;
@@ -93,28 +112,42 @@ void MessageConverter::HeaderByte(char c, std::string& out) {
 }
 
 void MessageConverter::JudgeHeaderLine(std::string& out) {
+  dropping_field_ = dropping_field_ && IsContinuation(line_start_);
   if (IsHeaderField(line_start_, "Newsgroups")) has_newsgroups_ = true;
-  out += line_start_;
+  if (const auto id = HeaderFieldValue(line_start_, "Message-ID")) {
+    (id->empty() ? dropping_field_ : has_message_id_) = true;  // blanks after the colon are left out of *id
+  }
+  if (!dropping_field_) out += line_start_;
   line_start_.clear();
 }
 
 void MessageConverter::HeaderLineEnd(std::string& out) {
-  if (line_length_ == 0) {  // the empty line that ends the header
-    if (!has_newsgroups_) {
-      if (newsgroups_.empty()) {
-        throw DeliveryFailure(EX_DATAERR, "the message has no Newsgroups header and no -n names its groups");
-      }
-      out += "Newsgroups: ";
-      out += newsgroups_;
-      out += kLineEnd;
-    }
-    out += kLineEnd;
-    stage_ = Stage::kBody;
+  if (line_length_ == 0) {
+    HeaderEnd(out);
     return;
   }
   if (line_length_ < kJudgedLength) JudgeHeaderLine(out);
-  out += kLineEnd;
+  if (!dropping_field_) out += kLineEnd;
   line_length_ = 0;
+}
+
+// At the empty line that ends the header: the lines the message lacks, then
+// the empty line.
+void MessageConverter::HeaderEnd(std::string& out) {
+  if (!has_newsgroups_) {
+    if (newsgroups_.empty()) {
+      throw DeliveryFailure(EX_DATAERR, "the message has no Newsgroups header and no -n names its groups");
+    }
+    out += "Newsgroups: ";
+    out += newsgroups_;
+    out += kLineEnd;
+  }
+  if (!has_message_id_) {
+    added_message_id_.emplace().offset = output_length_ + (out.size() - out_start_);
+    out += MessageIdLine(std::string(kHashDigits, '0'));
+  }
+  out += kLineEnd;
+  stage_ = Stage::kBody;
 }
 
 void MessageConverter::BodyRun(std::string_view run, std::string& out) {

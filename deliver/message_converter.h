@@ -9,14 +9,33 @@
 //  - a message without a Newsgroups header gets one with the groups given,
 //    as the last line of its header; a header line is judged by the rule
 //    the relay uses (IsHeaderField), on its first kJudgedLength bytes;
+//  - a Message-ID header with nothing but blanks after its colon is none:
+//    it is dropped with its continuation lines;
+//  - a message without a Message-ID gets one made of its converted content
+//    (AddedMessageId), as the very last line of its header, so that every
+//    copy of it, a mail system's retry included, has the same id and the
+//    news server's duplicate check stops all but the first;
 //  - every other byte is kept as it is.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "common/sha256.h"
+
 namespace quillport {
+
+// The Message-ID line given to a message that has none, and where it goes in
+// the converted message. The converter can tell the id only once the whole
+// message has passed; until then the output holds a placeholder of the same
+// length there.
+struct AddedMessageId {
+  std::uint64_t offset = 0;  // of the placeholder, from the start of the output
+  std::string line;          // "Message-ID: <qpd.HASH@quillport.invalid>" and CR LF
+};
 
 class MessageConverter {
  public:
@@ -38,6 +57,12 @@ class MessageConverter {
   // never ends (no empty line before the end of input).
   void Finish(std::string& out);
 
+  // After Finish: the id to write over the placeholder, for a message that
+  // had no Message-ID of its own. HASH is a SHA-256 of the whole output but
+  // the mbox framing, in hexadecimal: two messages that differ anywhere get
+  // different ids.
+  const std::optional<AddedMessageId>& added_message_id() const { return added_message_id_; }
+
  private:
   enum class Stage { kFirstBytes, kFromLine, kHeader, kBody };
 
@@ -48,6 +73,8 @@ class MessageConverter {
   void HeaderLineEnd(std::string& out);
   void BodyRun(std::string_view run, std::string& out);
   void BodyLineEnd(std::string& out);
+  void HeaderEnd(std::string& out);
+  void Account(const std::string& out);
 
   std::string newsgroups_;
   Stage stage_ = Stage::kFirstBytes;
@@ -57,8 +84,14 @@ class MessageConverter {
   std::size_t line_length_ = 0;  // bytes of the current line so far
   std::string line_start_;       // a header line's first bytes, until judged
   bool has_newsgroups_ = false;
-  bool header_lines_ = false;  // a header line has begun
-  bool blank_held_ = false;    // an empty body line not written yet
+  bool has_message_id_ = false;
+  bool dropping_field_ = false;  // the current header line belongs to a blank Message-ID
+  bool header_lines_ = false;    // a header line has begun
+  bool blank_held_ = false;      // an empty body line not written yet
+  Sha256 content_hash_;          // of the output so far, the placeholder included
+  std::uint64_t output_length_ = 0;
+  std::size_t out_start_ = 0;  // where this call's output begins in `out`
+  std::optional<AddedMessageId> added_message_id_;
 };
 
 }  // namespace quillport

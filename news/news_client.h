@@ -32,19 +32,33 @@ struct NewsOptions {
   bool trace = false;                // copy the dialogue to standard error
 };
 
-// The server's refusal of a step: its reply code and status line.
+// The server's refusal of a step: its reply code and status line (which
+// starts with the code).
 struct Refusal {
   std::int16_t code = 0;
   std::string line;
 };
 
-// The text a failure is shown with: "<description> (<number>)", control
-// characters escaped.
-inline std::string FailureLine(std::int16_t number, std::string_view description) {
-  return Printable(description) + " (" + std::to_string(number) + ")";
+// What the administrator can do about a refusal with this code; empty when
+// the server's own words say all there is.
+inline std::string_view RefusalAdvice(std::int16_t code) {
+  if (code == 440) return "the server does not let this host post; check its access rules (INN: readers.conf)";
+  return {};
 }
-inline std::string FailureLine(const Refusal& refusal) { return FailureLine(refusal.code, refusal.line); }
-inline std::string FailureLine(const NewsError& error) { return FailureLine(error.number(), error.what()); }
+
+// The texts failures are shown with, control characters escaped. A refusal
+// is the server's status line, its code once, with the advice after a
+// colon: "440 Posting not allowed: the server does not let ...". A failure
+// of the client is "<description> (<number>)".
+inline std::string FailureLine(const Refusal& refusal) {
+  std::string text = Printable(refusal.line);
+  const std::string_view advice = RefusalAdvice(refusal.code);
+  if (!advice.empty()) text.append(": ").append(advice);
+  return text;
+}
+inline std::string FailureLine(const NewsError& error) {
+  return Printable(error.what()) + " (" + std::to_string(error.number()) + ")";
+}
 
 class NewsClient {
  public:

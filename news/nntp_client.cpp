@@ -5,6 +5,7 @@
 #include <iostream>
 #include <utility>
 
+#include "common/printable_text.h"
 #include "news/timed_connection.h"
 
 namespace quillport {
@@ -23,6 +24,21 @@ bool HoldsLineBreakOrNul(std::string_view text) {
 
 // A refusal as the server gave it.
 Refusal Refused(const NntpStatus& status) { return Refusal{static_cast<std::int16_t>(status.code), status.line}; }
+
+// A news server greets with 200 or 201 (ready), 400 (no service for now) or
+// 502 (no service for this client). Any other first line comes from some
+// other kind of server: a mail or web server on the port, say.
+bool IsNewsGreeting(const std::optional<NntpStatus>& status) {
+  return status && (status->code == 200 || status->code == 201 || status->code == 400 || status->code == 502);
+}
+
+// A line the server sent, as a failure quotes it: its start, without its
+// line end, control characters escaped.
+std::string Quoted(std::string_view raw) {
+  std::string_view shown = raw.substr(0, 200);
+  while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
+  return Printable(shown);
+}
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
   unsigned value = 0;
@@ -102,9 +118,19 @@ NntpStatus NntpClient::ReadStatus() {
   std::optional<NntpStatus> status = ParseStatusLine(raw);
   if (!status) {
     link_->Close();
-    std::string shown = raw.substr(0, 200);
-    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
-    throw NewsError(news_error::kProtocol, "The server's reply makes no sense: \"" + shown + "\"");
+    throw NewsError(news_error::kProtocol, "The server's reply makes no sense: \"" + Quoted(raw) + "\"");
+  }
+  last_reply_ = status->line;
+  return *std::move(status);
+}
+
+NntpStatus NntpClient::ReadGreeting() {
+  const std::string raw = link_->ReadLine(reply_deadline_, kMaxStatusLine);
+  Trace('<', raw);
+  std::optional<NntpStatus> status = ParseStatusLine(raw);
+  if (!IsNewsGreeting(status)) {
+    link_->Close();
+    throw NewsError(news_error::kProtocol, link_->peer() + " is not a news server (it answered: " + Quoted(raw) + ")");
   }
   last_reply_ = status->line;
   return *std::move(status);
@@ -149,7 +175,7 @@ std::optional<Refusal> NntpClient::Connect() {
     link_->Open(o.host, *port, o.timeout);
     AwaitReply();  // the greeting
     std::optional<NntpStatus> refused;
-    const NntpStatus greeting = ReadStatus();
+    const NntpStatus greeting = ReadGreeting();
     if (greeting.code != 200 && greeting.code != 201) refused = greeting;
     if (!refused && o.reader_mode) {
       // Nothing may follow MODE READER before its answer has come.

@@ -8,7 +8,9 @@
 //     its answer before saying anything more (INN hands the connection to
 //     its reader process then and loses whatever came in the same write),
 //     and logs in with AUTHINFO USER/PASS when both a user name and a
-//     password are set. Any other answer is returned as its reply code.
+//     password are set. Any other answer is returned as its refusal, but
+//     a greeting that is not a news server's (200, 201, 400 or 502) is a
+//     failure: "<host>:<port> is not a news server (it answered: <line>)".
 //   - An article's wire text is gathered in the client and written in
 //     large blocks: whenever 64 KiB or more have gathered, and the rest
 //     together with the terminating line by EndArticle. The terminating
@@ -76,6 +78,7 @@ class NntpClient : public NewsClient {
   void Send(std::string_view wire);
   void AwaitReply();
   NntpStatus ReadStatus();
+  NntpStatus ReadGreeting();  // a first line no news server gives is a failure
   NntpStatus Exchange(std::string_view command, std::string_view shown = {});
   void SkipPendingBody();
   void Trace(char direction, std::string_view bytes) const;

@@ -24,27 +24,40 @@ struct Outcome {
   asio::ip::tcp::resolver::results_type endpoints;
 };
 
+// A failure of the network, under the number of its kind and in the
+// system's own words ("Connection refused", "No route to host" ...): the
+// words an administrator meets in the system's other tools.
 NewsError NetworkFailure(const std::error_code& error, const std::string& peer, const char* doing) {
   namespace ae = asio::error;
   const std::string where = std::string(doing) + " " + peer + ": ";
-  if (error == ae::connection_refused) {
-    return NewsError(news_error::kRefused, where + "the connection was refused");
-  }
+  if (error == ae::eof) return NewsError(news_error::kConnectionLost, where + "the server closed the connection");
+  const std::string said = where + error.message();
+  if (error == ae::connection_refused) return NewsError(news_error::kRefused, said);
   if (error == ae::host_not_found || error == ae::host_not_found_try_again || error == ae::no_data) {
-    return NewsError(news_error::kHostNotFound, where + "the host name does not resolve");
+    return NewsError(news_error::kHostNotFound, said);
   }
-  if (error == ae::eof || error == ae::connection_reset || error == ae::connection_aborted ||
-      error == ae::broken_pipe || error == ae::not_connected) {
-    return NewsError(news_error::kConnectionLost, where + "the server closed the connection");
+  if (error == ae::connection_reset || error == ae::connection_aborted || error == ae::broken_pipe ||
+      error == ae::not_connected) {
+    return NewsError(news_error::kConnectionLost, said);
   }
-  if (error == ae::timed_out) {
-    return NewsError(news_error::kTimedOut, where + "the server did not answer in time");
-  }
-  return NewsError(news_error::kNetwork, where + error.message());
+  if (error == ae::timed_out) return NewsError(news_error::kTimedOut, said);
+  return NewsError(news_error::kNetwork, said);
 }
 
-NewsError TimedOut(const std::string& peer, const char* doing) {
-  return NewsError(news_error::kTimedOut, std::string(doing) + " " + peer + ": the server did not answer in time");
+// A step of the connection, as a failure's text names it: what was under
+// way when its time ran out or when it failed, and what a timeout means.
+struct Step {
+  const char* waiting;
+  const char* failing;
+  const char* too_late = "the server did not answer in time";
+};
+constexpr Step kLookingUp{"Looking up", "Looking up", "the name lookup did not end in time"};
+constexpr Step kConnecting{"Connecting to", "Connecting to", "Connection timed out"};
+constexpr Step kSending{"Sending to", "Sending to"};
+constexpr Step kReading{"Waiting for", "Reading from"};
+
+NewsError TimedOut(const std::string& peer, const Step& step) {
+  return NewsError(news_error::kTimedOut, std::string(step.waiting) + " " + peer + ": " + step.too_late);
 }
 
 }  // namespace
@@ -68,16 +81,14 @@ struct TimedConnection::Io {
     return outcome.done;
   }
 
-  // Waits for `outcome` until the deadline. When it did not come in time,
-  // or came with a failure, closes `link` and throws: `waiting` names the
-  // step in a timeout, `failing` in a failure.
-  void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link, const char* waiting,
-             const char* failing) {
+  // Waits for `outcome` of `step` until the deadline. When it did not come
+  // in time, or came with a failure, closes `link` and throws.
+  void Await(const Outcome& outcome, Clock::time_point deadline, TimedConnection& link, const Step& step) {
     const bool done = RunUntil(outcome, deadline);
     if (done && !outcome.error) return;
     link.Close();
-    if (!done) throw TimedOut(link.peer(), waiting);
-    throw NetworkFailure(outcome.error, link.peer(), failing);
+    if (!done) throw TimedOut(link.peer(), step);
+    throw NetworkFailure(outcome.error, link.peer(), step.failing);
   }
 
   // Lets the handlers of operations cut short by a close run now, so none
@@ -129,9 +140,9 @@ void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chr
                                 });
     if (!io_->RunUntil(*outcome, Clock::now() + timeout)) {
       io_->resolver.cancel();
-      throw TimedOut(peer_, "Looking up");
+      throw TimedOut(peer_, kLookingUp);
     }
-    if (outcome->error) throw NetworkFailure(outcome->error, peer_, "Looking up");
+    if (outcome->error) throw NetworkFailure(outcome->error, peer_, kLookingUp.failing);
     for (const auto& entry : outcome->endpoints) endpoints.push_back(entry.endpoint());
   }
 
@@ -140,7 +151,7 @@ void TimedConnection::Open(const std::string& host, std::uint16_t port, std::chr
     outcome->done = true;
     outcome->error = e;
   });
-  io_->Await(*outcome, Clock::now() + timeout, *this, "Connecting to", "Connecting to");
+  io_->Await(*outcome, Clock::now() + timeout, *this, kConnecting);
   // A command is a small write followed by a wait for its answer: send it
   // at once instead of letting it wait for an acknowledgement.
   io_->socket.set_option(asio::ip::tcp::no_delay(true), error);
@@ -155,7 +166,7 @@ void TimedConnection::Write(std::string_view bytes, Clock::time_point deadline) 
                       outcome->error = e;
                       outcome->bytes = n;
                     });
-  io_->Await(*outcome, deadline, *this, "Sending to", "Sending to");
+  io_->Await(*outcome, deadline, *this, kSending);
 }
 
 void TimedConnection::ReadMore(Clock::time_point deadline) {
@@ -166,7 +177,7 @@ void TimedConnection::ReadMore(Clock::time_point deadline) {
     outcome->error = e;
     outcome->bytes = n;
   });
-  io_->Await(*outcome, deadline, *this, "Waiting for", "Reading from");
+  io_->Await(*outcome, deadline, *this, kReading);
   received_.append(io_->chunk.data(), outcome->bytes);
 }
 

@@ -5,7 +5,8 @@
 // thread only until the operation completes or the deadline passes. A wait
 // that runs out closes the connection, so a silent server can never hold
 // the program. Any failure closes the connection and throws NewsError under
-// one of the network numbers of news_error.
+// one of the network numbers of news_error, described as "<step> <host>:<port>:
+// <reason>", the reason in the system's words ("Connection refused").
 #pragma once
 
 #include <chrono>

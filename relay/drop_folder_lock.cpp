@@ -112,8 +112,9 @@ bool DropFolderLock::Take() {
   }
   if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    problem_ = error == EWOULDBLOCK ? "the folder " + folder_ + " is served by another relay (" + Holder(file.get()) +
-                                          "); no Action runs here while it does"
+    // Who holds it comes first: the window cuts a long text at its end.
+    problem_ = error == EWOULDBLOCK ? "another relay (" + Holder(file.get()) + ") serves the folder " + folder_ +
+                                          "; no Action runs here while it does"
                                     : "the lock file " + path_ + " cannot be locked: " + std::strerror(error);
     return false;
   }

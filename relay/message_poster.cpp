@@ -258,8 +258,8 @@ MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context) {
   // service unavailable, posting not allowed ...): it would refuse every
   // message alike, so none is filed and the Action ends.
   if (refused->code != kArticleRefused) {
-    throw std::runtime_error("the server did not take " + file.path() + " (" + refusal +
-                             "); that answer is not about the message, which stays for the next Action");
+    throw std::runtime_error("the server answered " + refusal + "; the answer is not about " + file.path() +
+                             ", which stays for the next Action");
   }
   if (ArticleExists(context.client, header.message_id)) {
     RemoveDelivered(file, header.message_id);

@@ -26,18 +26,20 @@ std::string Reason() { return std::strerror(errno); }
   throw FileFailure(path + " vanished before it could be read", FileFailure::Fate::kGone);
 }
 
-// True when another program has the file open for writing. A read lease can
-// only be taken while nobody does; it is given back at once. Where leases
-// are not available (not the file's owner, a file system without them) the
-// answer is false and the other checks decide. A lease broken while held
-// would raise a signal: it is SIGURG, which is ignored unless handled.
-bool OpenForWritingElsewhere(int descriptor) {
+// What a read lease tells of the file. A lease can only be taken while
+// nobody has the file open for writing; it is given back at once. Where
+// leases are not available (not the file's owner, a file system without
+// them) it tells nothing. A lease broken while held would raise a signal:
+// it is SIGURG, which is ignored unless handled.
+enum class LeaseAnswer { kNobodyWrites, kSomeoneWrites, kUnknown };
+
+LeaseAnswer AskLease(int descriptor) {
   ::fcntl(descriptor, F_SETSIG, SIGURG);
   if (::fcntl(descriptor, F_SETLEASE, F_RDLCK) == 0) {
     ::fcntl(descriptor, F_SETLEASE, F_UNLCK);
-    return false;
+    return LeaseAnswer::kNobodyWrites;
   }
-  return errno == EAGAIN || errno == EBUSY;
+  return errno == EAGAIN || errno == EBUSY ? LeaseAnswer::kSomeoneWrites : LeaseAnswer::kUnknown;
 }
 
 bool ModifiedRecently(const struct stat& status, std::chrono::milliseconds quiet_period,
@@ -60,7 +62,7 @@ bool Undeletable(int descriptor) {
 
 }  // namespace
 
-QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size, std::chrono::milliseconds quiet_period,
+QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size, QuietPeriods quiet,
                             std::chrono::system_clock::time_point now) {
   // Look before opening, so no device or FIFO is ever opened.
   struct stat named {};
@@ -74,6 +76,10 @@ QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size, 
   if (descriptor.get() < 0) {
     if (errno == ENOENT) Vanished(path);
     if (errno == ELOOP) NotRegular(path, S_IFLNK);
+    if (errno == EACCES) {
+      throw FileFailure("cannot open " + path + ": " + Reason() +
+                        "; it needs read permission for the relay's group (deliver it with a umask of 007 or 002)");
+    }
     throw FileFailure("cannot open " + path + ": " + Reason());
   }
   struct stat opened {};
@@ -83,17 +89,20 @@ QueuedFile QueuedFile::Open(const std::string& path, std::uint64_t listed_size, 
   // Something else may have been put under the name since it was looked at.
   if (!S_ISREG(opened.st_mode)) NotRegular(path, opened.st_mode);
 
-  if (OpenForWritingElsewhere(descriptor.get())) return QueuedFile(path, -1, opened, true);
+  const LeaseAnswer lease = AskLease(descriptor.get());
+  const auto quiet_period = lease == LeaseAnswer::kUnknown ? quiet.without_lease : quiet.with_lease;
+  if (lease == LeaseAnswer::kSomeoneWrites) return QueuedFile(path, -1, opened, true, quiet_period);
   if (static_cast<std::uint64_t>(opened.st_size) != listed_size || ModifiedRecently(opened, quiet_period, now)) {
-    return QueuedFile(path, -1, opened, false);
+    return QueuedFile(path, -1, opened, false, quiet_period);
   }
-  return QueuedFile(path, descriptor.release(), opened, false);
+  return QueuedFile(path, descriptor.release(), opened, false, quiet_period);
 }
 
 QueuedFile::QueuedFile(QueuedFile&& other) noexcept
     : path_(std::move(other.path_)),
       descriptor_(std::exchange(other.descriptor_, -1)),
       written_elsewhere_(other.written_elsewhere_),
+      quiet_period_(other.quiet_period_),
       opened_(other.opened_) {}
 
 QueuedFile& QueuedFile::operator=(QueuedFile&& other) noexcept {
@@ -102,6 +111,7 @@ QueuedFile& QueuedFile::operator=(QueuedFile&& other) noexcept {
     path_ = std::move(other.path_);
     descriptor_ = std::exchange(other.descriptor_, -1);
     written_elsewhere_ = other.written_elsewhere_;
+    quiet_period_ = other.quiet_period_;
     opened_ = other.opened_;
   }
   return *this;

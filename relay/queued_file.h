@@ -37,6 +37,15 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// How long a file must have stayed unchanged before it is read.
+struct QuietPeriods {
+  // When a read lease could be taken on it: nobody has it open for writing.
+  std::chrono::milliseconds with_lease{};
+  // When no lease can be taken (the relay is not its owner and lacks
+  // CAP_LEASE, or its file system has no leases).
+  std::chrono::milliseconds without_lease{};
+};
+
 // An open, regular message file that no program was writing when it was
 // opened. Owns its descriptor.
 class QueuedFile {
@@ -49,9 +58,9 @@ class QueuedFile {
   //
   // Returns an unopened QueuedFile (busy() true) when the file may still be
   // being written: another program has it open for writing, its size is not
-  // `listed_size` any more, or it was modified less than `quiet_period`
-  // before `now`. Such a file is left for a later Action.
-  static QueuedFile Open(const std::string& path, std::uint64_t listed_size, std::chrono::milliseconds quiet_period,
+  // `listed_size` any more, or it was modified less than its quiet period
+  // (one of `quiet`) before `now`. Such a file is left for a later Action.
+  static QueuedFile Open(const std::string& path, std::uint64_t listed_size, QuietPeriods quiet,
                          std::chrono::system_clock::time_point now);
 
   QueuedFile(QueuedFile&& other) noexcept;
@@ -64,6 +73,8 @@ class QueuedFile {
   // For a busy file: true when it was busy only because it changed lately
   // (no other program has it open for writing), so it may settle soon.
   bool settling() const { return busy() && !written_elsewhere_; }
+  // The quiet period the file was judged by.
+  std::chrono::milliseconds quiet_period() const { return quiet_period_; }
   const std::string& path() const { return path_; }
   int descriptor() const { return descriptor_; }
   std::uint64_t size() const { return static_cast<std::uint64_t>(opened_.st_size); }
@@ -91,12 +102,18 @@ class QueuedFile {
   void Close();
 
  private:
-  QueuedFile(std::string path, int descriptor, const struct stat& opened, bool written_elsewhere)
-      : path_(std::move(path)), descriptor_(descriptor), written_elsewhere_(written_elsewhere), opened_(opened) {}
+  QueuedFile(std::string path, int descriptor, const struct stat& opened, bool written_elsewhere,
+             std::chrono::milliseconds quiet_period)
+      : path_(std::move(path)),
+        descriptor_(descriptor),
+        written_elsewhere_(written_elsewhere),
+        quiet_period_(quiet_period),
+        opened_(opened) {}
 
   std::string path_;
   int descriptor_ = -1;
   bool written_elsewhere_ = false;
+  std::chrono::milliseconds quiet_period_{};
   struct stat opened_ {};
 };
 

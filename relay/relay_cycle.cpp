@@ -46,6 +46,14 @@ using Stay = OutcomeRecord::Stay;
 
 constexpr const char* kWrittenElsewhere = "another program has it open for writing";
 
+// "10 minutes", "90 s" or "300 ms".
+std::string SpokenDuration(std::chrono::milliseconds span) {
+  const auto count = span.count();
+  if (count % 60000 == 0) return std::to_string(count / 60000) + (count == 60000 ? " minute" : " minutes");
+  if (count % 1000 == 0) return std::to_string(count / 1000) + " s";
+  return std::to_string(count) + " ms";
+}
+
 }  // namespace
 
 std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t size) {
@@ -63,7 +71,7 @@ RelayCycle::RelayCycle(NewsClient& client, RelaySettings settings, Clock clock, 
       clock_(std::move(clock)),
       keeper_(std::move(publish)),
       connection_(client, keeper_),
-      writers_(settings_.drop_folder) {}
+      writers_(settings_.drop_folder, settings_.long_quiet_period) {}
 
 bool RelayCycle::DoActionFor(std::string_view handler) noexcept {
   try {
@@ -124,6 +132,7 @@ void RelayCycle::RunAction() {
     cut_short_ = failure_;
     return;
   }
+  CheckWriterWatch();
   CheckErrorFolder();
 
   if (!Connect()) return;
@@ -160,19 +169,23 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   Changing().file_path = path;
   Changing().file_size = size;
   try {
-    writers_.Update();
-    if (writers_.BeingWritten(name)) {
+    const WriterVerdict writing = writers_.Judge(name);
+    if (writing == WriterVerdict::kBeingWritten) {
       record_->LeftInPlace(path, kWrittenElsewhere);
       return true;
     }
-    QueuedFile file = QueuedFile::Open(path, entry.size, settings_.quiet_period, std::chrono::system_clock::now());
+    // A file the watch cannot vouch for waits long, unless its lease can.
+    const QuietPeriods quiet{settings_.quiet_period, writing == WriterVerdict::kNotWritten
+                                                         ? settings_.quiet_period
+                                                         : settings_.long_quiet_period};
+    QueuedFile file = QueuedFile::Open(path, entry.size, quiet, std::chrono::system_clock::now());
     if (file.busy()) {  // may still be written: left for later
       if (!file.settling()) {
         record_->LeftInPlace(path, kWrittenElsewhere);
-      } else if (settling != nullptr) {
+      } else if (settling != nullptr && file.quiet_period() == settings_.quiet_period) {
         settling->push_back(entry);
       } else {
-        record_->LeftInPlace(path, "it changed in the last " + std::to_string(settings_.quiet_period.count()) + " ms");
+        record_->LeftInPlace(path, "it changed in the last " + std::to_string(file.quiet_period().count()) + " ms");
       }
       return true;
     }
@@ -246,6 +259,14 @@ bool RelayCycle::Connect() {
   ShowFailure(state().error_line.text);
   cut_short_ = failure_;
   return false;
+}
+
+void RelayCycle::CheckWriterWatch() {
+  const std::string problem = writers_.Problem();
+  if (problem.empty()) return;
+  ReportFailure("Writer watch: cannot watch " + settings_.drop_folder + " for writers: " + problem +
+                "; until it can, a file the relay cannot lease is posted only once unchanged for " +
+                SpokenDuration(settings_.long_quiet_period));
 }
 
 void RelayCycle::CheckErrorFolder() {

@@ -46,7 +46,10 @@ class RelayCycle {
   // folder's WriterWatch whoever writes it) is left for a later Action
   // without a trace. One that only changed lately (a mail program that just
   // put it there) is tried once more at the end of the walk, after the quiet
-  // period, and left for a later Action if it changed again. A failure that
+  // period, and left for a later Action if it changed again. One that
+  // neither its lease nor the watch can vouch for waits for the long quiet
+  // period instead. A drop folder that cannot be watched is reported, with
+  // the system's reason, at every Action. A failure that
   // belongs to one file (FileFailure) is shown on the error line and the
   // Action goes on with the next file; when handling a file dropped the
   // connection, it is opened again for the next one. A missing drop folder
@@ -81,6 +84,7 @@ class RelayCycle {
   void ClearFileInProgress();
   void PauseAfterFile() const;
   bool Connect();
+  void CheckWriterWatch();
   void CheckErrorFolder();
   // Shows a failure on the error line and standard error; ReportFailure
   // also writes it to the system log as a line of its own.

@@ -18,6 +18,10 @@ struct RelaySettings {
   // A file whose size or times changed less than this long ago may still be
   // written: it is left for a later Action.
   std::chrono::milliseconds quiet_period{2000};
+  // The quiet period of a file that neither a read lease nor the writer
+  // watch can vouch for: the relay cannot lease it (another user's file)
+  // and the watch is off or lost changes that may concern it.
+  std::chrono::milliseconds long_quiet_period{std::chrono::minutes(10)};
 
   // The settings compiled into the program.
   static RelaySettings Compiled() {

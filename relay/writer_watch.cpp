@@ -1,10 +1,17 @@
 #include "relay/writer_watch.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <system_error>
+
+#include "common/path_join.h"
 
 namespace quillport {
 namespace {
@@ -12,60 +19,152 @@ namespace {
 constexpr std::uint32_t kWatched =
     IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
+// How often a folder that cannot be watched is tried again.
+constexpr int kRetryMilliseconds = 1000;
+
+// File times may be whole seconds, and lag the change a little: a file
+// modified this long before a loss began counts as modified during it.
+constexpr std::chrono::seconds kTimeMargin{2};
+
+using SystemClock = std::chrono::system_clock;
+
+std::string Failed(const char* call) {
+  std::string text = std::string(call) + ": " + std::strerror(errno);
+  if (errno == EMFILE && std::strcmp(call, "inotify_init1") == 0) {
+    text += " (the user's inotify instances, fs.inotify.max_user_instances, are used up)";
+  } else if (errno == ENOSPC) {
+    text += " (the user's inotify watches, fs.inotify.max_user_watches, are used up)";
+  }
+  return text;
+}
+
+SystemClock::time_point ModifiedAt(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return SystemClock::now();  // unknown: as if just now
+  return SystemClock::time_point(std::chrono::duration_cast<SystemClock::duration>(
+      std::chrono::seconds(status.st_mtim.tv_sec) + std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+}
+
 }  // namespace
 
-WriterWatch::WriterWatch(std::string folder)
-    : folder_(std::move(folder)), inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-  Start();
+WriterWatch::WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period)
+    : folder_(std::move(folder)),
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      drained_at_(SystemClock::now()),
+      ledger_(long_quiet_period) {
+  {
+    std::lock_guard lock(mutex_);
+    Start();
+  }
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error& failure) {
+    // Changes are still taken in at every Judge, as long as the queue holds them.
+    std::lock_guard lock(mutex_);
+    thread_problem_ = std::string("cannot start its thread: ") + failure.what();
+  }
+}
+
+WriterWatch::~WriterWatch() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  ::eventfd_write(wake_.get(), 1);  // without an eventfd, the thread sees `stopping_` within a second
+  thread_.join();
+}
+
+void WriterWatch::Run() {
+  for (;;) {
+    std::array<pollfd, 2> wanted{pollfd{wake_.get(), POLLIN, 0}, pollfd{-1, POLLIN, 0}};
+    int timeout = -1;
+    try {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      if (watch_ < 0) Start();
+      Drain();
+      if (inotify_) wanted[1].fd = inotify_->get();
+      if (watch_ < 0 || !wake_.valid()) timeout = kRetryMilliseconds;
+    } catch (const std::exception& failure) {  // out of memory: Judge goes on taking changes in
+      std::lock_guard lock(mutex_);
+      thread_problem_ = std::string("its thread stopped: ") + failure.what();
+      return;
+    }
+    ::poll(wanted.data(), wanted.size(), timeout);
+    eventfd_t ignored = 0;
+    if ((wanted[0].revents & POLLIN) != 0) ::eventfd_read(wake_.get(), &ignored);
+  }
+}
+
+std::string WriterWatch::Problem() {
+  std::lock_guard lock(mutex_);
+  if (watch_ < 0) Start();
+  Drain();
+  return problem_.empty() ? thread_problem_ : problem_;
+}
+
+WriterVerdict WriterWatch::Judge(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  Drain();
+  if (watch_ < 0) return WriterVerdict::kUnvouched;
+  return ledger_.Judge(name, ModifiedAt(JoinPath(folder_, name)), SystemClock::now());
 }
 
 void WriterWatch::Start() {
-  if (!inotify_.valid() || watch_ >= 0) return;
-  watch_ = ::inotify_add_watch(inotify_.get(), folder_.c_str(), kWatched);
+  if (!inotify_) {
+    FileDescriptor opened(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!opened.valid()) return TurnedOff(Failed("inotify_init1"));
+    inotify_.emplace(opened.release());
+  }
+  watch_ = ::inotify_add_watch(inotify_->get(), folder_.c_str(), kWatched);
+  if (watch_ < 0) return TurnedOff(Failed("inotify_add_watch"));
+  problem_.clear();
+  // Whatever changed while nothing watched may have been missed.
+  if (off_since_) ledger_.Lost(*off_since_ - kTimeMargin, SystemClock::now());
+  off_since_.reset();
 }
 
-void WriterWatch::Stop() {
-  if (watch_ >= 0) ::inotify_rm_watch(inotify_.get(), watch_);
+void WriterWatch::TurnedOff(const std::string& problem) {
   watch_ = -1;
-  written_.clear();
-  moving_.clear();
+  if (!problem.empty()) problem_ = problem;
+  if (!off_since_) off_since_ = drained_at_;
 }
 
-void WriterWatch::Update() {
-  if (!inotify_.valid()) return;
+void WriterWatch::Drain() {
+  if (!inotify_) return;
   alignas(inotify_event) std::array<char, 64 * 1024> buffer;
   for (;;) {
-    const ssize_t length = ::read(inotify_.get(), buffer.data(), buffer.size());
-    if (length <= 0) break;  // nothing more for now (EAGAIN), or nothing readable
+    const auto before = SystemClock::now();
+    const ssize_t length = ::read(inotify_->get(), buffer.data(), buffer.size());
+    if (length < 0 && errno == EINTR) continue;
+    if (length <= 0) {
+      if (length < 0 && errno == EAGAIN) drained_at_ = before;  // all taken in
+      return;
+    }
     for (ssize_t at = 0; at < length;) {
       inotify_event event;
       std::memcpy(&event, buffer.data() + at, sizeof event);
       const char* name = buffer.data() + at + sizeof event;
-      Take(event.mask, event.cookie, event.len > 0 ? std::string(name) : std::string());
+      Take(event.wd, event.mask, event.cookie, event.len > 0 ? std::string(name) : std::string());
       at += static_cast<ssize_t>(sizeof event + event.len);
     }
   }
-  // A file renamed out of the folder leaves its first half behind.
-  if (moving_.size() > 256) moving_.clear();
-  Start();  // again, when the folder was missing or replaced
 }
 
-void WriterWatch::Take(std::uint32_t mask, std::uint32_t cookie, const std::string& name) {
+void WriterWatch::Take(int watch, std::uint32_t mask, std::uint32_t cookie, const std::string& name) {
   if ((mask & IN_Q_OVERFLOW) != 0) {
-    written_.clear();
+    // The kernel dropped the changes that came after its queue filled up,
+    // which was after the last time it was found empty.
+    ledger_.Lost(drained_at_ - kTimeMargin, SystemClock::now());
     return;
   }
+  if (watch != watch_ || watch_ < 0) return;  // of a watch given up (the folder was replaced)
   if ((mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
-    Stop();
-    return;
+    ::inotify_rm_watch(inotify_->get(), watch_);
+    return TurnedOff({});  // tried again at once by the thread
   }
-  if ((mask & IN_MODIFY) != 0) written_.insert(name);
-  if ((mask & (IN_CLOSE_WRITE | IN_DELETE)) != 0) written_.erase(name);
-  if ((mask & IN_MOVED_FROM) != 0 && written_.erase(name) > 0) moving_[cookie] = name;
-  if ((mask & IN_MOVED_TO) != 0) {
-    written_.erase(name);
-    if (moving_.erase(cookie) > 0) written_.insert(name);
-  }
+  ledger_.Take(mask, cookie, name);
 }
 
 }  // namespace quillport

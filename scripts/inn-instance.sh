@@ -22,6 +22,10 @@
 #        instance that does not run is not an error.
 # status exit 0 when the instance runs, 1 otherwise.
 #
+# INN_READER_ACCESS (letters of readers.conf's access:, default RP) sets what
+# the instance's readers from 127.0.0.1 may do when its readers.conf is made:
+# R lets them read but not post, so POST is answered 440.
+#
 # Nothing of the system's INN is used or touched except the programs in
 # /usr/lib/news/bin: every INN program of the instance reads DIR/etc/inn.conf
 # through the INNCONF environment variable, and every path* setting there
@@ -59,6 +63,7 @@ set -euo pipefail
 readonly INN_BIN=/usr/lib/news/bin
 readonly START_TIMEOUT=${INN_START_TIMEOUT:-30}
 readonly STOP_TIMEOUT=${INN_STOP_TIMEOUT:-10}
+readonly READER_ACCESS=${INN_READER_ACCESS:-RP}
 
 usage() {
   sed -n '4,6p' "$0" | sed 's/^# *//' >&2
@@ -322,7 +327,8 @@ EOF
 ME:*::
 EOF
 
-  write_if_missing "$DIR/etc/readers.conf" <<'EOF'
+  [[ $READER_ACCESS =~ ^[A-Za-z]+$ ]] || die "INN_READER_ACCESS must be letters of access:, not \"$READER_ACCESS\""
+  write_if_missing "$DIR/etc/readers.conf" <<EOF
 auth "local" {
     hosts: "127.0.0.1, stdin"
     default: "<local>"
@@ -330,7 +336,7 @@ auth "local" {
 access "local" {
     users: "<local>"
     newsgroups: "*"
-    access: RP
+    access: $READER_ACCESS
     addcanlockuser: none
 }
 EOF

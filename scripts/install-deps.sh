@@ -15,8 +15,10 @@ packages=(
   librsvg2-bin  # rsvg-convert renders the icon's PNG sizes at build time
   desktop-file-utils man-db groff-base file  # checks of the installed desktop entry, manual page and icons
   dpkg-dev lintian  # the Debian package: run-time dependencies from the binary, and its check
+  logrotate  # the package test checks the log's rotation snippet with logrotate -d
   openbox  # a reparenting window manager, for the start-up placement test
   procmail  # the manual page's procmail recipe, tested end to end
+  python3-pyatspi at-spi2-core dbus  # the window read through AT-SPI, as a screen reader reads it
   fiu-utils libfiu-dev  # failures injected into system calls, for the fault campaign
 )
 

@@ -3,15 +3,17 @@
 # build without tests or benchmark in PACKAGE_BUILD_DIR (default
 # build-package) with the prefix /usr and Debian's hardening flags, builds it
 # and runs `cpack -G DEB` there. Extra arguments go to CMake (for example
-# -DQUILLPORT_AUTOSTART=ON or -DQUILLPORT_DROP_FOLDER=/some/where). Prints
-# the path of the .deb; install it with `sudo apt install ./THAT.deb`.
+# -DQUILLPORT_SERVER_HOST=news.example.org or -DQUILLPORT_AUTOSTART=ON); each
+# run starts from the default settings, so that none of an earlier run's
+# stays behind unseen. Prints the path of the .deb; install it with
+# `sudo apt install ./THAT.deb`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build_dir=${PACKAGE_BUILD_DIR:-build-package}
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+cmake -S . -B "$build_dir" -G Ninja -U 'QUILLPORT_*' -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DQUILLPORT_BUILD_TESTS=OFF -DQUILLPORT_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" "$@"

@@ -15,7 +15,7 @@ unset XDG_RUNTIME_DIR
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n +1 "$work"/*.log >&2; exit 1; }
-wait_until() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
+wait_until() { for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done; return 1; }  # 30 s and more
 is_mapped() { [[ $(xwininfo -id "$1" | sed -n 's/.*Map State: //p') == "$2" ]]; }
 window_of() {  # sets $window to the window of process $1
   window=$(xdotool search --all --pid "$1" --name ' >>> NNTP$' 2>/dev/null | head -n1) && [[ -n $window ]]
@@ -80,7 +80,7 @@ wait_until eval 'top_window | grep -q xmessage' || fail "the covering window doe
 xev -root -event substructure >"$work/events.txt" 2>&1 &
 xev=$! pids+=($!)
 sleep 0.5
-TMPDIR=$work timeout 30 "$program" >"$work/second.log" 2>&1 || fail "the second start ended with $?"
+TMPDIR=$work timeout 60 "$program" >"$work/second.log" 2>&1 || fail "the second start ended with $?"
 
 wait_until is_mapped "$window" IsViewable || fail "the first window is not restored"
 wait_until has_initial_state "$window" Normal || fail "the first window still asks to be minimised"
@@ -112,7 +112,7 @@ framed=$! pids+=($!)
 wait_until framed_window "$framed" || fail "openbox does not frame the window"
 wait_until centred "$window" || fail "the minimised window is off centre by $(frame_offset "$window")"
 xprop -id "$window" WM_STATE | grep -q 'state: Iconic' || fail "the framed window is not minimised"
-TMPDIR=$work/framed timeout 30 "$program" >"$work/framed-second.log" 2>&1 ||
+TMPDIR=$work/framed timeout 60 "$program" >"$work/framed-second.log" 2>&1 ||
   fail "the second start under openbox ended with $?"
 wait_until is_mapped "$window" IsViewable || fail "the framed window is not restored"
 centred "$window" || fail "the restored window is off centre by $(frame_offset "$window")"

@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) return 64;  // EX_USAGE
-  quillport::StopDeliveryOnTerminationSignals();
+  quillport::SetUpDeliverySignals();
   const std::vector<std::string> arguments(argv + 2, argv + argc);
   return quillport::RunDelivery(arguments, STDIN_FILENO, argv[1], std::cout, std::cerr);
 }

@@ -1,10 +1,12 @@
 // quillport-deliver in process: what it makes of each kind of input and what it answers, then the
-// faults of the drop folder (missing, full) and many deliveries at once. That the converter's output does not
-// depend on where its input is cut is message_converter_fuzzer's part.
+// faults of the drop folder (missing, full, a file-size limit), signals mid-message and many deliveries at
+// once. That the converter's output does not depend on where its input is cut is message_converter_fuzzer's part.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -39,10 +42,16 @@ struct Outcome {
   std::string error;  // what it wrote on standard error
 };
 
+// A memory file holding `bytes`, read from its start (its descriptor, for the caller to close).
+int MemoryFile(const std::string& bytes) {
+  FileDescriptor descriptor(::memfd_create("message", MFD_CLOEXEC));
+  if (!WriteAll(descriptor.get(), bytes) || ::lseek(descriptor.get(), 0, SEEK_SET) != 0) return -1;
+  return descriptor.release();
+}
+
 // Delivers `input` (from a memory file, as standard input) into `folder`.
 Outcome Deliver(const std::vector<std::string>& arguments, const std::string& input, const std::string& folder) {
-  FileDescriptor descriptor(::memfd_create("message", MFD_CLOEXEC));
-  if (!WriteAll(descriptor.get(), input) || ::lseek(descriptor.get(), 0, SEEK_SET) != 0) return {-1, "no input"};
+  const FileDescriptor descriptor(MemoryFile(input));
   std::ostringstream out, err;
   return {RunDelivery(arguments, descriptor.get(), folder, out, err), err.str()};
 }
@@ -59,12 +68,41 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The program itself (deliver_into) on `input`, with a file-size limit.
+Outcome DeliverByProgram(const std::string& input, const std::string& folder, rlim_t file_size_limit) {
+  const FileDescriptor in(MemoryFile(input)), err(MemoryFile(""));
+  const pid_t child = Spawn([&] {
+    const rlimit limit{file_size_limit, file_size_limit};
+    if (::dup2(in.get(), STDIN_FILENO) < 0 || ::dup2(err.get(), STDERR_FILENO) < 0 ||
+        ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+      return 126;
+    }
+    ::execl(QUILLPORT_DELIVER_INTO, "deliver_into", folder.c_str(), nullptr);
+    return 127;
+  });
+  const int status = Wait(child);
+  return {status, ReadFile("/proc/self/fd/" + std::to_string(err.get()))};
+}
+
+// A message file without the Message-ID line quillport-deliver adds.
+std::string WithoutAddedId(const std::string& file) {
+  static const std::regex kAddedId("Message-ID: <qpd\\.[0-9a-f]{32}@quillport\\.invalid>\r\n");
+  return std::regex_replace(file, kAddedId, "");
+}
+
+// How many Message-ID fields a message file has.
+std::ptrdiff_t MessageIds(const std::string& file) {
+  static const std::regex kField("\r\nmessage-id[ \t]*:", std::regex::icase);
+  const std::string text = "\r\n" + file;
+  return std::distance(std::sregex_iterator(text.begin(), text.end(), kField), std::sregex_iterator());
+}
+
 struct Case {
   const char* what;
   std::vector<std::string> arguments;
   std::string input;
   int status;
-  std::string file;  // the message file's content when delivered
+  std::string file;  // the message file's content when delivered, but for an added Message-ID
 };
 
 const std::string kMbox = "From sender@example.org Mon Dec  7 06:00:00 2026\n";
@@ -81,7 +119,16 @@ const Case kCases[] = {
      "Subject: s\r\nNewsgroups: local.test\r\n\r\n.\r\n\xe9t\xe9\r\n\r\n  \r\n\r\n"},
     {"without a From line every empty line is kept", {}, "Newsgroups: a\n\nx\n\n", 0, "Newsgroups: a\r\n\r\nx\r\n\r\n"},
     {"From: is no framing", {"-n", "a"}, "From: a\n\n>From x\n", 0, "From: a\r\nNewsgroups: a\r\n\r\n>From x\r\n"},
-    {"its own Newsgroups kept", {"-n", "a"}, "NEWSGROUPS \t:x\n\nb\n", 0, "NEWSGROUPS \t:x\r\n\r\nb\r\n"},
+    {"its own Newsgroups and Message-ID kept",
+     {"-n", "a"},
+     "NEWSGROUPS \t:x\nmessage-id \t:<1@x>\n\nb\n",
+     0,
+     "NEWSGROUPS \t:x\r\nmessage-id \t:<1@x>\r\n\r\nb\r\n"},
+    {"an empty or blank Message-ID is none: dropped with its continuation lines",
+     {"-n", "a"},
+     "Message-ID:\nSubject: s\nMessage-ID: \t\n <1@x>\n\tz\nX: y\n\nb\n",
+     0,
+     "Subject: s\r\nX: y\r\nNewsgroups: a\r\n\r\nb\r\n"},
     {"-n adds every group; look-alike and continuation lines are no Newsgroups",
      {"--newsgroups=a.b,c+d", "-n", "e_f"},
      "Newsgroups-X: 1\nSubject: s\n Newsgroups: y\n" + std::string(2000, 'x') + "Newsgroups: z\n\nb\n",
@@ -98,7 +145,9 @@ const Case kCases[] = {
     {"an operand", {"local.test"}, "Subject: s\n\nb\n", EX_USAGE, ""},
 };
 
+// Every case runs under procmail's umask (077): the relay's group must still read the file.
 TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
+  const mode_t umask_before = ::umask(077);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     TempFolder folder;
@@ -109,52 +158,110 @@ TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
       ASSERT_EQ(Names(folder / "drop").size(), 1u);
       const std::string name = Names(folder / "drop")[0];
       EXPECT_TRUE(IsMessageName(name)) << name;
-      EXPECT_EQ(ReadFile(folder / ("drop/" + name)), c.file);
+      const std::string path = folder / ("drop/" + name), file = ReadFile(path);
+      EXPECT_EQ(WithoutAddedId(file), c.file);
+      EXPECT_EQ(MessageIds(file), 1);  // its own or the one added
+      struct stat status {};
+      ::stat(path.c_str(), &status);
+      EXPECT_EQ(status.st_mode & 0777, 0640);
     } else {
       EXPECT_THAT(Names(folder / "drop"), IsEmpty());
       EXPECT_EQ(std::count(outcome.error.begin(), outcome.error.end(), '\n'), 1) << outcome.error;
     }
   }
+  ::umask(umask_before);
 }
 
 const std::string kMessage = "Subject: s\nNewsgroups: local.test\n\nbody\n";
 
-TEST(DeliverFaults, MissingOrFullDropFolder) {
-  TempFolder folder;
-  const Outcome missing = Deliver({}, kMessage, folder / "missing");
-  EXPECT_EQ(missing.status, EX_TEMPFAIL);
-  EXPECT_THAT(missing.error, ::testing::HasSubstr(folder / "missing"));
+// The id added to a message without one is its content's, added as the last header line: a retry of the
+// same mail (another delivery time in its From line) gets the same, as does the mail with an empty
+// Message-ID, a mail that differs in its last byte another. Larger than one piece, so the id is written into
+// the file after the body.
+TEST(Deliver, TheAddedMessageIdComesFromTheContent) {
+  const std::string body = std::string(300000, 'x') + "\n";
+  const auto delivered = [](const std::string& input) {
+    TempFolder folder;
+    EXPECT_EQ(Deliver({}, input, folder.path()).status, EX_OK);
+    return Names(folder.path()).size() == 1 ? ReadFile(folder / Names(folder.path())[0]) : "";
+  };
+  const std::string first = delivered(kMbox + kMessage + body);
+  EXPECT_THAT(first.substr(0, first.find("\r\n\r\n")),
+              ::testing::MatchesRegex("Subject: s\r\nNewsgroups: local.test\r\n"
+                                      "Message-ID: <qpd\\.[0-9a-f]{32}@quillport\\.invalid>"));
+  EXPECT_EQ(WithoutAddedId(first),
+            "Subject: s\r\nNewsgroups: local.test\r\n\r\nbody\r\n" + std::string(300000, 'x') + "\r\n");
+  EXPECT_EQ(delivered("From other@example.org Tue Dec  8 07:00:00 2026\n" + kMessage + body), first);
+  EXPECT_EQ(delivered("Message-ID: \t\n" + kMessage + body), first);
+  EXPECT_NE(delivered(kMessage + body + "!"), first);
+}
 
-  // A file system that fills up in the middle of the message.
+// Whatever stops the writing, the status is the message's: 75 for one that can be posted, 65 for one that
+// never can, and nothing is left.
+TEST(DeliverFaults, MissingOrFullDropFolderOrAFileSizeLimit) {
+  TempFolder folder;
   fs::create_directory(folder / "full");
   ASSERT_EQ(::mount("tmpfs", (folder / "full").c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
-  const Outcome full = Deliver({}, kMessage + std::string(1 << 20, 'x') + "\n", folder / "full");
-  EXPECT_EQ(full.status, EX_TEMPFAIL);  // "try again later", one line saying why, nothing left
-  EXPECT_THAT(full.error, ::testing::MatchesRegex("quillport-deliver: [^\n]*No space left on device\n"));
-  EXPECT_THAT(Names(folder / "full"), IsEmpty());
+  fs::create_directory(folder / "limited");
+  const std::string big(1 << 20, 'x');
+  const struct {
+    std::string folder;
+    rlim_t file_size_limit;
+    std::string input;
+    int status;
+    std::string error;
+  } cases[] = {
+      {folder / "missing", RLIM_INFINITY, kMessage, EX_TEMPFAIL, folder / "missing"},
+      {folder / "missing", RLIM_INFINITY, "Subject: " + big, EX_DATAERR, "never ends"},
+      {folder / "full", RLIM_INFINITY, kMessage + big + "\n", EX_TEMPFAIL, "No space left on device"},
+      {folder / "full", RLIM_INFINITY, "Subject: " + big, EX_DATAERR, "never ends"},
+      {folder / "full", RLIM_INFINITY, "Subject: " + big + "\n\nb\n", EX_DATAERR, "no Newsgroups"},
+      {folder / "limited", 64 * 1024, kMessage + big + "\n", EX_TEMPFAIL, "File too large"},
+      {folder / "limited", 64 * 1024, kMbox + "Subject: " + big, EX_DATAERR, "never ends"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder + ": " + c.input.substr(0, 20));
+    const Outcome outcome = DeliverByProgram(c.input, c.folder, c.file_size_limit);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_THAT(outcome.error, ::testing::MatchesRegex("quillport-deliver: [^\n]*" + c.error + "[^\n]*\n"));
+    EXPECT_THAT(Names(c.folder), IsEmpty());
+  }
   ::umount((folder / "full").c_str());
 }
 
-TEST(DeliverFaults, ATerminationSignalMidMessageLeavesNothing) {
+// True when process `pid` has a file of `folder` open: a message being written.
+bool WritesInto(pid_t pid, const std::string& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    if (fs::read_symlink(entry.path(), ec).string().starts_with(folder + "/")) return true;
+  }
+  return false;
+}
+
+// A mail system's timeout (SIGKILL) or stop (SIGTERM) mid-message leaves nothing in the drop folder.
+TEST(DeliverFaults, ASignalMidMessageLeavesNothing) {
   ::signal(SIGPIPE, SIG_IGN);  // a child that died early fails the test, not the test program
-  TempFolder folder;
-  const std::string drop = folder / "drop";
-  fs::create_directory(drop);
-  int pipe_ends[2];
-  ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
-  FileDescriptor reading(pipe_ends[0]), writing(pipe_ends[1]);
-  const pid_t child = Spawn([&] {
-    ::dup2(reading.get(), STDIN_FILENO);
-    ::execl(QUILLPORT_DELIVER_INTO, "deliver_into", drop.c_str(), nullptr);
-    return 127;
-  });
-  // More than one piece: the temporary file exists; the rest of the message never comes.
-  ASSERT_TRUE(WriteAll(writing.get(), kMessage + std::string(256 * 1024, 'x')));
-  for (int i = 0; i < 500 && Names(drop).empty(); ++i) ::usleep(10000);
-  ASSERT_EQ(Names(drop).size(), 1u);
-  ::kill(child, SIGTERM);
-  EXPECT_EQ(Wait(child), EX_TEMPFAIL);
-  EXPECT_THAT(Names(drop), IsEmpty());
+  for (const auto& [signal, status] : {std::pair{SIGTERM, EX_TEMPFAIL}, std::pair{SIGKILL, -1}}) {
+    SCOPED_TRACE(strsignal(signal));
+    TempFolder folder;
+    const std::string drop = folder / "drop";
+    fs::create_directory(drop);
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+    FileDescriptor reading(pipe_ends[0]), writing(pipe_ends[1]);
+    const pid_t child = Spawn([&] {
+      ::dup2(reading.get(), STDIN_FILENO);
+      ::execl(QUILLPORT_DELIVER_INTO, "deliver_into", drop.c_str(), nullptr);
+      return 127;
+    });
+    // More than one piece: the file is being written; the rest of the message never comes.
+    ASSERT_TRUE(WriteAll(writing.get(), kMessage + std::string(256 * 1024, 'x')));
+    for (int i = 0; i < 1000 && !WritesInto(child, drop); ++i) ::usleep(10000);
+    ASSERT_TRUE(WritesInto(child, drop));
+    ::kill(child, signal);
+    EXPECT_EQ(Wait(child), status);
+    EXPECT_THAT(Names(drop), IsEmpty());
+  }
 }
 
 TEST(DeliverFaults, SixtyDeliveriesAtOnceUnderTheSameNamesAllArriveNoneReplaced) {

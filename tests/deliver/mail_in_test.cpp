@@ -1,6 +1,8 @@
-// Mail in: Debian's Exim delivers a message to an alias that pipes it into quillport-deliver, run as Exim's
-// own delivery user in the group quillport, with a private configuration in the test's folder. What the relay
-// makes of such a file on a real server is relay_server_test's part.
+// Mail in: Debian's Exim, with a private configuration and spool in the test's folder, routes the news aliases
+// through the router and transport the package installs for it (packaging/exim4): the message is piped into
+// quillport-deliver as Exim's delivery user in the group quillport, a failed delivery's reason lands in the
+// mainlog, and after a repair `exim4 -qff` delivers it. Another pipe alias runs without that group. What the
+// relay makes of such a file on a real server is relay_server_test's part.
 #include <grp.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -11,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 
 #include "common/message_name.h"
 #include "tests/testing/temp_folder.h"
@@ -28,50 +32,97 @@ struct TrustedEximConfig {
   ~TrustedEximConfig() { before.empty() ? (void)fs::remove(list) : testing::WriteFile(list, before); }
 };
 
-// A local domain whose aliases may pipe, through a pipe transport like Debian's own (mbox "From " line
-// before the message, an empty line after it), run as Exim's user in the group quillport.
+// The package's router and transport ahead of a router like Debian's system_aliases (pipes allowed, no group),
+// with the program and the alias file given by their macros.
 std::string EximConfig(const std::string& dir) {
-  return "primary_hostname = quillport.test\nqualify_domain = quillport.test\nspool_directory = " + dir +
-         "/spool\nlog_file_path = " + dir + "/log/%slog\nkeep_environment =\nbegin routers\naliases:\n" +
-         "  driver = redirect\n  domains = quillport.test\n  data = ${lookup{$local_part}lsearch{" + dir +
-         "/aliases}}\n  pipe_transport = address_pipe\n  group = quillport\n"
-         "begin transports\naddress_pipe:\n  driver = pipe\n  return_fail_output\n";
+  const std::string exim4 = QUILLPORT_EXIM4_CONF_DIR;
+  return "primary_hostname = quillport.test\nqualify_domain = quillport.test\n"
+         "domainlist local_domains = quillport.test\nspool_directory = " +
+         dir +
+         "/spool\n"
+         "log_file_path = " +
+         dir +
+         "/log/%slog\nkeep_environment =\n"
+         "QUILLPORT_DELIVER = " QUILLPORT_DELIVER_INTO "\nQUILLPORT_ALIASES = " +
+         dir +
+         "/aliases\n"
+         "begin routers\n.include " +
+         exim4 +
+         "/router/390_quillport_news-aliases\n"
+         "system_aliases:\n  driver = redirect\n  domains = +local_domains\n"
+         "  data = ${lookup{$local_part}lsearch{" +
+         dir +
+         "/aliases}}\n  pipe_transport = address_pipe\n"
+         "begin transports\n.include " +
+         exim4 +
+         "/transport/30_quillport_news-pipe\n"
+         "address_pipe:\n  driver = pipe\n  return_fail_output\nbegin retry\n* * F,2h,15m\n";
 }
 
-TEST(MailIn, EximPipesAMessageToAnAliasIntoQuillportDeliver) {
+// The group quillport, as the Debian package adds it, for the test's run: one added here is deleted again.
+struct QuillportGroup {
+  const bool added = ::getgrnam("quillport") == nullptr && std::system("groupadd --system quillport") == 0;
+  ~QuillportGroup() {
+    if (added) (void)std::system("groupdel quillport");
+  }
+};
+
+// A folder as the package makes the drop folder: root's, writable to the group quillport only.
+void MakeDropFolder(const std::string& path) {
+  fs::create_directory(path);
+  ASSERT_EQ(::chown(path.c_str(), 0, ::getgrnam("quillport")->gr_gid), 0);
+  ::chmod(path.c_str(), 02770);
+}
+
+TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   if (::geteuid() != 0) GTEST_SKIP() << "Exim's delivery user needs root";
   if (::access("/usr/sbin/exim4", X_OK) != 0) GTEST_SKIP() << "no Exim (another mail system is installed)";
-  if (::getgrnam("quillport") == nullptr) {
-    ASSERT_EQ(std::system("groupadd --system quillport"), 0);  // as the Debian package does
-  }
+  const QuillportGroup group;
+  ASSERT_NE(::getgrnam("quillport"), nullptr);
   const passwd* exim_user = ::getpwnam("Debian-exim");
   ASSERT_NE(exim_user, nullptr) << "exim4-daemon-light is not installed";
 
   testing::TempFolder folder;
   const std::string dir = folder.path();
   fs::permissions(dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  for (const char* sub : {"spool", "log"}) {
+  for (const char* sub : {"spool", "log", "out"}) {
     fs::create_directory(folder / sub);
     ASSERT_EQ(::chown((folder / sub).c_str(), exim_user->pw_uid, exim_user->pw_gid), 0);
   }
-  // The drop folder as the package makes it: root's, writable to the group quillport only.
-  const std::string drop = folder / "drop";
-  fs::create_directory(drop);
-  ASSERT_EQ(::chown(drop.c_str(), 0, ::getgrnam("quillport")->gr_gid), 0);
-  ::chmod(drop.c_str(), 02770);
-  testing::WriteFile(folder / "aliases", "news-list: \"|" QUILLPORT_DELIVER_INTO " " + drop + " -n local.test\"\n");
+  const std::string drop = folder / "drop", repaired = folder / "repaired";
+  MakeDropFolder(drop);
+  // news-list delivers; broken names a drop folder that is missing until the repair; other is any pipe.
+  testing::WriteFile(folder / "aliases", "news-list: \"|" QUILLPORT_DELIVER_INTO " " + drop +
+                                             " -n local.test\"\nbroken: \"|" QUILLPORT_DELIVER_INTO " " + repaired +
+                                             " -n local.test\"\nother: \"|/bin/sh " + dir + "/groups.sh\"\n");
+  testing::WriteFile(folder / "groups.sh", "cat >/dev/null; id -G >" + dir + "/out/groups\n");
   testing::WriteFile(folder / "exim.conf", EximConfig(dir));
   TrustedEximConfig trusted(folder / "exim.conf");
+  const std::string exim = "exim4 -C " + dir + "/exim.conf ";
 
-  FILE* exim = ::popen(("exim4 -C " + dir + "/exim.conf -odi -oi news-list@quillport.test").c_str(), "w");
-  ASSERT_NE(exim, nullptr);
+  FILE* sendmail = ::popen((exim + "-odi -oi news-list@quillport.test broken@quillport.test other").c_str(), "w");
+  ASSERT_NE(sendmail, nullptr);
   std::fputs(
       "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
       "To: news-list@quillport.test\nSubject: Mail in\n\nFirst line.\n.\nd\xe9j\xe0 vu, 8 bits\nLast line.\n",
-      exim);
-  ASSERT_EQ(::pclose(exim), 0);
+      sendmail);
+  ASSERT_EQ(::pclose(sendmail), 0);
   const std::string exim_log = testing::ReadFile(folder / "log/mainlog");
-  ASSERT_THAT(exim_log, HasSubstr("=> |")) << exim_log;
+  ASSERT_THAT(exim_log, HasSubstr("R=quillport_news_aliases T=quillport_pipe\n")) << exim_log;
+  // The deferred delivery's one-line reason is in the mainlog, beside Exim's "returned 75".
+  EXPECT_THAT(exim_log, ::testing::AllOf(HasSubstr("quillport_pipe transport output: quillport-deliver: "),
+                                         HasSubstr(repaired + ": No such file or directory\n")))
+      << exim_log;
+  // The other pipe alias ran through system_aliases, without the group quillport.
+  std::istringstream groups(testing::ReadFile(folder / "out/groups"));
+  std::vector<gid_t> gids{std::istream_iterator<gid_t>(groups), {}};
+  EXPECT_THAT(gids, ::testing::AllOf(::testing::Contains(exim_user->pw_gid),
+                                     ::testing::Not(::testing::Contains(::getgrnam("quillport")->gr_gid))));
+  // After the repair, a forced queue run delivers the deferred message.
+  MakeDropFolder(repaired);
+  ASSERT_EQ(std::system((exim + "-qff").c_str()), 0);
+  EXPECT_EQ(testing::Names(repaired).size(), 1u) << testing::ReadFile(folder / "log/mainlog");
+
   const std::vector<std::string> dropped = testing::Names(drop);
   ASSERT_EQ(dropped.size(), 1u) << exim_log;
   EXPECT_TRUE(IsMessageName(dropped[0])) << dropped[0];

@@ -1,6 +1,7 @@
 // Fuzzes quillport-deliver's converter; the first byte picks the piece size and whether -n names groups.
-// Fed whole or in pieces, the outcome is the same; a message taken has CR LF line ends only, ends with one,
-// and has a header that ends and names its newsgroups; a message refused is refused as unpostable (65).
+// Fed whole or in pieces, the outcome is the same, the added Message-ID included; a message taken has CR LF
+// line ends only, ends with one, and has a header that ends, names its newsgroups and has a Message-ID, none
+// of them blank; a message refused is refused as unpostable (65).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,7 @@ namespace {
   std::abort();
 }
 
-// The converted message, or "refused".
+// The converted message with its added Message-ID written over the placeholder, or "refused".
 std::string Convert(std::string_view input, const std::string& groups, std::size_t piece) {
   MessageConverter converter(groups);
   std::string out;
@@ -31,6 +32,13 @@ std::string Convert(std::string_view input, const std::string& groups, std::size
     if (failure.status() != EX_DATAERR) Broken("refused with a status other than 65", failure.what());
     return "refused";
   }
+  if (const auto& id = converter.added_message_id()) {
+    const std::string placeholder = "Message-ID: <qpd." + std::string(32, '0') + "@quillport.invalid>\r\n";
+    if (out.compare(id->offset, placeholder.size(), placeholder) != 0 || id->line.size() != placeholder.size()) {
+      Broken("no placeholder where the id goes", out);
+    }
+    out.replace(id->offset, id->line.size(), id->line);
+  }
   return out;
 }
 
@@ -40,12 +48,18 @@ void CheckMessage(std::string_view out) {
     const bool lone_lf = i == 0 && out[0] == '\n';
     if ((out[i] == '\r') != (i + 1 < out.size() && out[i + 1] == '\n') || lone_lf) Broken("a lone CR or LF", out);
   }
-  bool newsgroups = false;
+  bool newsgroups = false, message_id = false;
   for (std::size_t start = 0, end; (end = out.find("\r\n", start)) != start; start = end + 2) {
     if (end == std::string_view::npos) Broken("the header never ends", out);
-    newsgroups = newsgroups || IsHeaderField(out.substr(start, end - start), "Newsgroups");
+    const std::string_view line = out.substr(start, end - start);
+    newsgroups = newsgroups || IsHeaderField(line, "Newsgroups");
+    if (const auto id = HeaderFieldValue(line, "Message-ID")) {
+      if (id->empty()) Broken("a blank Message-ID", out);
+      message_id = true;
+    }
   }
   if (!newsgroups) Broken("no Newsgroups header", out);
+  if (!message_id) Broken("no Message-ID", out);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Plays the window manager towards one X window (an id as xdotool prints it):
-//   wm_message ping WINDOW [MILLISECONDS]  sends _NET_WM_PING and waits (default 2000 ms) for the answer
+//   wm_message ping WINDOW [MILLISECONDS]  sends _NET_WM_PING and waits (default 10000 ms) for the answer
 //                                          on the root window. Exit 0: answered; 1: no answer in time.
 //   wm_message close WINDOW                sends WM_DELETE_WINDOW, as a close button does.
 // Exit 2: wrong usage, no display, or no such window.
@@ -35,7 +35,7 @@ XEvent Protocol(Display* display, Window window, const char* protocol, long stam
 int main(int argc, char* argv[]) {
   const std::string_view command = argc > 1 ? argv[1] : "";
   const Window window = argc > 2 ? std::strtoul(argv[2], nullptr, 0) : 0;
-  const long patience_ms = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 2000;
+  const long patience_ms = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 10000;
   const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
   if (window == 0 || patience_ms <= 0 || (command != "ping" && command != "close") || !display) {
     std::fputs("usage: wm_message ping WINDOW [MILLISECONDS] | close WINDOW (with a display)\n", stderr);

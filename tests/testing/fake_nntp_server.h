@@ -34,7 +34,8 @@ inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {
 
 class FakeNntpServer {
  public:
-  explicit FakeNntpServer(std::vector<FakeStep> script, std::chrono::milliseconds step_limit = std::chrono::seconds(5));
+  explicit FakeNntpServer(std::vector<FakeStep> script,
+                          std::chrono::milliseconds step_limit = std::chrono::seconds(30));
   ~FakeNntpServer();
   FakeNntpServer(const FakeNntpServer&) = delete;
   FakeNntpServer& operator=(const FakeNntpServer&) = delete;

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The README's command for a package with another news server, run as written (in a build folder of its own,
+# kept in BUILD so that the next test run builds only what changed): its manual page and program name that
+# host; the next run without the argument builds the default again.
+# usage: package_settings_test.sh BUILD SOURCE
+set -u
+build=$1 source=$2
+for tool in dpkg-deb man; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Builds a package with scripts/package.sh ARGUMENTS and checks that its manual page and program name HOST.
+package_for() {
+  local host=$1 deb
+  shift
+  PACKAGE_BUILD_DIR=$build/package-other-host bash "$source/scripts/package.sh" "$@" >"$work/package.log" 2>&1 \
+    || { tail -40 "$work/package.log"; fail "scripts/package.sh $* failed"; }
+  deb=$(tail -1 "$work/package.log")
+  rm -rf "$work/root"
+  dpkg-deb -x "$deb" "$work/root" || fail "no package: $deb"
+  LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$work/root/usr/share/man/man1/quillport.1.gz" 2>/dev/null \
+    | grep -qF "Connected To $host" || fail "scripts/package.sh $*: the manual page does not show $host"
+  grep -qF "$host" "$work/root/usr/bin/quillport" || fail "scripts/package.sh $*: the program does not hold $host"
+}
+package_for news.example.org -DQUILLPORT_SERVER_HOST=news.example.org
+package_for 127.0.0.1  # the next run, without arguments, is back to the default
+echo "PASS: scripts/package.sh -DQUILLPORT_SERVER_HOST=news.example.org names that host in quillport(1) and the" \
+  "program; the next run without it the default"

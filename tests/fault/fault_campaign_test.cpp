@@ -38,8 +38,6 @@ const std::vector<std::pair<std::string, std::string>> kKnownFaults = {
      "posted, then the delete failed; posted again, refused as a duplicate (441 435), and the presence check's "
      "HEAD failed on the network, which counts as \"not held\": the message is filed too; fix: a failed check "
      "ends the Action and the file waits"},
-    {R"(left over in drop folder: \.quillport-deliver-\w+\.part)",
-     "a failed delivery whose clean-up unlink fails leaves its temporary file; fix: O_TMPFILE delivery"},
 };
 
 // libfiu's failure points for each call made to fail.

@@ -35,9 +35,9 @@ using testing::ReadFile;
 // it. Empty this list as the fixes arrive; the test tells how often each listed fault showed.
 const std::vector<std::pair<std::string, std::string>> kKnownFaults = {
     {R"(held 2 times: error folder:\S+ server:)",
-     "posted, then the delete failed; posted again, refused as a duplicate (441 435), and the presence check's "
-     "HEAD failed on the network, which counts as \"not held\": the message is filed too; fix: a failed check "
-     "ends the Action and the file waits"},
+     "posted, but its 240 reply was lost or its delete failed; posted again and refused as a duplicate (441 435); "
+     "the presence check's HEAD then failed on the network, which counts as \"not held\": the message is filed "
+     "too; fix: a check that fails on the network ends the Action and the file waits"},
 };
 
 // libfiu's failure points for each call made to fail.

@@ -1,0 +1,23 @@
+// The relay engine as a program of its own, so that libfiu can make its calls fail from outside:
+//   relay_driver DROP_FOLDER ERROR_FOLDER LOG_FILE PORT ACTIONS TIMEOUT_SECONDS
+// runs ACTIONS Actions in a row, with the real news client, against the news server on 127.0.0.1:PORT; no quiet
+// period and no pause after a file. Exits 0 once they ran, whether or not each ran to its end.
+#include <chrono>
+#include <string>
+
+#include "news/nntp_client.h"
+#include "relay/relay_cycle.h"
+
+int main(int argc, char** argv) {
+  if (argc != 7) return 64;  // EX_USAGE
+  using std::chrono::milliseconds;
+  const quillport::RelaySettings settings{argv[1], "*.cnm", argv[2], argv[3], milliseconds(0), milliseconds(0)};
+  quillport::NewsOptions options;
+  options.host = "127.0.0.1";
+  options.port = argv[4];
+  options.timeout = std::chrono::seconds(std::stoi(argv[6]));
+  quillport::NntpClient client;
+  client.Configure(options);
+  quillport::RelayCycle relay(client, settings);
+  for (int action = std::stoi(argv[5]); action > 0; --action) relay.DoActionFor("Action");
+}

@@ -1,5 +1,4 @@
 #include "relay/message_poster.h"
-#include "relay/presence_check.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,7 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 constexpr auto kFiledUnposted = MessageOutcome::Disposal::kFiledUnposted;
-using namespace std::string_literals;
 using testing::Names;
 namespace fs = std::filesystem;
 
@@ -172,18 +170,6 @@ TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {
       EXPECT_TRUE(client_.pieces.empty());
     }
   }
-}
-
-// A refused HEAD means not held; an accepted one's reply is drained up to its terminator piece.
-TEST(ArticleExists, AnswersByTheRefusalAndDrainsTheReply) {
-  testing::FakeNewsClient refused, client;
-  refused.command_refusal = Refusal{430, "430 no such article"};
-  EXPECT_FALSE(ArticleExists(refused, "<gone@host>"));
-  EXPECT_THAT(refused.calls, ::testing::ElementsAre("Command:Head <gone@host>"));
-  client.reply = {"221 0 <x@host>\r\n"s, "ends in a dot line\r\n.\r\n"s,  // not the terminator
-                  ".\r\n"s, "never read"s};
-  EXPECT_TRUE(ArticleExists(client, "<x@host>"));
-  EXPECT_EQ(client.reply.size(), 1u);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -171,37 +170,36 @@ class WithoutLeaseCapability {
   __user_cap_data_struct saved_[2]{};
 };
 
+// Makes the calling thread alone an ordinary user for good: the raw calls change one thread (glibc's setuid
+// would change every thread), as a fork of a program with threads could not start the writer watch under
+// ThreadSanitizer.
+bool GiveUpRoot() {
+  return ::syscall(SYS_setgroups, 0, nullptr) == 0 && ::syscall(SYS_setresgid, 65534, 65534, 65534) == 0 &&
+         ::syscall(SYS_setresuid, 65534, 65534, 65534) == 0;
+}
+
 TEST_F(RelayCycleTest, AFileAnotherUserIsStillWritingIsNeverPostedCutShort) {
   if (::geteuid() != 0) GTEST_SKIP() << "writing as another user needs root";
-  for (const fs::path& folder : {folder_.path(), fs::path(settings_.drop_folder)}) {
-    fs::permissions(folder, fs::perms::all);
-  }
+  fs::permissions(folder_.path(), fs::perms::all);
+  fs::permissions(settings_.drop_folder, fs::perms::all);
   relay();  // watching from here on
-  int half_written[2], go_on[2];
-  ASSERT_EQ(::pipe(half_written) | ::pipe(go_on), 0);
-  const pid_t writer = ::fork();
-  if (writer == 0) {  // another user's mail program, pausing mid-message
-    char signal = 0;
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
-    const int file = ::open((drop_ + "a.cnm").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    const bool done = ::write(file, "Newsgroups: local.test\r\n", 24) == 24 && ::write(half_written[1], "h", 1) == 1 &&
-                      ::read(go_on[0], &signal, 1) == 1 && ::write(file, "\r\nbody\r\n", 8) == 8 && ::close(file) == 0;
-    ::_exit(done ? 0 : 1);
-  }
-  ::close(half_written[1]);  // so a writer that failed cannot leave this test waiting
-  char signal = 0;
-  ASSERT_EQ(::read(half_written[0], &signal, 1), 1);
+  std::promise<bool> half_written;
+  std::promise<void> go_on;
+  std::thread writer([&, go = go_on.get_future()] {  // another user's mail program, pausing mid-message
+    const FileDescriptor file(GiveUpRoot() ? ::open((drop_ + "a.cnm").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644) : -1);
+    half_written.set_value(WriteAll(file.get(), "Newsgroups: local.test\r\n"));
+    go.wait();
+    EXPECT_TRUE(WriteAll(file.get(), "\r\nbody\r\n"));
+  });
+  EXPECT_TRUE(half_written.get_future().get());
   {
     WithoutLeaseCapability not_root;
     relay().DoAction();
   }
   EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
   EXPECT_TRUE(fs::exists(drop_ + "a.cnm"));
-  ASSERT_EQ(::write(go_on[1], "g", 1), 1);
-  int status = 0;
-  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  for (int descriptor : {half_written[0], go_on[0], go_on[1]}) ::close(descriptor);
+  go_on.set_value();
+  writer.join();
   relay().DoAction();
   EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
 }
@@ -264,9 +262,7 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
       std::ranges::count_if(lines, [](const std::string& line) { return line.find("Writer watch") != line.npos; }), 1);
 }
 
-// Runs `scenario` as an ordinary user, so that a file can be unreadable: on a thread of its own that gives up
-// root for good (the raw calls change that thread alone; glibc's setuid would change every thread), as a fork
-// of a program with threads could not start the relay's writer watch under ThreadSanitizer.
+// Runs `scenario` as an ordinary user, on a thread of its own, so that a file can be unreadable.
 void AsOrdinaryUser(const fs::path& folder, const std::function<void()>& scenario) {
   if (::geteuid() != 0) return scenario();
   fs::permissions(folder, fs::perms::all);
@@ -274,10 +270,7 @@ void AsOrdinaryUser(const fs::path& folder, const std::function<void()>& scenari
     if (entry.is_directory() && !entry.is_symlink()) fs::permissions(entry.path(), fs::perms::all);
   }
   std::thread([&] {
-    const bool ordinary = ::syscall(SYS_setgroups, 0, nullptr) == 0 &&
-                          ::syscall(SYS_setresgid, 65534, 65534, 65534) == 0 &&
-                          ::syscall(SYS_setresuid, 65534, 65534, 65534) == 0;
-    ASSERT_TRUE(ordinary) << "cannot give up root: " << std::strerror(errno);
+    ASSERT_TRUE(GiveUpRoot()) << "cannot give up root: " << std::strerror(errno);
     scenario();
   }).join();
 }

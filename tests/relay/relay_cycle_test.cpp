@@ -153,8 +153,8 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasS
   EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
 }
 
-// Takes CAP_LEASE from this thread's effective capabilities while it lives: a relay that is not root can
-// take no read lease on another user's file, so only the writer watch can tell that file is being written.
+// Takes CAP_LEASE from this thread while it lives: without it, only the writer watch tells that another
+// user's file is being written.
 class WithoutLeaseCapability {
  public:
   WithoutLeaseCapability() {
@@ -298,8 +298,7 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
     EXPECT_THAT(State().error_line.text, HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
     relay().DoAction();  // the same problems again
   });
-  // The system log tells each file's fate; the problems met again at the next Action are not recorded again
-  // (within the hour), only that Action's summary.
+  // Each file's fate; problems met again at the next Action are not recorded again within the hour.
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
   // Severities by meaning: <61> notice, <60> warning, <62> info (facility news).
@@ -376,8 +375,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
 }
 
-// Actions on the engine's thread: one at a time, each state handed over whole, and an Action under way always
-// runs to its end, even when the thread is asked to end meanwhile.
+// Actions on the engine's thread: one at a time, and one under way runs to its end even when the thread ends.
 TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
   std::promise<void> go_on, first_ended;
   Drop("a.cnm", kMessage);
@@ -401,7 +399,7 @@ TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
 }
 
-// What the Actions above do not meet: a file whose size is not the one listed, and one gone since the listing.
+// A file whose size is not the one listed, or gone since the listing.
 TEST(QueuedFile, IsBusyUnlessQuietAndAsListedAndFailsWhenGone) {
   testing::TempFolder folder;
   const auto open = [&](const std::string& name, std::uint64_t size, std::chrono::milliseconds quiet = {}) {

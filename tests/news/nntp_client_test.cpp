@@ -78,7 +78,9 @@ TEST_F(NntpClientTest, ConnectReturnsARefusalThrowsAFailureAndLogsIn) {
            {login({Send("281 Ok\r\n"), Expect("QUIT\r\n"), Send("205 Bye\r\n")}), 0}}) {
     Serve(script);
     EXPECT_EQ(CodeOf(client_.Connect(), &refused.emplace_back()), status);
-    if (status == 0) EXPECT_EQ(CodeOf(client_.Disconnect()), 0);
+    if (status == 0) {
+      EXPECT_EQ(CodeOf(client_.Disconnect()), 0);
+    }
     EXPECT_EQ(server_->Finish(), "") << status;
   }
   EXPECT_EQ(refused, (std::vector<std::string>{"502 No permission", "481 Authentication failed", ""}));
@@ -115,7 +117,9 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
     ASSERT_EQ(CodeOf(client_.Connect()), 0);
     start = Clock::now();
     client_.Command("HEAD <a@b>");
-    if (!dribble) EXPECT_EQ(client_.ReceivedText(), "Subject: x\r\n");  // what came before the silence
+    if (!dribble) {
+      EXPECT_EQ(client_.ReceivedText(), "Subject: x\r\n");  // what came before the silence
+    }
     EXPECT_EQ(ErrorOf([&] { skipped ? (void)client_.Command("DATE") : (void)ReadAll(); }), news_error::kTimedOut);
     EXPECT_TRUE(within_timeout());
     EXPECT_EQ(server_->Finish(), "");

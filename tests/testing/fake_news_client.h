@@ -12,9 +12,9 @@ namespace quillport::testing {
 
 class FakeNewsClient : public NewsClient {
  public:
-  std::vector<std::string> calls;          // every call in order: "Connect", "BeginArticle", "WriteText", ...
-  std::vector<std::string> pieces;         // the pieces handed to WriteText
-  std::function<void()> on_write;          // runs at every WriteText, before the piece is taken
+  std::vector<std::string> calls;   // every call in order: "Connect", "BeginArticle", "WriteText", ...
+  std::vector<std::string> pieces;  // the pieces handed to WriteText
+  std::function<void()> on_write;   // runs at every WriteText, before the piece is taken
 
   FakeNewsClient() { options_.host = "news.example"; }
   void Configure(const NewsOptions& options) override { options_ = options; }

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Starts of PROGRAM on a private X server. Guard files planted by another user stop no start; a start killed
-# outright blocks no later one, which shows its window minimised and centred. With that window iconified and
-# covered, a second start ends with 0, maps no window and brings the first back, normal, on top, focused.
-# Under openbox the frame is centred while minimised and when restored, and stays where it is moved to.
+# Starts of PROGRAM on a private X server: guard files planted by another user or left by a killed start block
+# nothing; a second start ends with 0, maps no window and brings the first back, on top and focused; under
+# openbox the frame is centred, minimised and restored, and stays where it is moved to.
 # usage: two_starts_test.sh PROGRAM
 set -u
 program=$1

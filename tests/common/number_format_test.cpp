@@ -15,13 +15,10 @@ TEST(NumberFormat, PrintsEachPatternAsTheBoardShowsIt) {
     const char* expected;
   };
   for (const Case& c :
-       std::initializer_list<Case>{{0, kPattern4, "0"},
-                                   {999, kPattern4, "999"},
+       std::initializer_list<Case>{{999, kPattern4, "999"},
                                    {1000, kPattern4, "1 000"},
                                    {1234567, kPattern4, "1234 567"},  // digits beyond the pattern stay in front
-                                   {1234567, kPattern7, "1 234 567"},
                                    {1234567890, kPattern9, "1234 567 890"},
-                                   {5, kPattern12, "5"},
                                    {std::numeric_limits<std::int64_t>::max(), kPattern12, "9223372036 854 775 807"},
                                    {-1234567, kPattern9, "-1 234 567"},
                                    {std::numeric_limits<std::int64_t>::min(), kPattern4, "-9223372036854775 808"},

@@ -1,12 +1,11 @@
-// quillport-deliver in process: what it makes of each kind of input and what it answers, then the
-// faults of the drop folder (missing, full, a file-size limit), signals mid-message and many deliveries at
-// once. That the converter's output does not depend on where its input is cut is message_converter_fuzzer's part.
+// quillport-deliver: each kind of input, the faults of the drop folder, signals and many deliveries at once.
+// The converter's independence of where its input is cut is message_converter_fuzzer's part; the file's mode
+// under procmail's umask is mail_in_test's.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sysexits.h>
 #include <unistd.h>
@@ -108,7 +107,6 @@ struct Case {
 const std::string kMbox = "From sender@example.org Mon Dec  7 06:00:00 2026\n";
 
 const Case kCases[] = {
-    {"LF", {}, "Newsgroups: a.b\nSubject: s\n\none\n", 0, "Newsgroups: a.b\r\nSubject: s\r\n\r\none\r\n"},
     {"CR LF", {}, "Newsgroups: a.b\r\n\r\none\r\n\r\n", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\n"},
     {"lone CR, CR CR LF", {}, "Newsgroups: a.b\r\rone\r\r\ntwo\r", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\ntwo\r\n"},
     {"no final line end", {}, "Newsgroups: a.b\n\nlast", 0, "Newsgroups: a.b\r\n\r\nlast\r\n"},
@@ -145,9 +143,7 @@ const Case kCases[] = {
     {"an operand", {"local.test"}, "Subject: s\n\nb\n", EX_USAGE, ""},
 };
 
-// Every case runs under procmail's umask (077): the relay's group must still read the file.
 TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
-  const mode_t umask_before = ::umask(077);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     TempFolder folder;
@@ -158,18 +154,14 @@ TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
       ASSERT_EQ(Names(folder / "drop").size(), 1u);
       const std::string name = Names(folder / "drop")[0];
       EXPECT_TRUE(IsMessageName(name)) << name;
-      const std::string path = folder / ("drop/" + name), file = ReadFile(path);
+      const std::string file = ReadFile(folder / ("drop/" + name));
       EXPECT_EQ(WithoutAddedId(file), c.file);
       EXPECT_EQ(MessageIds(file), 1);  // its own or the one added
-      struct stat status {};
-      ::stat(path.c_str(), &status);
-      EXPECT_EQ(status.st_mode & 0777, 0640);
     } else {
       EXPECT_THAT(Names(folder / "drop"), IsEmpty());
       EXPECT_EQ(std::count(outcome.error.begin(), outcome.error.end(), '\n'), 1) << outcome.error;
     }
   }
-  ::umask(umask_before);
 }
 
 const std::string kMessage = "Subject: s\nNewsgroups: local.test\n\nbody\n";

@@ -1,8 +1,7 @@
-// Mail in: Debian's Exim, with a private configuration and spool in the test's folder, routes the news aliases
-// through the router and transport the package installs for it (packaging/exim4): the message is piped into
-// quillport-deliver as Exim's delivery user in the group quillport, a failed delivery's reason lands in the
-// mainlog, and after a repair `exim4 -qff` delivers it. Another pipe alias runs without that group. What the
-// relay makes of such a file on a real server is relay_server_test's part.
+// Mail in, end to end: Debian's Exim, with a private configuration and spool in the test's folder, routes the
+// news aliases through the router and transport the package installs (packaging/exim4); Debian's procmail runs
+// the recipe of quillport-deliver's manual page. quillport-deliver is deliver_into. What the relay makes of such
+// a file on a real server is relay_server_test's part.
 #include <grp.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -14,6 +13,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "common/message_name.h"
@@ -139,6 +139,52 @@ TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   EXPECT_THAT(message,
               ::testing::EndsWith(
                   "\r\nNewsgroups: local.test\r\n\r\nFirst line.\r\n.\r\nd\xe9j\xe0 vu, 8 bits\r\nLast line.\r\n"));
+}
+
+// The example after ".SS procmail" in the manual page, with groff's escapes undone and the program
+// replaced by `program`.
+std::string ManualPageRecipe(const std::string& program) {
+  const std::string page = testing::ReadFile(QUILLPORT_MANUAL_PAGE);
+  const std::size_t section = page.find("\n.SS procmail\n");
+  const std::size_t start = page.find("\n.EX\n", section), end = page.find("\n.EE\n", start);
+  if (section == std::string::npos || end == std::string::npos) return "";
+  std::string recipe = page.substr(start + 5, end - start - 4);
+  recipe = std::regex_replace(recipe, std::regex(R"(\\-)"), "-");
+  recipe = std::regex_replace(recipe, std::regex(R"(\\e)"), "\\");
+  return std::regex_replace(recipe, std::regex("/usr/bin/quillport-deliver"), program);
+}
+
+TEST(MailIn, ProcmailRunsTheManualPagesRecipeAndTheRelaysGroupCanReadTheFile) {
+  if (::access("/usr/bin/procmail", X_OK) != 0) GTEST_SKIP() << "procmail is not installed";
+  testing::TempFolder folder;
+  const std::string drop = folder / "drop";
+  fs::create_directory(drop);
+  const std::string recipe = ManualPageRecipe(QUILLPORT_DELIVER_INTO " " + drop);
+  ASSERT_THAT(recipe, ::testing::HasSubstr(QUILLPORT_DELIVER_INTO " " + drop + " -n local.test\n"));
+  testing::WriteFile(folder / "procmailrc", "LOGFILE=" + (folder / "log") + "\n" + recipe);
+
+  const mode_t umask_before = ::umask(022);  // procmail's own umask is what counts
+  FILE* procmail = ::popen(("procmail -m " + (folder / "procmailrc")).c_str(), "w");
+  ASSERT_NE(procmail, nullptr);
+  std::fputs(
+      "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
+      "List-Id: An example list <list.example.org>\nMessage-ID: <1@example.org>\nSubject: s\n\n"
+      "First line.\n.\nLast line.\n",
+      procmail);
+  const int status = ::pclose(procmail);
+  ::umask(umask_before);
+  ASSERT_EQ(status, 0) << testing::ReadFile(folder / "log");
+
+  const std::vector<std::string> dropped = testing::Names(drop);
+  ASSERT_EQ(dropped.size(), 1u) << testing::ReadFile(folder / "log");
+  EXPECT_TRUE(IsMessageName(dropped[0])) << dropped[0];
+  EXPECT_EQ(testing::ReadFile(drop + "/" + dropped[0]),
+            "From: Someone <someone@example.org>\r\nList-Id: An example list <list.example.org>\r\n"
+            "Message-ID: <1@example.org>\r\nSubject: s\r\nNewsgroups: local.test\r\n\r\n"
+            "First line.\r\n.\r\nLast line.\r\n");
+  struct stat file {};
+  ::stat((drop + "/" + dropped[0]).c_str(), &file);
+  EXPECT_EQ(file.st_mode & 0777, 0640);
 }
 
 }  // namespace

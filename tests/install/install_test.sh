@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Installs BUILD into a scratch DESTDIR under /usr/local and checks it: exactly the expected files and modes,
-# a valid desktop entry naming the installed program, its window class and icon, PNGs of their sizes, manual
-# pages that render without a warning and show the drop folder. Then, on a scratch configure of SOURCE, the
-# autostart entry: under the prefix's etc/ for /usr/local, in /etc for /usr, a conffile of the package.
+# Installs BUILD into a scratch DESTDIR under /usr/local and checks its files, desktop entry, icons and manual
+# pages; then, on a scratch configure of SOURCE, where the autostart entry goes.
 # usage: install_test.sh BUILD SOURCE
 set -u
 build=$1 source=$2

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package of BUILD with CPACK into a scratch folder and checks it: lintian --pedantic shows
-# at most info tags; Depends (Qt Widgets), Suggests inn2 (never a dependency or recommendation); its files
-# (owned by root, modes 0755/0644), the empty folders dpkg knows, the conffiles under /etc; the maintainer
-# scripts. Then, as root on a machine without the package and its folders, installs it for real and checks
-# the folders and log file it makes, its logrotate snippet (logrotate -d, and one forced rotation), that
-# `dpkg-reconfigure quillport` makes a missing folder again, and that a purge deletes the log (Policy 10.8);
-# the machine is left as it was found.
+# Builds the Debian package of BUILD with CPACK and checks its fields, files, folders, conffiles and scripts,
+# lintian --pedantic at most info. Then, as root on a machine without the package, installs it for real:
+# folders and log file, logrotate, dpkg-reconfigure, purge (the machine is left as it was found).
 # usage: package_test.sh BUILD CPACK
 set -u
 build=$1 cpack=$2

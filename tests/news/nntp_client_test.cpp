@@ -26,7 +26,7 @@ std::vector<FakeStep> Opened(std::vector<FakeStep> rest) {
   return rest;
 }
 
-// The number of the NewsError `call` throws (its text as shown in `text`); 0 when it throws none.
+// The number of the NewsError `call` throws (its shown text in `text`), or 0.
 int ErrorOf(const std::function<void()>& call, std::string* text = nullptr) {
   try {
     call();
@@ -37,14 +37,13 @@ int ErrorOf(const std::function<void()>& call, std::string* text = nullptr) {
   return 0;
 }
 
-// What a step came to: 0 when it went through, else the refusing reply code (its text as shown in `text`).
+// 0 when a step went through, else the refusing reply code (its shown text in `text`).
 int CodeOf(const std::optional<Refusal>& refusal, std::string* text = nullptr) {
   if (refusal && text != nullptr) *text = FailureLine(*refusal);
   return refusal ? refusal->code : 0;
 }
 
-// Where a test is not about the deadline, the client waits long enough for a slow, loaded or sanitized run; a
-// deadline that is tested is short, and the fake server outwaits it by far.
+// Deadlines not under test leave room for a loaded or sanitized run; the fake server outwaits a tested one.
 class NntpClientTest : public ::testing::Test {
  protected:
   void Serve(std::vector<FakeStep> script, int timeout = 20) {

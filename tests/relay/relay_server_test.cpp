@@ -1,6 +1,5 @@
-// The relay engine with the real news client, its folders and log in a temporary folder: end to end against
-// a private INN, and when the server is missing, drops the connection mid-article or stops answering
-// (nothing may be lost, nothing posted twice, and the window must come back).
+// The relay engine with the real news client end to end against a private INN, and against servers that are
+// missing, hang up or stop answering: nothing lost, nothing posted twice, and the texts the window shows.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -44,12 +43,10 @@ struct HookedClient : NntpClient {
   }
 };
 
-// The engine's state is drawn on a board in memory as the window draws it, so the texts the operator would see
-// are checked.
+// The engine's state is drawn on a board in memory as the window draws it.
 class RelayServerTest : public ::testing::Test {
  protected:
   RelayServerTest() { fs::create_directories(settings_.error_folder); }
-  // Runs one Action as the window does; true when it completed.
   bool Action(const std::string& port, int timeout_seconds) {
     NewsOptions options;
     options.host = "127.0.0.1";
@@ -61,7 +58,6 @@ class RelayServerTest : public ::testing::Test {
   std::string Text(const std::string& control) const { return board_.Text(control); }
 
   testing::TempFolder folder_;
-  // No quiet period: the files of these tests are written before the relay looks.
   RelaySettings settings_{folder_ / "_M2News",
                           "*.cnm",
                           folder_ / "_M2News/Errors",
@@ -80,55 +76,43 @@ struct Message {
 };
 
 std::string Ordinary(const std::string& id, const std::string& body) {
-  return "Received: from mail.example by relay.example\r\n\tfor <list@example>; Sun, 6 Dec 2026 09:00:00 +0000\r\n"
-         "Return-path: <sender@example.org>\r\nX-Envelope-To: list@example\r\n"
-         "Date: Sun, 6 Dec 2026 09:00:00 +0000\r\nTo: list@example\r\nCC: other@example\r\n"
-         "From: Sender <sender@example.org>\r\nSubject: corpus " +
-         id +
-         "\r\nNewsgroups: local.test\r\n"
-         "Message-ID: <" +
-         id + "@quillport.test>\r\n\r\n" + body;
+  const std::string transport =
+      "Received: from mail.example by relay.example\r\n\tfor <list@example>; Sun, 6 Dec 2026 09:00:00 +0000\r\n"
+      "Return-path: <sender@example.org>\r\nX-Envelope-To: list@example\r\nTo: list@example\r\nCC: other@example\r\n"
+      "Date: Sun, 6 Dec 2026 09:00:00 +0000\r\nFrom: Sender <sender@example.org>\r\n";
+  return transport + "Subject: corpus " + id + "\r\nNewsgroups: local.test\r\nMessage-ID: <" + id +
+         "@quillport.test>\r\n\r\n" + body;
+}
+
+// From, `fields`, the Message-ID <id@quillport.test>, then `rest`.
+std::string Plain(const std::string& fields, const std::string& id, const std::string& rest = "\r\n\r\nbody\r\n") {
+  return "From: a@example.org\r\n" + fields + "Message-ID: <" + id + "@quillport.test>" + rest;
 }
 
 const std::vector<Message> kCorpus = {
-    {"01-ordinary.cnm", Ordinary("ordinary",
-                                 "First line.\r\n.leading dot\r\n..two dots\r\n"
-                                 ".\r\n\r\nLast line.\r\n")},
+    {"01-ordinary.cnm", Ordinary("ordinary", "First line.\r\n.leading dot\r\n..two dots\r\n.\r\n\r\nLast line.\r\n")},
     {"02-emptyline.cnm", Ordinary("emptyline", "\r\n")},
     {"02-nobody.cnm", Ordinary("nobody", "")},
-    {"04-Unknown.CNM",
-     "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
-     "Message-ID: <unknown1@quillport.test>\r\n\r\nbody\r\n"},
-    {"04-unknown.cnm",
-     "From: a@example.org\r\nSubject: nowhere\r\nNewsgroups: local.nowhere\r\n"
-     "Message-ID: <unknown2@quillport.test>\r\n\r\nbody\r\n"},
-    {"05-nogroups.cnm",
-     "From: a@example.org\r\nSubject: no groups\r\n"
-     "Message-ID: <nogroups@quillport.test>\r\n\r\nbody\r\n"},
-    {"06-neverends.cnm",
-     "From: a@example.org\r\nNewsgroups: local.test\r\n"
-     "Message-ID: <neverends@quillport.test>\r\n"},
+    {"04-Unknown.CNM", Plain("Subject: nowhere\r\nNewsgroups: local.nowhere\r\n", "unknown1")},
+    {"04-unknown.cnm", Plain("Subject: nowhere\r\nNewsgroups: local.nowhere\r\n", "unknown2")},
+    {"05-nogroups.cnm", Plain("Subject: no groups\r\n", "nogroups")},
+    {"06-neverends.cnm", Plain("Newsgroups: local.test\r\n", "neverends", "\r\n")},
     {"07-lfonly.cnm",
-     "From: a@example.org\nSubject: lf only\nNewsgroups: local.test\n"
-     "Message-ID: <lfonly@quillport.test>\n\nbody\n"},
+     "From: a@example.org\nSubject: lf only\nNewsgroups: local.test\nMessage-ID: <lfonly@quillport.test>\n\nbody\n"},
     {"08-empty.cnm", ""},
-    {"08-lonelf.cnm",
-     "Subject: hidden\nTo: secret@corp.example\nReceived: from internal.corp\r\n"
-     "\tby relay\r\nFrom: a@example.org\r\nNewsgroups: local.test\r\n"
-     "Message-ID: <lonelf@quillport.test>\r\n\r\nbody\r\n"},
+    {"08-lonelf.cnm", "Subject: hidden\nTo: secret@corp.example\nReceived: from internal.corp\r\n\tby relay\r\n" +
+                          Plain("Newsgroups: local.test\r\n", "lonelf")},
     {"09-nospam.cnm",
-     "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\n"
-     "Subject: disguised\r\nNewsgroups: local.test\r\n"
-     "Message-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
+     "X-Envelope-To: list_NoSpam@example\r\nFrom: A. User <a.user@host>\r\nSubject: disguised\r\n"
+     "Newsgroups: local.test\r\nMessage-ID: <nospam@quillport.test>\r\n\r\nHello.\r\n"},
     // A field name ends at its colon: what follows may be a TAB or nothing.
     {"11-tabs.cnm",
-     "To:\tsecret@internal.example\r\nDate:\tSun, 6 Dec 2026 09:00:00 +0000\r\n"
-     "Received:from internal.example\r\nFrom: a@example.org\r\nSubject: tabs\r\n"
-     "Newsgroups:\tlocal.test\r\nMessage-ID:\t<tabs@quillport.test>\r\n\r\nbody\r\n"},
+     "To:\tsecret@internal.example\r\nDate:\tSun, 6 Dec 2026 09:00:00 +0000\r\nReceived:from "
+     "internal.example\r\nFrom: a@example.org\r\nSubject: tabs\r\nNewsgroups:\tlocal.test\r\n"
+     "Message-ID:\t<tabs@quillport.test>\r\n\r\nbody\r\n"},
     // Malformed: the second id is one the server holds, yet this message is new.
-    {"12-twoids.cnm",
-     "From: a@example.org\r\nSubject: two ids\r\nNewsgroups: local.test\r\n"
-     "Message-ID: <twoids@quillport.test>\r\nMessage-ID: <ordinary@quillport.test>\r\n\r\nbody\r\n"},
+    {"12-twoids.cnm", Plain("Subject: two ids\r\nNewsgroups: local.test\r\n", "twoids",
+                            "\r\nMessage-ID: <ordinary@quillport.test>\r\n\r\nbody\r\n")},
 };
 
 class RelayInnTest : public RelayServerTest {
@@ -140,8 +124,7 @@ class RelayInnTest : public RelayServerTest {
   testing::InnServer inn_{{"local.test"}};
 };
 
-// The system log's lines as "severity: text", with the folders written D and E; each must come from the news
-// facility (7).
+// The system log's lines as "severity: text" (news facility only), with the folders written D and E.
 std::vector<std::string> OutcomeLines(const std::vector<std::string>& messages, const RelaySettings& settings) {
   std::vector<std::string> lines;
   for (std::string message : messages) {
@@ -206,8 +189,8 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
   EXPECT_TRUE(board_.Visible(field::kStatusE));  // the last failure stays in view after the disconnect
   EXPECT_THAT(Text(field::kStatusE), HasSubstr("12-twoids.cnm holds 2 Message-ID headers"));
 
-  // The same corpus again: nothing is posted twice, duplicates are deleted, and a refused message whose very bytes
-  // are filed already is not filed twice.
+  // The same corpus again: nothing posted twice, duplicates deleted, refused messages whose very bytes are filed
+  // already not filed twice.
   DropCorpus();
   EXPECT_TRUE(Action(inn_.port_text(), 30));
   EXPECT_EQ(inn_.ArticleCount("local.test"), 5);
@@ -217,7 +200,7 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
                 Text(field::Info(12)) + "|" + Text(field::kTimNbT),
             "12|" + FormatNumber(2 * bytes, kPattern12) + "|24|2|2");
 
-  // The news administrator's record: one line per message and outcome, each Action framed by its counts.
+  // The system log: one line per message and outcome, each Action ended by its counts.
   const std::vector<std::string> lines = OutcomeLines(system_log.Stop(), settings_);
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
   std::vector<::testing::Matcher<std::string>> expected;
@@ -246,8 +229,7 @@ TEST_F(RelayInnTest, OneCorpusEveryOutcomeThenTheSameCorpusAgain) {
 }
 
 // A message without a Message-ID is posted once, whatever brings its file back: a delete that failed after the
-// server took it, or the very file back in the drop folder (as after a crash between the server's answer and the
-// delete, or a rename out and back in).
+// server took it, or the very file back in the drop folder (a crash before the delete, a rename out and back).
 TEST_F(RelayInnTest, AMessageWithoutIdIsPostedOnceWhateverBringsItBack) {
   const std::string path = settings_.drop_folder + "/a.cnm", kept = folder_ / "kept";
   testing::WriteFile(path, "From: a@example.org\r\nSubject: no id\r\nNewsgroups: local.test\r\n\r\nbody\r\n");
@@ -324,8 +306,8 @@ TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothingAndTheNextActionPo
   EXPECT_FALSE(board_.Visible(field::kStatusE));
 }
 
-// The relay drops the connection itself to abandon an article; when that was the Action's last file, the
-// status line says the connection was closed as meant, never that a disconnect of it failed.
+// An article abandoned by dropping the connection, as the Action's last file: the status line says the
+// connection was closed as meant, never that a disconnect failed.
 TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) {
   testing::WriteFile(settings_.drop_folder + "/a.cnm",
                      "Newsgroups: local.test\r\nMessage-ID: <a@x>\r\n\r\n" + std::string(40000, 'x') + "\r\n");

@@ -1,7 +1,6 @@
-// A news client that records what it is handed and answers from a script, for tests that need no server.
+// A news client that records what it is handed and accepts everything, for tests that need no server.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,11 +12,9 @@ namespace quillport::testing {
 
 class FakeNewsClient : public NewsClient {
  public:
-  std::vector<std::string> calls;          // every call in order: "Connect", "BeginArticle", "WriteText", ...
-  std::vector<std::string> pieces;         // the pieces handed to WriteText
-  std::optional<Refusal> command_refusal;  // returned by Command when set
-  std::deque<std::string> reply;           // what ReceivedText returns after an accepted command, piece by piece
-  std::function<void()> on_write;          // runs at every WriteText, before the piece is taken
+  std::vector<std::string> calls;   // every call in order: "Connect", "BeginArticle", "WriteText", ...
+  std::vector<std::string> pieces;  // the pieces handed to WriteText
+  std::function<void()> on_write;   // runs at every WriteText, before the piece is taken
 
   FakeNewsClient() { options_.host = "news.example"; }
   void Configure(const NewsOptions& options) override { options_ = options; }
@@ -33,18 +30,10 @@ class FakeNewsClient : public NewsClient {
   }
   std::optional<Refusal> EndArticle() override { return Call("EndArticle"); }
   void AbandonArticle() noexcept override { Call("AbandonArticle"); }
-  std::optional<Refusal> Command(std::string_view line) override {
-    Call("Command:" + std::string(line));
-    return command_refusal;
-  }
-  std::string ReceivedText() override {
-    Call("Received");
-    if (reply.empty()) return {};
-    std::string next = std::move(reply.front());
-    reply.pop_front();
-    return next;
-  }
-  bool Readable() const override { return !reply.empty(); }
+  // Every command is accepted with an empty reply: a HEAD finds the article held.
+  std::optional<Refusal> Command(std::string_view line) override { return Call("Command:" + std::string(line)); }
+  std::string ReceivedText() override { return {}; }
+  bool Readable() const override { return false; }
 
  private:
   std::optional<Refusal> Call(std::string name) {

@@ -16,20 +16,17 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/file_descriptor.h"
+
 namespace quillport::testing {
 namespace {
 
 constexpr int kPortTaken = 3;  // the script's exit code when the port is in use
 
-struct Fd {  // closes on scope exit, also when the constructor of its owner throws
-  int fd;
-  ~Fd() { close(fd); }
-};
-
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Runs inn-instance.sh (killed after 90 s at most) without the test's open files, its output to `log`; returns
-// its exit code (-1 when it did not end normally).
+// its exit code, or -1.
 int RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
   args.insert(args.begin(), {"timeout", "-k", "5", "90", "/bin/bash", QUILLPORT_INN_INSTANCE_SCRIPT});
   std::vector<char*> argv;
@@ -56,28 +53,23 @@ class Connection {
  public:
   explicit Connection(int port) : port_(port) {
     const timeval limit{20, 0};
-    setsockopt(socket_.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(socket_.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_in address{};
     address.sin_family = AF_INET, address.sin_port = htons(port), address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(socket_.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      Fail(SystemError("connect"));
-    }
+    if (connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) Fail("connect");
     if (Code(Line()) / 100 != 2 || Code(Command("MODE READER")) / 100 != 2) Fail("no reader connection");
   }
 
   std::string Command(std::string line) {
     line += "\r\n";
-    if (send(socket_.fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
-      Fail(SystemError("send"));
-    }
+    if (send(socket_.get(), line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) Fail("send");
     return last_ = Line();
   }
   std::string Line() {  // without its CR LF
     std::string line;
     for (char c; !line.ends_with("\r\n"); line += c) {
-      const ssize_t got = recv(socket_.fd, &c, 1, 0);
-      if (got != 1) Fail(got == 0 ? "the server closed the connection" : SystemError("no reply"));
+      if (recv(socket_.get(), &c, 1, 0) != 1) Fail("no reply (or the server closed the connection)");
     }
     return line.substr(0, line.size() - 2);
   }
@@ -88,11 +80,12 @@ class Connection {
   }
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error("INN on port " + std::to_string(port_) + ": " + what + "; last reply \"" + last_ + "\"");
+    throw std::runtime_error("INN on port " + std::to_string(port_) + ": " + SystemError(what) + "; last reply \"" +
+                             last_ + "\"");
   }
 
  private:
-  Fd socket_{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  FileDescriptor socket_{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
   int port_;
   std::string last_;
 };

@@ -17,7 +17,8 @@ namespace {
 
 // A new name (created, linked, renamed in) or the end of a write; the
 // folder itself removed or moved ends the watch.
-constexpr std::uint32_t kWatched = IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kWatched =
+    IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 // Time stamps of the file system run a little behind the clock the events
 // are read by; this margin keeps the engine from finding a file a hair

@@ -79,10 +79,11 @@ RelayService::RelayService(ServiceSettings settings)
 }
 
 int RelayService::Run() {
-  WriteSystemLog(LOG_NOTICE, "started: " + settings_.program + " " QUILLPORT_VERSION ", process " + std::to_string(::getpid()) +
-                         "; drop folder " + settings_.relay.drop_folder + ", error folder " +
-                         settings_.relay.error_folder + ", log file " + settings_.relay.log_file + ", news server " +
-                         settings_.news.host + " port " + settings_.news.port);
+  WriteSystemLog(LOG_NOTICE, "started: " + settings_.program + " " QUILLPORT_VERSION ", process " +
+                                 std::to_string(::getpid()) + "; drop folder " + settings_.relay.drop_folder +
+                                 ", error folder " + settings_.relay.error_folder + ", log file " +
+                                 settings_.relay.log_file + ", news server " + settings_.news.host + " port " +
+                                 settings_.news.port);
   if (!arrivals_.watching()) {
     const std::string problem = "new files wait for the timed Action: " + arrivals_.problem();
     WriteSystemLog(LOG_ERR, problem);
@@ -174,6 +175,5 @@ void RelayService::TakeEnd() {
   arrivals_.ActionEnded();
   notifier_.Status(ActionSummary(state, Name(running_trigger_), running_since_));
 }
-
 
 }  // namespace quillport

@@ -57,7 +57,8 @@ class NotifySocket {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("bind");
+    if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error("bind");
   }
   const std::string& path() const { return path_; }
 
@@ -68,7 +69,8 @@ class NotifySocket {
     for (ssize_t size; (size = ::recv(socket_.get(), buffer, sizeof buffer, 0)) > 0;) {
       messages_.emplace_back(buffer, static_cast<std::size_t>(size));
     }
-    return static_cast<int>(std::ranges::count_if(messages_, [&](const std::string& m) { return std::regex_search(m, wanted); }));
+    return static_cast<int>(
+        std::ranges::count_if(messages_, [&](const std::string& m) { return std::regex_search(m, wanted); }));
   }
 
  private:
@@ -111,11 +113,13 @@ class Service {
   std::string Output() const { return ReadFile(output_); }
   // The exit status once it has ended within `limit`; -1 for a death by signal, nullopt when it still runs.
   std::optional<int> Ended(seconds limit) {
-    Eventually([&] {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      return status_.has_value();
-    }, limit);
+    Eventually(
+        [&] {
+          int status = 0;
+          if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+          return status_.has_value();
+        },
+        limit);
     return status_;
   }
 
@@ -137,7 +141,8 @@ void Drop(const std::string& folder, const std::string& id) {
 }
 
 int MessageFiles(const std::string& folder) {
-  return static_cast<int>(std::ranges::count_if(testing::Names(folder), [](const std::string& n) { return n.ends_with(".cnm"); }));
+  return static_cast<int>(
+      std::ranges::count_if(testing::Names(folder), [](const std::string& n) { return n.ends_with(".cnm"); }));
 }
 
 TEST(DaemonTest, PostsOnArrivalRunsOnSignalAndStopsAfterTheFileInProgress) {
@@ -167,12 +172,14 @@ TEST(DaemonTest, PostsOnArrivalRunsOnSignalAndStopsAfterTheFileInProgress) {
   const std::string deliver = std::string(QUILLPORT_DELIVER_INTO) + " " + drop + " -n local.test";
   FILE* pipe = ::popen(deliver.c_str(), "w");
   ASSERT_NE(pipe, nullptr);
-  const std::string second = "From: Tester <tester@example.org>\nSubject: second\nMessage-ID: <second@daemon.test>\n\nHi.\n";
+  const std::string second =
+      "From: Tester <tester@example.org>\nSubject: second\nMessage-ID: <second@daemon.test>\n\nHi.\n";
   std::fwrite(second.data(), 1, second.size(), pipe);
   ASSERT_EQ(::pclose(pipe), 0);
   EXPECT_TRUE(Eventually([&] { return inn.Head("<second@daemon.test>").has_value(); }));
   EXPECT_LT(steady_clock::now() - delivered, kPatience);
-  EXPECT_TRUE(Eventually([&] { return notify.Count("STATUS=Action for new files [0-9]+ at [0-9:]+: 1 message \\(") == 1; }));
+  EXPECT_TRUE(
+      Eventually([&] { return notify.Count("STATUS=Action for new files [0-9]+ at [0-9:]+: 1 message \\(") == 1; }));
 
   // SIGTERM in the middle of a long Action (100 ms after each file): it ends after the file in progress.
   constexpr int kMany = 120;
@@ -220,7 +227,9 @@ TEST(DaemonTest, UnitIsVerifiedAndRatedOk) {
   while (std::fgets(line, sizeof line, out) != nullptr) said += line;
   ::pclose(out);
   std::smatch rating;
-  ASSERT_TRUE(std::regex_search(said, rating, std::regex("Overall exposure level for quillportd.service: ([0-9.]+) OK"))) << said;
+  ASSERT_TRUE(
+      std::regex_search(said, rating, std::regex("Overall exposure level for quillportd.service: ([0-9.]+) OK")))
+      << said;
   EXPECT_LE(std::stod(rating[1]), 2.0) << said;
 }
 

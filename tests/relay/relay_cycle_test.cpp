@@ -307,8 +307,9 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   EXPECT_EQ(fs::status(lock).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
   Drop("a.cnm", kMessage);
-  const std::string holder = "served by another relay (relay_test, user " + std::string(::getpwuid(::geteuid())->pw_name) +
-                             ", process " + std::to_string(::getpid()) + ")";
+  const std::string holder = "served by another relay (relay_test, user " +
+                             std::string(::getpwuid(::geteuid())->pw_name) + ", process " + std::to_string(::getpid()) +
+                             ")";
   AsOrdinaryUser(folder_.path(), [&] {  // a second relay, of another user
     testing::FakeNewsClient client;
     RelayCycle other(client, settings_);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -83,7 +84,7 @@ void Deliver(const std::string& drop, int number) {
 
 double Percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
-  const auto index = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+  const auto index = static_cast<std::size_t>(std::lround(share * static_cast<double>(values.size() - 1)));
   return values[std::min(index, values.size() - 1)];
 }
 

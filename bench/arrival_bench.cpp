@@ -71,9 +71,11 @@ class ServiceProcess {
 };
 
 void Deliver(const std::string& drop, int number) {
-  const std::string message = "From sender@example.org Mon Dec  7 06:00:00 2026\nFrom: Sender <sender@example.org>\n"
-                              "Subject: arrival " + std::to_string(number) + "\nMessage-ID: <arrival-" +
-                              std::to_string(number) + "@quillport.bench>\n\nHello, news.\n";
+  const std::string message =
+      "From sender@example.org Mon Dec  7 06:00:00 2026\nFrom: Sender <sender@example.org>\n"
+      "Subject: arrival " +
+      std::to_string(number) + "\nMessage-ID: <arrival-" + std::to_string(number) +
+      "@quillport.bench>\n\nHello, news.\n";
   FileDescriptor input(::memfd_create("message", MFD_CLOEXEC));
   if (!WriteAll(input.get(), message) || ::lseek(input.get(), 0, SEEK_SET) != 0) throw std::runtime_error("memfd");
   std::ostringstream out, err;
@@ -128,12 +130,14 @@ int Run(int mails) {
     return 1;
   }
   const double p50 = Percentile(seconds, 0.50), p95 = Percentile(seconds, 0.95);
-  std::printf("quillportd_arrival_bench: %d mails through quillport-deliver, one every %lld ms, to the server by "
-              "quillportd's Actions on arrival\n",
-              mails, static_cast<long long>(kBetweenMails.count()));
-  std::printf("  delivery to server: 50th percentile %.2f s, 95th percentile %.2f s, worst %.2f s (target: 95th at "
-              "most %.1f s)\n",
-              p50, p95, *std::max_element(seconds.begin(), seconds.end()), kTarget);
+  std::printf(
+      "quillportd_arrival_bench: %d mails through quillport-deliver, one every %lld ms, to the server by "
+      "quillportd's Actions on arrival\n",
+      mails, static_cast<long long>(kBetweenMails.count()));
+  std::printf(
+      "  delivery to server: 50th percentile %.2f s, 95th percentile %.2f s, worst %.2f s (target: 95th at "
+      "most %.1f s)\n",
+      p50, p95, *std::max_element(seconds.begin(), seconds.end()), kTarget);
   return p95 <= kTarget ? 0 : 1;
 }
 

@@ -22,7 +22,7 @@ namespace {
 // least this often, should it have been lost.
 constexpr std::chrono::seconds kLongestWait{5};
 
-// The name an Action goes by in the status line, and on the error line when it fails.
+// The name an Action goes by on the error line when it fails ("Timed Action failed: ...").
 std::string_view Name(ActionTrigger trigger) {
   switch (trigger) {
     case ActionTrigger::kTimer: return "Timed Action";
@@ -30,6 +30,16 @@ std::string_view Name(ActionTrigger trigger) {
     case ActionTrigger::kSignal: return "Action on SIGUSR1";
   }
   return "Action";
+}
+
+// Why an Action ran, for the status line.
+std::string_view Reason(ActionTrigger trigger) {
+  switch (trigger) {
+    case ActionTrigger::kTimer: return "timed";
+    case ActionTrigger::kArrival: return "for new files";
+    case ActionTrigger::kSignal: return "on SIGUSR1";
+  }
+  return "";
 }
 
 std::string LocalTime(std::chrono::system_clock::time_point when) {
@@ -53,10 +63,10 @@ int MakeEventFd() {
 
 }  // namespace
 
-std::string ActionSummary(const RelayState& state, std::string_view trigger,
+std::string ActionSummary(const RelayState& state, std::string_view reason,
                           std::chrono::system_clock::time_point started) {
-  std::string summary = std::string(trigger) + " " + std::to_string(state.actions) + " at " + LocalTime(started) +
-                        ": " + Files(state.action_messages.count, "message") + " (" +
+  std::string summary = "Action " + std::to_string(state.actions) + " (" + std::string(reason) + ") at " +
+                        LocalTime(started) + ": " + Files(state.action_messages.count, "message") + " (" +
                         std::to_string(state.action_messages.volume) + " bytes), " +
                         Files(state.action_empty.count, "empty file");
   if (!state.status_line.empty()) summary += "; " + state.status_line;
@@ -173,7 +183,7 @@ void RelayService::TakeEnd() {
   }
   running_ = false;
   arrivals_.ActionEnded();
-  notifier_.Status(ActionSummary(state, Name(running_trigger_), running_since_));
+  notifier_.Status(ActionSummary(state, Reason(running_trigger_), running_since_));
 }
 
 }  // namespace quillport

@@ -70,8 +70,11 @@ class RelayService {
   ActionThread thread_;  // last: it ends (its Action done) before anything above goes
 };
 
-// quillportd's status line for `systemctl status` after an Action.
-std::string ActionSummary(const RelayState& state, std::string_view trigger,
+// quillportd's status line for `systemctl status` after an Action, such as
+// "Action 3 (for new files) at 14:05:07: 1 message (512 bytes), 0 empty
+// files; Normally Disconnected From: 127.0.0.1"; the last failure follows
+// when the Action left one on the error line.
+std::string ActionSummary(const RelayState& state, std::string_view reason,
                           std::chrono::system_clock::time_point started);
 
 }  // namespace quillport

@@ -178,8 +178,8 @@ TEST(DaemonTest, PostsOnArrivalRunsOnSignalAndStopsAfterTheFileInProgress) {
   ASSERT_EQ(::pclose(pipe), 0);
   EXPECT_TRUE(Eventually([&] { return inn.Head("<second@daemon.test>").has_value(); }));
   EXPECT_LT(steady_clock::now() - delivered, kPatience);
-  EXPECT_TRUE(
-      Eventually([&] { return notify.Count("STATUS=Action for new files [0-9]+ at [0-9:]+: 1 message \\(") == 1; }));
+  EXPECT_TRUE(Eventually(
+      [&] { return notify.Count("STATUS=Action [0-9]+ \\(for new files\\) at [0-9:]+: 1 message \\(") == 1; }));
 
   // SIGTERM in the middle of a long Action (100 ms after each file): it ends after the file in progress.
   constexpr int kMany = 120;

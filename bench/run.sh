@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Quillport (scripts/build.sh, in BUILD_DIR, default build) and runs
 # the benchmark, passing on its options, then quillport-deliver's benchmark
-# (one 300 MiB message against cp):
+# (one 300 MiB message against cp), then quillportd's arrival latency (mails
+# through quillport-deliver to the server):
 #   bash bench/run.sh [--articles N] [--large-mb M] [--skip-large]
 #                     [--window-files W] [--skip-window] [--program-build DIR]
 # The benchmark starts a private INN news server, so it runs as root; run as
@@ -38,3 +39,6 @@ bench_pid=
 [ "$status" -eq 0 ] || exit "$status"
 echo
 "$build_dir/bench/quillport_deliver_bench"
+echo
+arrival=$build_dir/bench/quillportd_arrival_bench  # a private INN too: as root, like the benchmark
+if [ "$(id -u)" -eq 0 ]; then "$arrival"; else sudo "$arrival"; fi

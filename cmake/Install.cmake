@@ -1,5 +1,6 @@
 # What `cmake --install` puts in place, under CMAKE_INSTALL_PREFIX (DESTDIR
-# honoured): the program and quillport-deliver, the desktop entry, the icon
+# honoured): the program, quillport-deliver, and quillportd with its systemd
+# unit and manual page, the desktop entry, the icon
 # in the hicolor theme (the SVG and PNGs rendered from it at build time),
 # both manual pages (showing the settings this build was configured with),
 # the copyright and changelog, and, with QUILLPORT_AUTOSTART, an XDG
@@ -17,6 +18,10 @@ set(QUILLPORT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(QUILLPORT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quillport)
 
 install(TARGETS quillport quillport-deliver RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+# quillportd and its unit (disabled until the administrator enables it), where systemd looks under the prefix.
+install(TARGETS quillportd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT program)
+quillportd_unit(${CMAKE_BINARY_DIR}/packaging/quillportd.service ${CMAKE_INSTALL_FULL_SBINDIR}/quillportd)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/quillportd.service DESTINATION lib/systemd/system COMPONENT program)
 install(FILES ${QUILLPORT_PACKAGING_DIR}/quillport.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT program)
 
@@ -58,6 +63,7 @@ quillport_roff_escape(MAN_LOG_FOLDER "${log_folder}")
 foreach(page quillport quillport-deliver)
   configure_file(${QUILLPORT_PACKAGING_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)
 endforeach()
+configure_file(${QUILLPORT_PACKAGING_DIR}/quillportd.8.in ${CMAKE_BINARY_DIR}/man/quillportd.8 @ONLY)
 set(QUILLPORT_PACKAGE_MAINTAINER "Quillport developers <quillport@example.org>"
     CACHE STRING "Maintainer named in the changelog and the Debian package")
 configure_file(${QUILLPORT_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
@@ -66,7 +72,7 @@ configure_file(${QUILLPORT_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/c
 # (gzip -n: no name or time stamp, so the same input gives the same file).
 find_program(QUILLPORT_GZIP gzip REQUIRED)
 set(gzipped)
-foreach(file man/quillport.1 man/quillport-deliver.1 doc/changelog)
+foreach(file man/quillport.1 man/quillport-deliver.1 man/quillportd.8 doc/changelog)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${file}.gz
     COMMAND ${QUILLPORT_GZIP} -9 -n -f -k ${CMAKE_BINARY_DIR}/${file}
     DEPENDS ${CMAKE_BINARY_DIR}/${file}
@@ -75,6 +81,7 @@ foreach(file man/quillport.1 man/quillport-deliver.1 doc/changelog)
 endforeach()
 install(FILES ${CMAKE_BINARY_DIR}/man/quillport.1.gz ${CMAKE_BINARY_DIR}/man/quillport-deliver.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+install(FILES ${CMAKE_BINARY_DIR}/man/quillportd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT program)
 install(FILES ${QUILLPORT_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION ${QUILLPORT_DOC_DIR} COMPONENT program)
 

@@ -20,6 +20,9 @@ quillport-deliver hands a message from a mail system (an alias pipe,
 procmail, fetchmail) to the relay: it converts line ends, drops mbox
 framing, adds a Newsgroups header and answers with sysexits codes.
 .
+quillportd runs the same relay as a systemd service for servers (shipped
+disabled), with an Action as soon as new messages have settled.
+.
 Its folders, log file and news server are fixed when it is built.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)

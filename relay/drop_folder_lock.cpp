@@ -68,20 +68,21 @@ bool PlainWord(const std::string& text) {
          std::ranges::all_of(text, [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '_' || c == '-'; });
 }
 
-// Who holds the lock open as `descriptor`, from the text its holder wrote.
+// Who holds the lock open as `descriptor`, from the text its holder wrote:
+// "USER PID PROGRAM" (the program's name is missing from older relays).
 std::string Holder(int descriptor) {
   char text[kMaxHolderText] = {};
   const ssize_t length = ::pread(descriptor, text, sizeof text - 1, 0);
   std::istringstream words(std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0));
-  std::string user, process;
-  words >> user >> process;
+  std::string user, process, program;
+  words >> user >> process >> program;
   const bool plain = PlainWord(user) && !process.empty() && process.size() < 10 &&
                      std::ranges::all_of(process, [](unsigned char c) { return std::isdigit(c); });
   // A holder that could only read the file left the text of an earlier one:
   // it is shown only while that process lives.
   const pid_t pid = plain ? std::stoi(process) : 0;
   if (pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM)) return "user and process unknown";
-  return "user " + user + ", process " + process;
+  return (PlainWord(program) ? program + ", " : std::string()) + "user " + user + ", process " + process;
 }
 
 }  // namespace
@@ -120,7 +121,8 @@ bool DropFolderLock::Take() {
   }
   if (writable) {
     // Who holds it, for the relays that find it taken; the lock works without.
-    const std::string holder = UserName(::geteuid()) + ' ' + std::to_string(::getpid()) + '\n';
+    const std::string holder = UserName(::geteuid()) + ' ' + std::to_string(::getpid()) + ' ' +
+                               (PlainWord(program_invocation_short_name) ? program_invocation_short_name : "") + '\n';
     if (::ftruncate(file.get(), 0) == 0) {
       [[maybe_unused]] const ssize_t written = ::pwrite(file.get(), holder.data(), holder.size(), 0);
     }

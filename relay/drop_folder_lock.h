@@ -3,14 +3,14 @@
 // The relay serving a drop folder holds an exclusive flock(2) on the file
 // `.quillport.lock` inside it (a name the message pattern never matches) for
 // as long as it runs; the kernel lets it go when the process ends, however
-// it ends. The file says "USER PID" of its holder, so that a second relay
-// can say which one serves the folder. Every user of the folder's group can
-// see the lock: it is made readable and writable by the group (in the
-// packaged setgid folder it belongs to that group), and a file that can
-// only be read is locked through a read-only descriptor. Others cannot open
-// it, so they cannot hold it. The file is never removed: a relay that
-// removed it could let a second one lock a new file while a third still
-// holds the old.
+// it ends. The file says "USER PID PROGRAM" of its holder (PROGRAM is
+// quillport or quillportd), so that a second relay can say which one serves
+// the folder. Every user of the folder's group can see the lock: it is made
+// readable and writable by the group (in the packaged setgid folder it
+// belongs to that group), and a file that can only be read is locked
+// through a read-only descriptor. Others cannot open it, so they cannot
+// hold it. The file is never removed: a relay that removed it could let a
+// second one lock a new file while a third still holds the old.
 #pragma once
 
 #include <optional>

@@ -138,6 +138,7 @@ void RelayCycle::RunAction() {
   if (!Connect()) return;
   std::vector<ListedEntry> settling;
   do {
+    if (StopRequested()) return;
     if (listing.entry().is_folder) continue;
     if (!HandleEntry(listing.entry(), &settling)) return;
     PauseAfterFile();
@@ -146,9 +147,10 @@ void RelayCycle::RunAction() {
 }
 
 void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
-  if (settling.empty()) return;
+  if (settling.empty() || StopRequested()) return;
   std::this_thread::sleep_for(settings_.quiet_period);
   for (ListedEntry& entry : settling) {
+    if (StopRequested()) return;
     struct stat status {};
     const std::string path = JoinPath(settings_.drop_folder, entry.name);
     if (::lstat(path.c_str(), &status) != 0) {

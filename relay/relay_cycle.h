@@ -3,6 +3,7 @@
 // progress, the totals, the connection and the last failure.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -69,6 +70,12 @@ class RelayCycle {
   // Returns whether the Action ran to its end. Never throws.
   bool DoActionFor(std::string_view handler) noexcept;
 
+  // Asks the Action under way, and every later one, to stop before its next
+  // file: the file in progress is finished, then the connection is closed
+  // normally. Safe from any thread.
+  void RequestStop() { stop_requested_.store(true); }
+  bool StopRequested() const { return stop_requested_.load(); }
+
   // The state as the last change left it.
   const RelayState& state() const { return keeper_.state(); }
 
@@ -105,6 +112,7 @@ class RelayCycle {
   std::string cut_short_;                            // the failure that ended this Action early
   ProblemMemory problems_;                           // what the system log was told lately
   std::optional<OutcomeRecord> record_;              // the system log, during an Action
+  std::atomic<bool> stop_requested_{false};          // see RequestStop
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

@@ -9,6 +9,7 @@ packages=(
   clang-format clang-tidy  # the style checks (scripts/format.sh, scripts/tidy.sh)
   qt6-base-dev qt6-svg-dev libgl-dev
   libasio-dev
+  libsystemd-dev  # sd_notify: quillportd tells systemd it is ready, alive, and what it did
   googletest libgtest-dev libgmock-dev
   inn2
   xvfb xdotool imagemagick x11-utils libx11-dev

@@ -9,7 +9,7 @@
 #     display; the tests against a private INN still run, INN itself is not
 #     instrumented;
 #  3. the tests that run threads (the engine's own thread, its hand-over to
-#     the window, the scripted fake servers) built once more with
+#     the window, quillportd, the scripted fake servers) built once more with
 #     ThreadSanitizer (TSAN_BUILD_DIR, default build-tsan);
 #  4. every fuzz target for FUZZ_SECONDS (default 30) against a scratch copy
 #     of its seed corpus (scripts/fuzz.sh, build-fuzz).
@@ -65,7 +65,7 @@ export TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1
 cmake -S . -B "$tsan_dir" -G Ninja -DQUILLPORT_WARNINGS_AS_ERRORS=ON -DQUILLPORT_BUILD_APP=ON -DQUILLPORT_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer -Wno-tsan" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
-cmake --build "$tsan_dir" --parallel "$(nproc)" --target relay_test relay_server_test news_test app_test
+cmake --build "$tsan_dir" --parallel "$(nproc)" --target relay_test relay_server_test news_test app_test daemon_test
 ctest --test-dir "$tsan_dir" --output-on-failure --parallel 2 --timeout 600 --exclude-regex '_NOT_BUILT$' \
   --label-exclude 'gui|install'
 unset TSAN_OPTIONS

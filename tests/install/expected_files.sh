@@ -5,6 +5,9 @@ expected_files() {
   {
     echo "755 $1/bin/quillport"
     echo "755 $1/bin/quillport-deliver"
+    echo "755 $1/sbin/quillportd"
+    echo "644 $1/lib/systemd/system/quillportd.service"
+    echo "644 $share/man/man8/quillportd.8.gz"
     echo "644 $share/applications/quillport.desktop"
     echo "644 $share/doc/quillport/changelog.gz"
     echo "644 $share/doc/quillport/copyright"

@@ -352,8 +352,9 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   EXPECT_EQ(fs::status(lock).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
   Drop("a.cnm", kMessage);
-  const std::string holder = "Drop folder: another relay (user " + std::string(::getpwuid(::geteuid())->pw_name) +
-                             ", process " + std::to_string(::getpid()) + ") serves the folder ";
+  const std::string holder = "Drop folder: another relay (relay_test, user " +
+                             std::string(::getpwuid(::geteuid())->pw_name) + ", process " + std::to_string(::getpid()) +
+                             ") serves the folder ";
   AsOrdinaryUser(folder_.path(), [&] {  // a second relay, of another user
     testing::FakeNewsClient client;
     RelayCycle other(client, settings_);

@@ -1,0 +1,23 @@
+// quillportd: the relay as a system service, without a window. No command
+// line, no configuration: the settings are compiled in. See quillportd(8).
+#include <syslog.h>
+
+#include <exception>
+#include <iostream>
+
+#include "daemon/relay_service.h"
+#include "relay/system_log.h"
+
+int main() {
+  using namespace quillport;
+  try {
+    RelayService service{ServiceSettings{}};
+    return service.Run();
+  } catch (const std::exception& failure) {
+    // The service manager restarts the program (Restart=on-failure).
+    const std::string line = std::string("cannot run: ") + failure.what();
+    WriteSystemLog(LOG_ERR, line);
+    std::cerr << "quillportd: " << line << std::endl;
+    return 1;
+  }
+}

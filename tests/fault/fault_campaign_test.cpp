@@ -61,7 +61,7 @@ std::vector<Message> Corpus(int run) {
       {'i', true, "refused lf"}};
   std::vector<Message> corpus;
   for (const auto& [letter, through_deliver, form] : rows) {
-    const auto has = [&form](const char* option) { return form.find(option) != std::string::npos; };
+    const auto has = [shape = std::string_view(form)](const char* option) { return shape.find(option) != shape.npos; };
     const std::string token = "r" + std::to_string(run) + letter + "tok";
     std::string head =
         "Received: from hidden.example by relay.example\r\n\tfor <list@hidden.example>\r\n"

@@ -42,8 +42,9 @@ class RelayCycleTest : public ::testing::Test {
     fs::create_directories(settings_.error_folder);
   }
   RelayCycle& relay() {
-    const auto clock = [] {  // 2026-12-06 09:05:07 local time
-      std::tm t{.tm_sec = 7, .tm_min = 5, .tm_hour = 9, .tm_mday = 6, .tm_mon = 11, .tm_year = 126, .tm_isdst = -1};
+    const auto clock = [] {
+      std::tm t{};
+      t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 6, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 7, t.tm_isdst = -1;
       return std::chrono::system_clock::from_time_t(std::mktime(&t));
     };
     if (!relay_)

@@ -19,6 +19,7 @@ class InnServer {
   InnServer(const InnServer&) = delete;
   InnServer& operator=(const InnServer&) = delete;
 
+  const std::string& host() const { return host_; }
   std::string port_text() const { return std::to_string(port_); }
 
   // HEAD and BODY of "<message-id>", unstuffed, CR LF lines, without the terminating line; nullopt on 430.
@@ -29,6 +30,7 @@ class InnServer {
  private:
   std::optional<std::string> Fetch(const std::string& command, int expected);
 
+  std::string host_ = "127.0.0.1";
   int port_ = 0;
   std::filesystem::path dir_;
 };

@@ -26,49 +26,28 @@ bool Fails(const char* point, std::initializer_list<int> errors) {
   return true;
 }
 
-template <typename Function>
-Function Next(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
 constexpr const char* kRename = "posix/io/dir/rename";
 constexpr const char* kOpen = "posix/io/oc/open";
 
 }  // namespace
 
+// A wrapper of `name` that fails at `point` with one of the `errors` listed after it, else calls the real one.
+#define FAILING(type, name, point, parameters, arguments, ...)                              \
+  type name parameters {                                                                    \
+    if (Fails(point, {__VA_ARGS__})) return -1;                                             \
+    static const auto next = reinterpret_cast<type(*) parameters>(dlsym(RTLD_NEXT, #name)); \
+    return next arguments;                                                                  \
+  }
+
 extern "C" {
 
 // EXDEV sends a filing down its copying path, EINVAL a rename down its link fallback.
-int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
-  if (Fails(kRename, {EIO, EXDEV, ENOSPC, EINVAL, EACCES})) return -1;
-  using Call = int (*)(int, const char*, int, const char*, unsigned);
-  static const Call next = Next<Call>("renameat2");
-  return next(from_folder, from, to_folder, to, flags);
-}
-
-int link(const char* from, const char* to) {
-  if (Fails(kRename, {EIO, ENOSPC, EPERM})) return -1;
-  static const auto next = Next<int (*)(const char*, const char*)>("link");
-  return next(from, to);
-}
-
-int linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) {
-  if (Fails(kRename, {EIO, ENOSPC, EPERM})) return -1;
-  static const auto next = Next<int (*)(int, const char*, int, const char*, int)>("linkat");
-  return next(from_folder, from, to_folder, to, flags);
-}
-
-int unlinkat(int folder, const char* path, int flags) {
-  if (Fails("posix/io/dir/unlink", {EIO, EBUSY, EACCES})) return -1;
-  static const auto next = Next<int (*)(int, const char*, int)>("unlinkat");
-  return next(folder, path, flags);
-}
-
-int mkostemps(char* name_template, int suffix_length, int flags) {
-  if (Fails(kOpen, {EIO, ENOSPC, EACCES})) return -1;
-  static const auto next = Next<int (*)(char*, int, int)>("mkostemps");
-  return next(name_template, suffix_length, flags);
-}
+FAILING(int, renameat2, kRename, (int a, const char* b, int c, const char* d, unsigned e), (a, b, c, d, e), EIO, EXDEV,
+        ENOSPC, EINVAL, EACCES)
+FAILING(int, link, kRename, (const char* a, const char* b), (a, b), EIO, ENOSPC, EPERM)
+FAILING(int, linkat, kRename, (int a, const char* b, int c, const char* d, int e), (a, b, c, d, e), EIO, ENOSPC, EPERM)
+FAILING(int, unlinkat, "posix/io/dir/unlink", (int a, const char* b, int c), (a, b, c), EIO, EBUSY, EACCES)
+FAILING(int, mkostemps, kOpen, (char* a, int b, int c), (a, b, c), EIO, ENOSPC, EACCES)
 
 // O_TMPFILE and O_CREAT take a mode.
 int openat(int folder, const char* path, int flags, ...) {
@@ -80,7 +59,7 @@ int openat(int folder, const char* path, int flags, ...) {
     va_end(arguments);
   }
   if (Fails(kOpen, {EIO, ENOSPC, EACCES})) return -1;
-  static const auto next = Next<int (*)(int, const char*, int, ...)>("openat");
+  static const auto next = reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, "openat"));
   return next(folder, path, flags, mode);
 }
 

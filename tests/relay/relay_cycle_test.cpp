@@ -15,7 +15,6 @@
 #include <fstream>
 #include <future>
 
-#include "relay/action_thread.h"
 #include "tests/testing/fake_news_client.h"
 #include "tests/testing/system_log_capture.h"
 #include "tests/testing/temp_folder.h"
@@ -323,14 +322,12 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
 TEST_F(RelayCycleTest, MissingFoldersAreReportedAtEachAction) {
   fs::remove_all(settings_.drop_folder);
   relay().DoAction();
-  EXPECT_THAT(State().error_line.text, HasSubstr("the folder " + settings_.drop_folder + " does not exist"));
   EXPECT_TRUE(State().error_line.shown);
-
+  EXPECT_THAT(State().error_line.text, HasSubstr("the folder " + settings_.drop_folder + " does not exist"));
   fs::create_directories(settings_.drop_folder);  // but no error folder in it
   Drop("a.cnm", kMessage);
   relay().DoAction();
-  EXPECT_TRUE(State().error_line.shown);
-  EXPECT_THAT(State().error_line.text, ::testing::StartsWith("Error folder: the folder " + settings_.error_folder));
+  EXPECT_THAT(State().error_line.text, StartsWith("Error folder: the folder " + settings_.error_folder));
 }
 
 TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
@@ -361,12 +358,12 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
     other.DoAction();
     EXPECT_TRUE(client.calls.empty());
     EXPECT_TRUE(other.state().error_line.shown);
-    EXPECT_THAT(other.state().error_line.text, ::testing::StartsWith(holder));
+    EXPECT_THAT(other.state().error_line.text, StartsWith(holder));
   });
   testing::FakeNewsClient second_client;  // and of the same user, on another display
   RelayCycle second(second_client, settings_);
   second.DoAction();
-  EXPECT_THAT(second.state().error_line.text, ::testing::StartsWith(holder));
+  EXPECT_THAT(second.state().error_line.text, StartsWith(holder));
   fs::remove(lock);    // a removed lock file is made anew by the relay that held it,
   relay().DoAction();  // which goes on unaffected
   second.DoAction();
@@ -379,30 +376,6 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   second.DoAction();
   EXPECT_EQ(std::ranges::count(second_client.calls, "EndArticle"), 1);
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
-}
-
-// Actions on the engine's thread: one at a time, and one under way runs to its end even when the thread ends.
-TEST_F(RelayCycleTest, TheEngineThreadRunsOneActionAtATimeAndEndsOnlyAfterIt) {
-  std::promise<void> go_on, first_ended;
-  Drop("a.cnm", kMessage);
-  client_.on_write = [released = go_on.get_future().share()] { released.wait(); };
-  std::vector<bool> ended;  // written on the engine's thread, read once it is known to be done
-  {
-    ActionThread thread(relay());
-    EXPECT_TRUE(thread.Start("Tick", [&](bool completed) {
-      ended.push_back(completed);
-      first_ended.set_value();
-    }));
-    EXPECT_FALSE(thread.Start("Immediate Action", [&](bool) { ended.push_back(false); }));  // one is under way
-    go_on.set_value();
-    ASSERT_EQ(first_ended.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    Drop("b.cnm", kMessage);
-    client_.on_write = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
-    EXPECT_TRUE(thread.Start("Tick", [&](bool completed) { ended.push_back(completed); }));
-  }  // ends the thread, after its Action
-  EXPECT_THAT(ended, ElementsAre(true, true));
-  EXPECT_EQ(State().total_messages, (FileTotals{64, 2}));
-  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
 }
 
 // A file whose size is not the one listed, or gone since the listing.

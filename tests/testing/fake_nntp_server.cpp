@@ -28,8 +28,7 @@ std::string Visible(const std::string& bytes) {
 FakeNntpServer::FakeNntpServer(std::vector<FakeStep> script, std::chrono::milliseconds step_limit)
     : step_limit_(step_limit) {
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_family = AF_INET, address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||

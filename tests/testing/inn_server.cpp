@@ -11,12 +11,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 #include "common/file_descriptor.h"
+#include "tests/testing/temp_folder.h"
 
 namespace quillport::testing {
 namespace {
@@ -105,11 +104,10 @@ InnServer::InnServer(std::vector<std::string> groups) {
     started = RunScript(args, dir_ / "script.log");
   }
   if (started != 0) {
-    std::ostringstream output;
-    output << std::ifstream(dir_ / "script.log").rdbuf();
+    const std::string output = ReadFile(dir_ / "script.log");
     RunScript({"stop", dir_}, "/dev/null");
     std::filesystem::remove_all(dir_);
-    throw std::runtime_error("private INN did not start (exit code " + std::to_string(started) + "):\n" + output.str());
+    throw std::runtime_error("private INN did not start (exit code " + std::to_string(started) + "):\n" + output);
   }
 }
 

@@ -17,15 +17,19 @@ namespace {
 
 std::string Failed(const char* step) { return std::string(step) + ": " + std::strerror(errno); }
 
-// A mount namespace of this process's own; without root, inside a user namespace that maps us to ourselves.
+// A mount namespace of this process's own (without root, inside a user namespace that maps us to ourselves),
+// with a scratch /dev; empty when done, else why not.
 std::string EnterPrivateMounts() {
-  if (::geteuid() == 0) return ::unshare(CLONE_NEWNS) == 0 ? "" : Failed("unshare");
   const uid_t uid = ::geteuid();
   const gid_t gid = ::getegid();
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return Failed("unshare");
-  std::ofstream("/proc/self/setgroups") << "deny";
-  std::ofstream("/proc/self/uid_map") << uid << ' ' << uid << " 1";
-  std::ofstream("/proc/self/gid_map") << gid << ' ' << gid << " 1";
+  if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) return Failed("unshare");
+  if (uid != 0) {
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << uid << ' ' << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << gid << ' ' << gid << " 1";
+  }
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return Failed("private mounts");
+  if (::mount("quillport-dev", "/dev", "tmpfs", 0, "mode=0755") != 0) return Failed("scratch /dev");
   return "";
 }
 
@@ -33,12 +37,6 @@ std::string EnterPrivateMounts() {
 
 SystemLogCapture::SystemLogCapture() {
   unavailable_ = EnterPrivateMounts();
-  if (unavailable_.empty() && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    unavailable_ = Failed("private mounts");
-  }
-  if (unavailable_.empty() && ::mount("quillport-dev", "/dev", "tmpfs", 0, "mode=0755") != 0) {
-    unavailable_ = Failed("scratch /dev");
-  }
   if (!unavailable_.empty()) return;
   dev_mounted_ = true;
   socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -32,15 +32,6 @@ std::string FromQt(const QString& text) { return text.toStdString(); }
 
 int Pixels(int twips) { return twips / kTwipsPerPixel; }
 
-bool ReadsAsNumber(std::string_view text) {
-  try {
-    ReadNumber(text);
-    return true;
-  } catch (const NotANumber&) {
-    return false;
-  }
-}
-
 constexpr qreal kSmallestPointSize = 6.0;
 
 // The property that holds a label's whole text, which it may show cut.

@@ -12,15 +12,6 @@
 namespace quillport {
 namespace {
 
-bool ReadsAsNumber(const std::string& text) {
-  try {
-    ReadNumber(text);
-    return true;
-  } catch (const NotANumber&) {
-    return false;
-  }
-}
-
 // A timer field that is not a number stops relaying: the administrator
 // hears of it, and the tick fails with the reason.
 [[noreturn]] void Fail(const std::string& why) {

@@ -46,4 +46,14 @@ std::string PlainNumber(std::int64_t value);
 // for an empty text, a text that is not a number, or a non-finite value.
 double ReadNumber(std::string_view text);
 
+// True when ReadNumber takes `text`.
+inline bool ReadsAsNumber(std::string_view text) {
+  try {
+    ReadNumber(text);
+    return true;
+  } catch (const NotANumber&) {
+    return false;
+  }
+}
+
 }  // namespace quillport

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/failure_text.h"
 #include "board/board_fields.h"
 #include "board/status_board.h"
 #include "common/printable_text.h"
-#include "relay/failure_text.h"
 
 namespace quillport {
 

@@ -35,7 +35,6 @@ int main(int argc, char* argv[]) {
   MainWindow window;
   SingleInstance guard(CurrentInstanceKey());
   Application app(window, guard, std::make_unique<NntpClient>());
-  guard.SetRequestHandler([&window] { RunEventHandler(window, "Activation", [&window] { window.ComeForward(); }); });
 
   if (!app.Start()) return 0;
   WriteSystemLog(LOG_NOTICE, "started: quillport " QUILLPORT_VERSION ", process " + std::to_string(::getpid()) +
@@ -52,7 +51,7 @@ int main(int argc, char* argv[]) {
   // Declared after the window, so it is gone (its Action ended) before the window is.
   RelayRunner relay(window, app.news(), relay_settings, app.clock(), refresh);
   Scheduler scheduler(window,
-                      {[&](std::string_view handler, bool refresh_after) { relay.StartAction(handler, refresh_after); },
+                      {[&](ActionTrigger trigger, bool refresh_after) { relay.StartAction(trigger, refresh_after); },
                        [&] { return relay.Running(); }},
                       app.clock(), app.start_time());
   window.SetHooks({
@@ -73,6 +72,16 @@ int main(int argc, char* argv[]) {
     } else {
       window.hide();
     }
+  });
+
+  // Started again: the window comes forward, and a quit asked for by closing
+  // it is off.
+  guard.SetRequestHandler([&] {
+    RunEventHandler(window, "Activation", [&] {
+      relay.CancelQuit();
+      stopped_by = QStringLiteral("the window was closed");
+      window.ComeForward();
+    });
   });
 
   window.show();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <string>
+#include <utility>
 
 #include "app/event_handler.h"
 #include "board/board_fields.h"
@@ -24,46 +25,64 @@ RelayRunner::RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings s
       painter_(board),
       refresh_(std::move(refresh)),
       pace_(new QTimer(this)),
-      relay_(client, std::move(settings), std::move(clock), [this](const RelayState& state) { Publish(state); }),
-      thread_(relay_) {
+      engine_(client, *this, std::move(settings), std::move(clock)) {
   pace_->setSingleShot(true);
   connect(pace_, &QTimer::timeout, this, [this] { DrawLatest(); });
 }
 
 RelayRunner::~RelayRunner() = default;
 
-void RelayRunner::StartAction(std::string_view handler, bool refresh_after) {
+void RelayRunner::StartAction(ActionTrigger trigger, bool refresh_after) {
   if (Running()) return;
-  board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
   busy_.emplace(board_);
-  const std::string name(handler);
-  const bool started = thread_.Start(name, [this, name, refresh_after](bool) {
-    QMetaObject::invokeMethod(
-        this, [this, name, refresh_after] { Finished(name, refresh_after); }, Qt::QueuedConnection);
-  });
-  if (!started) busy_.reset();  // only while the program ends
+  refresh_after_ = refresh_after;
+  if (!engine_.RunAction(trigger)) busy_.reset();  // only while the program ends
 }
 
 bool RelayRunner::MayClose() {
   if (!Running()) return true;
   quit_when_done_ = true;
+  engine_.StopAfterFile();
   return false;
 }
 
-void RelayRunner::Publish(const RelayState& state) {
+void RelayRunner::CancelQuit() {
+  if (!quit_when_done_) return;
+  quit_when_done_ = false;
+  engine_.CancelStop();
+}
+
+template <class Change>
+void RelayRunner::Take(Change change) {
   bool post = false;
   {
     std::lock_guard lock(mutex_);
-    latest_ = state;
-    post = !posted_;
-    posted_ = true;
+    change();
+    post = !std::exchange(posted_, true);
   }
   if (post)
     QMetaObject::invokeMethod(
-        this, [this] { StateArrived(); }, Qt::QueuedConnection);
+        this, [this] { Arrived(); }, Qt::QueuedConnection);
 }
 
-void RelayRunner::StateArrived() {
+void RelayRunner::StateChanged(const RelayState& state) {
+  Take([&] { latest_ = state; });
+}
+
+void RelayRunner::FailureMet(const Failure& failure) {
+  Take([&] { error_ = AfterFailure(failure); });
+}
+
+void RelayRunner::StepSucceeded() {
+  Take([&] { error_ = AfterSuccess(error_); });
+}
+
+void RelayRunner::ActionEnded(const ActionReport& report) {
+  QMetaObject::invokeMethod(
+      this, [this, report] { Finished(report); }, Qt::QueuedConnection);
+}
+
+void RelayRunner::Arrived() {
   if (pace_->isActive()) return;  // drawn when the frame is over
   const auto next_frame = last_drawn_ + kFrame;
   const auto now = std::chrono::steady_clock::now();
@@ -76,21 +95,28 @@ void RelayRunner::StateArrived() {
 
 void RelayRunner::DrawLatest() {
   std::optional<RelayState> state;
+  std::optional<ErrorLineChange> error;
   {
     std::lock_guard lock(mutex_);
     state.swap(latest_);
+    error.swap(error_);
     posted_ = false;
   }
-  if (!state) return;
-  RunEventHandler(board_, "Drawing", [&] { painter_.Draw(*state); });
+  RunEventHandler(board_, "Drawing", [&] {
+    if (state) painter_.Draw(*state);
+    if (error) DrawErrorLine(board_, *error);
+  });
   last_drawn_ = std::chrono::steady_clock::now();
 }
 
-void RelayRunner::Finished(const std::string& handler, bool refresh_after) {
+void RelayRunner::Finished(const ActionReport& report) {
   pace_->stop();
   DrawLatest();
+  RunEventHandler(board_, "Drawing", [&] {
+    if (const auto change = AfterAction(report)) DrawErrorLine(board_, *change);
+  });
   busy_.reset();
-  if (refresh_after && refresh_) RunEventHandler(board_, handler, refresh_);
+  if (refresh_after_ && refresh_) RunEventHandler(board_, RequestName(report.trigger), refresh_);
   if (quit_when_done_) QCoreApplication::quit();
 }
 

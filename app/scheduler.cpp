@@ -36,18 +36,20 @@ void Scheduler::Tick() {
            "\" are not numbers; no Action runs until the period is corrected");
     }
     // The Action restarts the countdown from the period.
-    if (!hooks_.action_running()) hooks_.start_action("Tick", true);
+    Start(ActionTrigger::kTimer, true);
     Fail("the remaining time \"" + remaining_text + "\" was not a number; the countdown restarts from the period");
   }
 
   board_.SetText(field::kTimRem, PlainNumber(ReadNumber(remaining_text) - 1));
-  if (ReadNumber(board_.Text(field::kTimRem)) <= 0 && !hooks_.action_running()) {
-    hooks_.start_action("Tick", true);
-  }
+  if (ReadNumber(board_.Text(field::kTimRem)) <= 0) Start(ActionTrigger::kTimer, true);
 }
 
-void Scheduler::RunNow() {
-  if (!hooks_.action_running()) hooks_.start_action("Immediate Action", false);
+void Scheduler::RunNow() { Start(ActionTrigger::kOperator, false); }
+
+void Scheduler::Start(ActionTrigger trigger, bool refresh_after) {
+  if (hooks_.action_running()) return;
+  board_.SetText(field::kTimRem, board_.Text(field::kTimPer));
+  hooks_.start_action(trigger, refresh_after);
 }
 
 }  // namespace quillport

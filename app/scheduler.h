@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <functional>
-#include <string_view>
 
 #include "board/status_board.h"
+#include "relay/engine_listener.h"
 
 namespace quillport {
 
@@ -15,11 +15,10 @@ class Scheduler {
   using Clock = std::function<std::chrono::system_clock::time_point()>;
 
   struct Hooks {
-    // Starts one Action for the request `handler`: the countdown restarts
-    // from the period at once, the Action runs on the engine's thread and,
-    // when `refresh_after`, the error-folder figures are refreshed once it
-    // has ended.
-    std::function<void(std::string_view handler, bool refresh_after)> start_action;
+    // Starts one Action for `trigger` on the engine's thread; when
+    // `refresh_after`, the error-folder figures are refreshed once it has
+    // ended.
+    std::function<void(ActionTrigger trigger, bool refresh_after)> start_action;
     std::function<bool()> action_running;  // whether an Action is under way
   };
 
@@ -38,10 +37,14 @@ class Scheduler {
   // put it right.
   void Tick();
 
-  // A double-click on the remaining time: starts the Action, nothing else.
+  // The operator asks for an Action at once: starts it, nothing else.
   void RunNow();
 
  private:
+  // Unless an Action is under way: the countdown restarts from the period,
+  // and the Action starts.
+  void Start(ActionTrigger trigger, bool refresh_after);
+
   StatusBoard& board_;
   Hooks hooks_;
   Clock clock_;

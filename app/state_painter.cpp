@@ -40,13 +40,6 @@ void StatePainter::Draw(const RelayState& state) {
   if (state.message_seen != drawn_.message_seen) board_.SetVisible(field::kImgGoo, state.message_seen);
   if (state.empty_seen != drawn_.empty_seen) board_.SetVisible(field::kImgBad, state.empty_seen);
   if (state.status_line != drawn_.status_line) board_.SetText(field::kStatusH, state.status_line);
-  if (state.error_line.changes != drawn_.error_line.changes) {
-    // Only what differs is drawn: most files only hide a hidden line.
-    if (board_.Text(field::kStatusE) != state.error_line.text) board_.SetText(field::kStatusE, state.error_line.text);
-    if (board_.Visible(field::kStatusE) != state.error_line.shown) {
-      board_.SetVisible(field::kStatusE, state.error_line.shown);
-    }
-  }
   drawn_ = state;
 }
 

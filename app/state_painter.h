@@ -20,8 +20,7 @@ class StatePainter {
   // (txt_Info(3) path, txt_Info(4) size "### ### ##0", both yellow, green or
   // red), the totals (txt_Info(5) to txt_Info(12): volumes
   // "### ### ### ##0", counts "### ### ##0"), the indicators img_Goo and
-  // img_Bad, the status line and, whenever the engine set it again, the
-  // error line's text and visibility.
+  // img_Bad and the status line.
   void Draw(const RelayState& state);
 
  private:

@@ -162,24 +162,29 @@ RelaySettings EngineFolders(const fs::path& scratch, const std::string& name) {
 
 // Phase body: one DoAction over the drop folder of `settings`, with the news
 // client configured as the program's start-up configures it, pointed at the
-// private server. The note holds the error line as the Action left it.
+// private server. The note holds the failure the Action ended with.
 PhaseResult EngineAction(const testing::InnServer& inn, const RelaySettings& settings) {
   NntpClient client;
   NewsOptions options;
   options.host = inn.host();
   options.port = inn.port_text();
   client.Configure(options);
-  RelayCycle relay(client, settings);
+  EngineListener nobody;
+  RelayCycle relay(client, nobody, settings);
 
   PhaseMeter meter;
   meter.Start();
-  const bool completed = relay.DoActionFor("Action");
+  const ActionReport report = relay.DoAction(ActionTrigger::kTimer);
   PhaseResult result;
   result.figures = meter.Stop();
-  result.completed = completed;
-  const RelayState& state = relay.state();
+  result.completed = !report.broken_off;
+  const RelayState& state = report.state;
   result.done = state.action_messages.count;
-  result.note = std::to_string(result.done) + " file(s) handled; error line: \"" + state.error_line.text + "\"";
+  const Failure* failure = report.broken_off     ? &*report.broken_off
+                           : report.last_failure ? &*report.last_failure
+                                                 : nullptr;
+  result.note = std::to_string(result.done) + " file(s) handled; last failure: \"" +
+                (failure != nullptr ? failure->Described() : std::string()) + "\"";
   result.note += "; status line: " + state.status_line;
   return result;
 }

@@ -28,6 +28,7 @@ std::string_view Name(ActionTrigger trigger) {
     case ActionTrigger::kTimer: return "Timed Action";
     case ActionTrigger::kArrival: return "Action for new files";
     case ActionTrigger::kSignal: return "Action on SIGUSR1";
+    case ActionTrigger::kOperator: break;
   }
   return "Action";
 }
@@ -38,6 +39,7 @@ std::string_view Reason(ActionTrigger trigger) {
     case ActionTrigger::kTimer: return "timed";
     case ActionTrigger::kArrival: return "for new files";
     case ActionTrigger::kSignal: return "on SIGUSR1";
+    case ActionTrigger::kOperator: break;
   }
   return "";
 }
@@ -63,14 +65,18 @@ int MakeEventFd() {
 
 }  // namespace
 
-std::string ActionSummary(const RelayState& state, std::string_view reason,
-                          std::chrono::system_clock::time_point started) {
-  std::string summary = "Action " + std::to_string(state.actions) + " (" + std::string(reason) + ") at " +
-                        LocalTime(started) + ": " + Files(state.action_messages.count, "message") + " (" +
+std::string ActionSummary(const ActionReport& report, std::chrono::system_clock::time_point started) {
+  const RelayState& state = report.state;
+  std::string summary = "Action " + std::to_string(state.actions) + " (" + std::string(Reason(report.trigger)) +
+                        ") at " + LocalTime(started) + ": " + Files(state.action_messages.count, "message") + " (" +
                         std::to_string(state.action_messages.volume) + " bytes), " +
                         Files(state.action_empty.count, "empty file");
   if (!state.status_line.empty()) summary += "; " + state.status_line;
-  if (state.error_line.shown && !state.error_line.text.empty()) summary += "; last failure: " + state.error_line.text;
+  if (report.broken_off) {
+    summary += "; broken off: " + report.broken_off->Described();
+  } else if (report.last_failure) {
+    summary += "; last failure: " + report.last_failure->text;
+  }
   return summary;
 }
 
@@ -79,12 +85,7 @@ RelayService::RelayService(ServiceSettings settings)
       arrivals_(settings_.relay.drop_folder, settings_.relay.message_pattern, settings_.relay.quiet_period),
       action_ended_(MakeEventFd()),
       next_timed_(Clock::now() + settings_.first_action),
-      relay_(client_, settings_.relay, std::chrono::system_clock::now,
-             [this](const RelayState& state) {
-               std::lock_guard lock(mutex_);
-               latest_ = state;
-             }),
-      thread_(relay_) {
+      engine_(client_, *this, settings_.relay) {
   client_.Configure(settings_.news);
 }
 
@@ -127,14 +128,8 @@ std::optional<ActionTrigger> RelayService::Due(Clock::time_point now) const {
 
 void RelayService::Start(ActionTrigger trigger, Clock::time_point now) {
   const std::string_view name = Name(trigger);
-  if (!thread_.Start(std::string(name), [this](bool) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(action_ended_.get(), &one, sizeof one);
-      })) {
-    throw std::logic_error("an Action was started while another ran");
-  }
+  if (!engine_.RunAction(trigger)) throw std::logic_error("an Action was started while another ran");
   running_ = true;
-  running_trigger_ = trigger;
   running_since_ = std::chrono::system_clock::now();
   action_asked_ = false;
   // As in the window, any Action starts the countdown to the next timed one afresh.
@@ -167,7 +162,7 @@ void RelayService::TakeSignals() {
     }
     if (stopped_by_) continue;  // already stopping
     stopped_by_ = signal->name;
-    relay_.RequestStop();
+    engine_.StopAfterFile();
     notifier_.Stopping();
     notifier_.Status("stopping (" + signal->name + ")" + (running_ ? " after the file in progress" : ""));
   }
@@ -176,14 +171,24 @@ void RelayService::TakeSignals() {
 void RelayService::TakeEnd() {
   std::uint64_t ended = 0;
   if (::read(action_ended_.get(), &ended, sizeof ended) != static_cast<ssize_t>(sizeof ended)) return;
-  RelayState state;
+  std::optional<ActionReport> report;
   {
     std::lock_guard lock(mutex_);
-    state = latest_;
+    report.swap(ended_);
   }
+  if (!report) return;
   running_ = false;
   arrivals_.ActionEnded();
-  notifier_.Status(ActionSummary(state, Reason(running_trigger_), running_since_));
+  notifier_.Status(ActionSummary(*report, running_since_));
+}
+
+void RelayService::ActionEnded(const ActionReport& report) {
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = report;
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(action_ended_.get(), &one, sizeof one);
 }
 
 }  // namespace quillport

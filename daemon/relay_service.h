@@ -2,8 +2,8 @@
 // waits (poll) on the signals, the drop folder's arrivals and the end of
 // the Action under way, with a timeout up to the next thing due: a timed
 // Action, a settled arrival, the watchdog. The Actions run on the engine's
-// own thread (ActionThread), so the service manager hears from the loop
-// even while a long Action runs.
+// own thread (Engine), so the service manager hears from the loop even
+// while a long Action runs.
 #pragma once
 
 #include <chrono>
@@ -17,16 +17,11 @@
 #include "daemon/service_settings.h"
 #include "daemon/service_signals.h"
 #include "news/nntp_client.h"
-#include "relay/action_thread.h"
-#include "relay/relay_cycle.h"
+#include "relay/engine.h"
 
 namespace quillport {
 
-// What starts an Action of the service: its timer, files that arrived and
-// settled, or SIGUSR1.
-enum class ActionTrigger { kTimer, kArrival, kSignal };
-
-class RelayService {
+class RelayService : private EngineListener {
  public:
   // Blocks the stop signals and SIGUSR1 (make it before any other thread)
   // and configures the news client. Throws std::runtime_error when the
@@ -48,6 +43,7 @@ class RelayService {
   void Wait(Clock::time_point now);
   void TakeSignals();
   void TakeEnd();
+  void ActionEnded(const ActionReport& report) override;  // on the engine's thread
 
   ServiceSettings settings_;
   ServiceSignals signals_;  // first: blocked before the engine's thread starts
@@ -58,23 +54,20 @@ class RelayService {
 
   Clock::time_point next_timed_;
   bool running_ = false;
-  ActionTrigger running_trigger_ = ActionTrigger::kTimer;
   std::chrono::system_clock::time_point running_since_;
   bool action_asked_ = false;  // SIGUSR1 arrived since the last Action started
   std::optional<std::string> stopped_by_;
 
-  std::mutex mutex_;   // guards the state below, written on the engine's thread
-  RelayState latest_;  // as the engine last published it
+  std::mutex mutex_;                   // guards the report below, written on the engine's thread
+  std::optional<ActionReport> ended_;  // the last Action's, not yet taken
 
-  RelayCycle relay_;
-  ActionThread thread_;  // last: it ends (its Action done) before anything above goes
+  Engine engine_;  // last: it ends (its Action done) before anything above goes
 };
 
 // quillportd's status line for `systemctl status` after an Action, such as
 // "Action 3 (for new files) at 14:05:07: 1 message (512 bytes), 0 empty
-// files; Normally Disconnected From: 127.0.0.1"; the last failure follows
-// when the Action left one on the error line.
-std::string ActionSummary(const RelayState& state, std::string_view reason,
-                          std::chrono::system_clock::time_point started);
+// files; Normally Disconnected From: 127.0.0.1"; the failure that broke it
+// off, else the last one it met, follows when there is one.
+std::string ActionSummary(const ActionReport& report, std::chrono::system_clock::time_point started);
 
 }  // namespace quillport

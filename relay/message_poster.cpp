@@ -247,13 +247,10 @@ MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context) {
   }
 
   if (!refused) {
-    context.error_line.Show(false);
     RemoveDelivered(file, header.message_id);
     return {Disposal::kPosted, header.message_id, {}, {}};
   }
   const std::string refusal = FailureLine(*refused);
-  context.error_line.Set(refusal);
-  context.error_line.Show(true);
   // Any other answer concerns the service or the session (authentication,
   // service unavailable, posting not allowed ...): it would refuse every
   // message alike, so none is filed and the Action ends.

@@ -7,16 +7,12 @@
 #include "relay/queue_name_generator.h"
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
-#include "relay/relay_state.h"
 
 namespace quillport {
 
 // What posting a message needs from the running relay.
 struct PostingContext {
   NewsClient& client;
-  // The error line: an accepted article hides it; a refused one shows the
-  // server's refusal on it.
-  ErrorLine& error_line;
   QueueNameGenerator& names;
   const RelaySettings& settings;
   // Set when an article had to be abandoned: the connection is gone and

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/durable_write.h"
+#include "relay/queued_message.h"
 
 namespace quillport {
 
@@ -28,13 +29,6 @@ class FileFailure : public std::runtime_error {
 
  private:
   Fate fate_;
-};
-
-// Identifies one file, whatever name it bears now.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
 // How long a file must have stayed unchanged before it is read.

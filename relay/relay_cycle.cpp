@@ -16,7 +16,7 @@
 #include "common/number_format.h"
 #include "common/path_join.h"
 #include "common/printable_text.h"
-#include "relay/failure_text.h"
+#include "news/news_error.h"
 #include "relay/folder_listing.h"
 #include "relay/message_poster.h"
 
@@ -65,43 +65,31 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
-RelayCycle::RelayCycle(NewsClient& client, RelaySettings settings, Clock clock, StatePublisher publish)
+RelayCycle::RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings, Clock clock)
     : client_(client),
       settings_(std::move(settings)),
       clock_(std::move(clock)),
-      keeper_(std::move(publish)),
-      connection_(client, keeper_),
+      reporter_(listener),
+      connection_(client, reporter_),
       writers_(settings_.drop_folder, settings_.long_quiet_period) {}
 
-bool RelayCycle::DoActionFor(std::string_view handler) noexcept {
-  try {
-    DoAction();
-    return true;
-  } catch (const std::exception& failure) {
-    ShowFailure(FailureText(handler, failure));
-  } catch (...) {
-    ShowFailure(std::string(handler) + " failed: unknown failure");
-  }
-  return false;
-}
-
-void RelayCycle::DoAction() {
-  failure_.clear();
+ActionReport RelayCycle::DoAction(ActionTrigger trigger) {
+  last_failure_.reset();
+  broken_off_.reset();
   cut_short_.clear();
   record_.emplace(problems_);
-  AtScopeEnd close_record([this] {
-    record_->Ended(cut_short_);
-    record_.reset();
-  });
   try {
     RunAction();
+  } catch (const NewsError& failure) {  // from a client that broke its word to report failures as values
+    BreakOff(Failure::OfAction(failure.what(), failure.number()));
   } catch (const std::exception& failure) {
-    cut_short_ = failure.what();
-    throw;
+    BreakOff(Failure::OfAction(failure.what()));
   } catch (...) {
-    cut_short_ = "an unknown failure";
-    throw;
+    BreakOff(Failure::OfAction("an unknown failure"));
   }
+  record_->Ended(cut_short_);
+  record_.reset();
+  return {trigger, state(), last_failure_, broken_off_, StopRequested()};
 }
 
 void RelayCycle::RunAction() {
@@ -111,15 +99,8 @@ void RelayCycle::RunAction() {
   state.action_empty = {};
   ClearFileInProgress();
 
-  // Clean-up runs in reverse order of these declarations: close the listing,
-  // clear the file in progress, disconnect, then put back the failure that
-  // the disconnect's status would hide.
-  AtScopeEnd keep_failure_in_view([this] {
-    if (failure_.empty()) return;
-    Changing().error_line.Set(failure_);
-    Changing().error_line.Show(true);
-    keeper_.Publish();
-  });
+  // Clean-up runs in reverse order of these declarations: close the
+  // listing, clear the file in progress, disconnect.
   AtScopeEnd disconnect([this] {
     if (connection_.Connected()) connection_.Disconnect();
   });
@@ -129,13 +110,13 @@ void RelayCycle::RunAction() {
   const bool served_elsewhere = listing.problem().empty() && !drop_lock_.Hold();
   if (served_elsewhere) ReportFailure("Drop folder: " + drop_lock_.problem());
   if (!listing.valid() || served_elsewhere) {
-    cut_short_ = failure_;
+    if (last_failure_) cut_short_ = last_failure_->text;
     return;
   }
   CheckWriterWatch();
   CheckErrorFolder();
 
-  if (!Connect()) return;
+  if (StopRequested() || !Connect()) return;
   std::vector<ListedEntry> settling;
   do {
     if (StopRequested()) return;
@@ -164,14 +145,13 @@ void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
 }
 
 bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling) {
-  const std::string& name = entry.name;
-  const std::string path = JoinPath(settings_.drop_folder, name);
-  const auto size = static_cast<std::int64_t>(entry.size);
+  const QueuedMessage message{settings_.drop_folder, entry.name, entry.size, {}};
+  const std::string path = message.Path();
   // Published with the file's kind, once it is known.
   Changing().file_path = path;
-  Changing().file_size = size;
+  Changing().file_size = static_cast<std::int64_t>(entry.size);
   try {
-    const WriterVerdict writing = writers_.Judge(name);
+    const WriterVerdict writing = writers_.Judge(entry.name);
     if (writing == WriterVerdict::kBeingWritten) {
       record_->LeftInPlace(path, kWrittenElsewhere);
       return true;
@@ -198,68 +178,93 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
     }
     // An earlier file had to drop the connection: open it again.
     if (!connection_.Connected() && !Connect()) return false;
-    HandleNonEmptyFile(file, size);
+    if (const Status failure = HandleMessage(file, message)) return Settle(message, *failure);
   } catch (const FileFailure& failure) {
-    ShowFailure(failure.what());
-    switch (failure.fate()) {
-      case FileFailure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.what(), Stay::kProblem); break;
-      case FileFailure::Fate::kGone: record_->Gone(path, failure.what()); break;
-    }
-  } catch (const std::exception& failure) {  // ends the Action; the file waits for the next
-    record_->LeftInPlace(path, failure.what(), Stay::kProblem);
-    throw;
+    return Settle(message, Failure::OfFile(failure.what(), failure.fate() == FileFailure::Fate::kGone
+                                                               ? Failure::Fate::kGone
+                                                               : Failure::Fate::kLeftInPlace));
+  } catch (const NewsError& failure) {
+    return Settle(message, Failure::OfAction(failure.what(), failure.number()));
+  } catch (const std::exception& failure) {
+    return Settle(message, Failure::OfAction(failure.what()));
   }
   return true;
 }
 
-void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
+bool RelayCycle::Settle(const QueuedMessage& message, const Failure& failure) {
+  const std::string path = message.Path();
+  if (failure.reach == Failure::Reach::kAction) {  // the file waits for the next Action
+    record_->LeftInPlace(path, failure.text, Stay::kProblem);
+    BreakOff(failure);
+    return false;
+  }
+  Fail(failure);
+  switch (failure.fate) {
+    case Failure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.text, Stay::kProblem); break;
+    case Failure::Fate::kGone: record_->Gone(path, failure.text); break;
+  }
+  return true;
+}
+
+Status RelayCycle::HandleMessage(QueuedFile& file, const QueuedMessage& message) {
+  const auto size = static_cast<std::int64_t>(message.listed_size);
   RelayState& state = Changing();
   state.action_messages.Add(size);
   state.total_messages.Add(size);
   state.message_seen = true;
   state.file_kind = RelayState::FileKind::kMessage;
-  keeper_.Publish();
+  reporter_.Publish();
   AppendLogRecord(size);
-  PostingContext context{client_, state.error_line, names_, settings_};
+  PostingContext context{client_, names_, settings_};
   // The article was abandoned by dropping the connection: the relay closed
   // it on purpose, so it is only marked closed (a disconnect through the
   // client would fail on it), and the next file opens a new one.
   AtScopeEnd after_drop([&] {
     if (context.connection_dropped) connection_.Dropped();
   });
-  // What posting changes (the error line) goes out with the next
-  // publication: a failure's at once, else the next file's or the Action's
-  // end, a pause later at most. One publication a file keeps the window's
-  // work small.
-  const MessageOutcome outcome = PostMessageFile(file, context);
-  const std::string& path = file.path();
+  Report(message, PostMessageFile(file, context));
+  return std::nullopt;
+}
+
+void RelayCycle::Report(const QueuedMessage& message, const MessageOutcome& outcome) {
+  const std::string path = message.Path();
   switch (outcome.disposal) {
     case MessageOutcome::Disposal::kDeletedUnposted:
-      // Not a failure of the relay (the error line stays as it is), but a
-      // message that reaches no one: the administrator hears of it.
+      // Not a failure of the relay, but a message that reaches no one: the
+      // administrator hears of it.
       record_->DeletedUnposted(path, outcome.detail);
       std::cerr << "quillport: " << Printable(path + " was deleted unposted: " + outcome.detail) << std::endl;
       break;
-    case MessageOutcome::Disposal::kPosted: record_->Posted(path, outcome.message_id); break;
-    case MessageOutcome::Disposal::kHeld: record_->AlreadyOnServer(path, outcome.message_id); break;
+    case MessageOutcome::Disposal::kPosted:
+      record_->Posted(path, outcome.message_id);
+      reporter_.Succeeded();
+      break;
+    case MessageOutcome::Disposal::kHeld:
+      record_->AlreadyOnServer(path, outcome.message_id);
+      reporter_.Failed(Failure::OfFile(outcome.detail, Failure::Fate::kGone));  // the refusal, in view
+      break;
     case MessageOutcome::Disposal::kFiledUnposted:
       record_->FiledUnposted(path, outcome.detail);
-      ShowFailure(outcome.detail);
+      Fail(Failure::OfFile(outcome.detail, Failure::Fate::kGone));
       break;
     case MessageOutcome::Disposal::kFiled:
       record_->RefusedAndFiled(path, outcome.filed_as, outcome.detail);
-      ShowFailure(path + " was refused by the server (" + outcome.detail + ") and filed as " + outcome.filed_as);
+      Fail(
+          Failure::OfFile(path + " was refused by the server (" + outcome.detail + ") and filed as " + outcome.filed_as,
+                          Failure::Fate::kGone));
       break;
   }
+  reporter_.Handled({message, outcome});
 }
 
 bool RelayCycle::Connect() {
-  connection_.Connect();
-  if (connection_.Connected()) return true;
-  // The connection has put the reason on the error line; it is what this
-  // Action leaves in view, and goes to standard error too.
-  ShowFailure(state().error_line.text);
-  cut_short_ = failure_;
+  const Status failure = connection_.Connect();
+  if (!failure) return true;
+  // The connection has told the listener; the failure is what this Action
+  // leaves in view, and goes to standard error too.
+  last_failure_ = *failure;
+  cut_short_ = failure->text;
+  std::cerr << "quillport: " << Printable(failure->text) << std::endl;
   return false;
 }
 
@@ -283,17 +288,23 @@ void RelayCycle::CheckErrorFolder() {
   }
 }
 
-void RelayCycle::ShowFailure(const std::string& text) {
-  failure_ = Printable(text);
-  Changing().error_line.Set(failure_);
-  Changing().error_line.Show(true);
-  keeper_.Publish();
-  std::cerr << "quillport: " << failure_ << std::endl;
+void RelayCycle::Fail(Failure failure) {
+  failure.text = Printable(failure.text);
+  std::cerr << "quillport: " << failure.text << std::endl;
+  reporter_.Failed(failure);
+  last_failure_ = std::move(failure);
 }
 
 void RelayCycle::ReportFailure(const std::string& text) {
-  ShowFailure(text);
+  Fail(Failure::OfAction(text));
   record_->Failure(text);
+}
+
+void RelayCycle::BreakOff(Failure failure) {
+  failure.text = Printable(failure.text);
+  std::cerr << "quillport: the Action was broken off: " << failure.Described() << std::endl;
+  cut_short_ = failure.text;
+  broken_off_ = std::move(failure);
 }
 
 void RelayCycle::HandleEmptyFile() {
@@ -302,7 +313,7 @@ void RelayCycle::HandleEmptyFile() {
   state.total_empty.Add(0);
   state.empty_seen = true;
   state.file_kind = RelayState::FileKind::kEmpty;
-  keeper_.Publish();
+  reporter_.Publish();
 }
 
 void RelayCycle::AppendLogRecord(std::int64_t size) const {
@@ -338,7 +349,7 @@ void RelayCycle::ClearFileInProgress() {
   state.file_path.clear();
   state.file_size = 0;
   state.file_kind = RelayState::FileKind::kNone;
-  keeper_.Publish();
+  reporter_.Publish();
 }
 
 }  // namespace quillport

@@ -1,25 +1,27 @@
 // One Action: every queued message file of the drop folder taken to the news
-// server, with the engine's state (relay_state.h) telling the file in
-// progress, the totals, the connection and the last failure.
+// server. The path of one message reads top to bottom here: DoAction lists
+// the folder, HandleEntry opens the message file, HandleMessage logs and
+// posts it (message_poster.h) and reports what became of it.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
-
-#include <string_view>
 
 #include "news/news_client.h"
 #include "relay/drop_folder_lock.h"
+#include "relay/engine_listener.h"
+#include "relay/engine_reporter.h"
+#include "relay/failure.h"
 #include "relay/folder_listing.h"
 #include "relay/outcome_record.h"
 #include "relay/presence_check.h"
 #include "relay/queue_name_generator.h"
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
-#include "relay/relay_state.h"
 #include "relay/server_connection.h"
 #include "relay/writer_watch.h"
 
@@ -29,12 +31,12 @@ using Clock = std::function<std::chrono::system_clock::time_point()>;
 
 class RelayCycle {
  public:
-  // `client` must outlive the relay, which takes it over: from now on only
-  // the relay uses it. `publish` receives the state after each change, on the
-  // thread that runs the Action. Actions run one at a time, on any one
-  // thread at a time.
-  RelayCycle(NewsClient& client, RelaySettings settings = RelaySettings::Compiled(),
-             Clock clock = std::chrono::system_clock::now, StatePublisher publish = {});
+  // `client` and `listener` must outlive the relay, which takes the client
+  // over: from now on only the relay uses it. `listener` hears of every
+  // change and event, on the thread that runs the Action. Actions run one
+  // at a time, on any one thread at a time.
+  RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings = RelaySettings::Compiled(),
+             Clock clock = std::chrono::system_clock::now);
 
   // Runs one Action: counts it, clears the file in progress and this
   // Action's totals, lists the drop folder and, when it found anything,
@@ -54,30 +56,26 @@ class RelayCycle {
   // belongs to one file (FileFailure) is shown on the error line and the
   // Action goes on with the next file; when handling a file dropped the
   // connection, it is opened again for the next one. A missing drop folder
-  // and a missing or unwritable error folder are shown too. A drop folder
-  // that another relay serves (see DropFolderLock) is shown and left alone:
-  // no file in it is handled and no connection is made. The last failure
-  // met stays on the error line after the Action's disconnect.
+  // and a missing or unwritable error folder are reported too. A drop folder
+  // that another relay serves (see DropFolderLock) is reported and left
+  // alone: no file in it is handled and no connection is made.
   //
   // At the end the file in progress is cleared and the connection closed,
-  // also when a failure ends the Action early; such a failure (the
-  // connection, the log file) is then passed on.
-  void DoAction();
+  // also when a failure broke the Action off (the connection, the log file,
+  // an answer of the server about the session rather than the article).
+  // Returns how the Action ended; never throws.
+  ActionReport DoAction(ActionTrigger trigger);
 
-  // Runs DoAction for the operator's request `handler` ("Tick", "Immediate
-  // Action"): a failure that ends the Action early is shown on the error
-  // line as "<handler> failed: <what>" and written to standard error.
-  // Returns whether the Action ran to its end. Never throws.
-  bool DoActionFor(std::string_view handler) noexcept;
-
-  // Asks the Action under way, and every later one, to stop before its next
-  // file: the file in progress is finished, then the connection is closed
-  // normally. Safe from any thread.
+  // Asks the Action under way to stop before its next file: the file in
+  // progress is finished, then the connection is closed normally. The
+  // request holds until ClearStopRequest, so an Action about to start stops
+  // at once too. Safe from any thread.
   void RequestStop() { stop_requested_.store(true); }
+  void ClearStopRequest() { stop_requested_.store(false); }
   bool StopRequested() const { return stop_requested_.load(); }
 
   // The state as the last change left it.
-  const RelayState& state() const { return keeper_.state(); }
+  const RelayState& state() const { return reporter_.state(); }
 
   ServerConnection& connection() { return connection_; }
 
@@ -85,7 +83,11 @@ class RelayCycle {
   void RunAction();
   bool HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling);
   void RetrySettled(std::vector<ListedEntry> settling);
-  void HandleNonEmptyFile(QueuedFile& file, std::int64_t size);
+  // Settles a failure met with `message`: one of its file is reported and
+  // the walk goes on (true); one that reaches the Action breaks it off.
+  bool Settle(const QueuedMessage& message, const Failure& failure);
+  Status HandleMessage(QueuedFile& file, const QueuedMessage& message);
+  void Report(const QueuedMessage& message, const MessageOutcome& outcome);
   void HandleEmptyFile();
   void AppendLogRecord(std::int64_t size) const;
   void ClearFileInProgress();
@@ -93,22 +95,25 @@ class RelayCycle {
   bool Connect();
   void CheckWriterWatch();
   void CheckErrorFolder();
-  // Shows a failure on the error line and standard error; ReportFailure
-  // also writes it to the system log as a line of its own.
-  void ShowFailure(const std::string& text);
+  // Tells of a failure (the listener, standard error) and keeps it as the
+  // Action's last; ReportFailure also writes it to the system log as a line
+  // of its own, and BreakOff ends the Action with it.
+  void Fail(Failure failure);
   void ReportFailure(const std::string& text);
+  void BreakOff(Failure failure);
 
-  RelayState& Changing() { return keeper_.state(); }
+  RelayState& Changing() { return reporter_.state(); }
 
   NewsClient& client_;
   RelaySettings settings_;
   Clock clock_;
-  StateKeeper keeper_;
+  EngineReporter reporter_;
   ServerConnection connection_;
   QueueNameGenerator names_;
   DropFolderLock drop_lock_{settings_.drop_folder};  // held from the first Action on
   WriterWatch writers_;                              // files of the drop folder other programs are writing
-  std::string failure_;                              // the last failure met during this Action
+  std::optional<Failure> last_failure_;              // the last failure met during this Action
+  std::optional<Failure> broken_off_;                // the failure that broke this Action off
   std::string cut_short_;                            // the failure that ended this Action early
   ProblemMemory problems_;                           // what the system log was told lately
   std::optional<OutcomeRecord> record_;              // the system log, during an Action

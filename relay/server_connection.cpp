@@ -4,49 +4,54 @@ namespace quillport {
 
 std::string ServerConnection::Host() const { return client_.options().host; }
 
-std::optional<ServerConnection::Failure> ServerConnection::Attempt(std::optional<Refusal> (NewsClient::*step)()) {
+Status ServerConnection::Attempt(std::optional<Refusal> (NewsClient::*step)()) {
   try {
-    if (const std::optional<Refusal> refusal = (client_.*step)()) return Failure{refusal->code, FailureLine(*refusal)};
+    if (const std::optional<Refusal> refusal = (client_.*step)()) {
+      return Failure::OfAction(FailureLine(*refusal), refusal->code);
+    }
     return std::nullopt;
   } catch (const NewsError& error) {
-    return Failure{error.number(), FailureLine(error)};
+    return Failure::OfAction(FailureLine(error), error.number());
   }
 }
 
-void ServerConnection::Report(std::string status_line, std::optional<bool> error_shown) {
-  RelayState& state = keeper_.state();
-  state.status_line = std::move(status_line);
-  if (error_shown) state.error_line.Show(*error_shown);
-  keeper_.Publish();
+void ServerConnection::Report(std::string status_line, const Status& failure, bool ended) {
+  reporter_.state().status_line = std::move(status_line);
+  reporter_.Publish();
+  if (failure) {
+    reporter_.Failed(*failure);
+  } else if (ended) {
+    reporter_.Succeeded();
+  }
 }
 
-void ServerConnection::Connect() {
-  Report("Connecting To: " + Host(), std::nullopt);
-  const std::optional<Failure> failure = Attempt(&NewsClient::Connect);
+Status ServerConnection::Connect() {
+  Report("Connecting To: " + Host());
+  const Status failure = Attempt(&NewsClient::Connect);
   connected_ = !failure;
   if (connected_) {
-    Report("Connected To " + Host(), false);
+    Report("Connected To " + Host(), std::nullopt, true);
   } else {
-    keeper_.state().error_line.Set(failure->text);
-    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(failure->number), true);
+    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(failure->number), failure);
   }
+  return failure;
 }
 
-void ServerConnection::Disconnect() {
-  Report("Disconnecting From: " + Host(), std::nullopt);
-  const std::optional<Failure> failure = Attempt(&NewsClient::Disconnect);
+Status ServerConnection::Disconnect() {
+  Report("Disconnecting From: " + Host());
+  const Status failure = Attempt(&NewsClient::Disconnect);
   connected_ = false;
   if (!failure) {
-    Report("Normally Disconnected From: " + Host(), false);
+    Report("Normally Disconnected From: " + Host(), std::nullopt, true);
   } else {
-    keeper_.state().error_line.Set(failure->text);
-    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(failure->number), true);
+    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(failure->number), failure);
   }
+  return failure;
 }
 
 void ServerConnection::Dropped() {
   connected_ = false;
-  Report("Normally Disconnected From: " + Host(), std::nullopt);
+  Report("Normally Disconnected From: " + Host());
 }
 
 }  // namespace quillport

@@ -11,12 +11,13 @@
 #include <QTimerEvent>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "app/application.h"
 #include "app/error_folder_view.h"
@@ -173,39 +174,62 @@ TEST(MainWindow, TimerFieldsKeepOnlyNumbers) {
 }
 
 // An Action runs on the engine's thread: the window stays live and draws each step, but is busy until the
-// disconnect; a second start or a close meanwhile does nothing.
-TEST(RelayRunner, TheWindowDrawsTheActionLiveAndIsBusyUntilItsEnd) {
+// disconnect; a second start meanwhile does nothing. Closing the window mid-Action stops it after the file in
+// progress; the program started again meanwhile takes the close back, and the Action runs to its end.
+TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInProgress) {
   testing::TempFolder folder;
   const RelaySettings settings{
       folder / "drop", "*.cnm", folder / "drop/Errors", folder / "nntp.log", std::chrono::milliseconds(0), {}};
   std::filesystem::create_directories(settings.error_folder);
-  testing::WriteFile(settings.drop_folder + "/a.cnm", "Newsgroups: local.test\r\n\r\nbody\r\n");
-  std::promise<void> go_on;
-  std::shared_future<void> released = go_on.get_future().share();
+  for (const char* name : {"/a.cnm", "/b.cnm", "/c.cnm"}) {
+    testing::WriteFile(settings.drop_folder + name, "Newsgroups: local.test\r\n\r\nbody\r\n");
+  }
+  std::atomic<bool> held{true};
   testing::FakeNewsClient client;
-  client.on_write = [released] { released.wait(); };  // the server is slow to take the article
+  client.on_write = [&held] {  // the server is slow to take the article
+    while (held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
   MainWindow window;
-  window.SetText("txt_TIM_Per", "7");
   int refreshes = 0;
   RelayRunner relay(window, client, settings, std::chrono::system_clock::now, [&] { ++refreshes; });
-  relay.StartAction("Tick", true);
+  const auto in_progress = [&](const char* name) {
+    return QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + name; }, 30000);
+  };
+  const auto still_there = [&] {
+    std::string names;
+    for (const char* name : {"/a.cnm", "/b.cnm", "/c.cnm"}) {
+      if (std::filesystem::exists(settings.drop_folder + name)) names += name;
+    }
+    return names;
+  };
+
+  relay.StartAction(ActionTrigger::kTimer, true);
   EXPECT_TRUE(relay.Running());
-  EXPECT_EQ(window.Text("txt_TIM_Rem"), "7");  // the countdown restarts at once
   EXPECT_FALSE(window.Enabled());
   EXPECT_TRUE(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
   // Drawn while the engine waits on the server: the window's thread is never held.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + "/a.cnm"; }, 30000));
+  EXPECT_TRUE(in_progress("/a.cnm"));
   EXPECT_EQ(window.Text("txt_Info(6)") + "|" + window.Text("txt_TIM_NbT"), "1|1");
   EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");
-  window.SetText("txt_TIM_Per", "3");
-  relay.StartAction("Immediate Action", false);  // nothing: one is under way
-  EXPECT_EQ(window.Text("txt_TIM_Rem"), "7");
-  go_on.set_value();
+  relay.StartAction(ActionTrigger::kOperator, false);  // nothing: one is under way
+  EXPECT_FALSE(relay.MayClose());
+  held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
+  EXPECT_EQ(still_there(), "/b.cnm/c.cnm");
   EXPECT_TRUE(window.Enabled());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(window.Text("lbl_StatusH"), "Normally Disconnected From: news.example");
   EXPECT_EQ(window.Text("txt_Info(3)") + "|" + window.Text("txt_Info(4)"), "|0");
+  EXPECT_EQ(refreshes, 1);
+
+  held = true;
+  relay.StartAction(ActionTrigger::kOperator, false);
+  EXPECT_TRUE(in_progress("/b.cnm"));
+  EXPECT_FALSE(relay.MayClose());
+  relay.CancelQuit();
+  held = false;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
+  EXPECT_EQ(still_there(), "");
   EXPECT_EQ(refreshes, 1);
   EXPECT_TRUE(relay.MayClose());
 }

@@ -12,8 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 
-// Drives the scheduler with a clock and ticks under the test's control; the Action only does what the
-// relay's first step does: restart the countdown from the period.
+// Drives the scheduler with a clock and ticks under the test's control; the Action only leaves a note.
 class SchedulerTest : public ::testing::Test {
  protected:
   // Ticks `count` times a minute apart; returns the ticks that ran an Action.
@@ -39,10 +38,10 @@ class SchedulerTest : public ::testing::Test {
   bool running_ = false;
   std::vector<std::string> log_;
   Scheduler scheduler_{board_,
-                       {[this](std::string_view handler, bool refresh_after) {
+                       {[this](ActionTrigger trigger, bool refresh_after) {
                           log_.push_back("action");
-                          log_.push_back(std::string(handler) + (refresh_after ? " then refresh" : ""));
-                          board_.SetText(field::kTimRem, Text(field::kTimPer));
+                          log_.push_back(std::string(trigger == ActionTrigger::kTimer ? "timer" : "operator") +
+                                         (refresh_after ? " then refresh" : ""));
                         },
                         [this] { return running_; }},
                        [this] { return now_; },
@@ -51,7 +50,7 @@ class SchedulerTest : public ::testing::Test {
 
 TEST_F(SchedulerTest, StartValuesRunAnActionAtTheFirstTickThenEveryPeriodAndElapsedFollowsTheClock) {
   EXPECT_THAT(Ticks(1), ElementsAre(1));
-  EXPECT_THAT(log_, ElementsAre("action", "Tick then refresh"));
+  EXPECT_THAT(log_, ElementsAre("action", "timer then refresh"));
   EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "2|1");
   EXPECT_THAT(Ticks(6), ElementsAre(2, 4, 6));
 
@@ -84,7 +83,7 @@ TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheAction) {
 TEST_F(SchedulerTest, DoubleClickRunsTheActionAloneAndTicksDuringARunningActionOnlyCountDown) {
   board_.SetText(field::kTimPer, "3");
   scheduler_.RunNow();
-  EXPECT_THAT(log_, ElementsAre("action", "Immediate Action"));
+  EXPECT_THAT(log_, ElementsAre("action", "operator"));
   EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "3|0");
   EXPECT_THAT(Ticks(3), ElementsAre(3));  // a full period of ticks later
 
@@ -107,7 +106,7 @@ TEST_F(SchedulerTest, TextsThatAreNotNumbersAreReportedUntilCorrected) {
     EXPECT_EQ(log_.size(), i == 2 ? 2u : 0u);  // no Action while the period is wrong
   }
   // The Action restarts the countdown from the corrected period; the tick still reports what it met.
-  EXPECT_THAT(log_, ElementsAre("action", "Tick then refresh"));
+  EXPECT_THAT(log_, ElementsAre("action", "timer then refresh"));
   EXPECT_EQ(Text(field::kTimRem), "2");
   EXPECT_THAT(Ticks(2), ElementsAre(2));
 }

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   options.timeout = std::chrono::seconds(std::stoi(argv[6]));
   quillport::NntpClient client;
   client.Configure(options);
-  quillport::RelayCycle relay(client, settings);
-  for (int action = std::stoi(argv[5]); action > 0; --action) relay.DoActionFor("Action");
+  quillport::EngineListener nobody;
+  quillport::RelayCycle relay(client, nobody, settings);
+  for (int action = std::stoi(argv[5]); action > 0; --action) relay.DoAction(quillport::ActionTrigger::kTimer);
 }

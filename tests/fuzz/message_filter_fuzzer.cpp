@@ -59,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing::FakeNewsClient client;
   try {
     QueuedFile file = QueuedFile::Open(path, size, {}, std::chrono::system_clock::now());
-    ErrorLine error_line;
-    PostingContext context{client, error_line, names, settings};
+    PostingContext context{client, names, settings};
     PostMessageFile(file, context);
   } catch (const FileFailure&) {
     // A file that cannot be read, deleted or filed: not what this checks.

@@ -6,7 +6,8 @@
 #   1. corpus/tick, dropped at start, waits for the first tick (60 s), which relays it and recounts errors.
 #   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount. 3. FRESH recounts.
 #   4. The server stalls (SIGSTOP): the busy window repaints when mapped again, answers _NET_WM_PING and
-#      drops a click. Closed during such a wait, the program ends with status 0 once that Action has posted.
+#      drops a click. Closed during such a wait and started again, it goes on; closed once more, it ends with
+#      status 0 once the Action has stopped after its file in progress.
 #   5. Started again, it ends with status 0 on SIGTERM.
 # usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR WM_MESSAGE
 # Runs as root (the private INN runs as user news). Exit 77: skipped.
@@ -200,8 +201,25 @@ wait_for 30 settled 6-after-stall.png $BELOW_TIMER || fail "the window keeps cha
 alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click on FRESH during the stall recounted"
 posted "$corpus/stalled/h-stalled.cnm"
 
-# The window closed during a stall: the Action ends its work, then the program, with status 0.
+# The window closed during a stall: the Action is to stop after the file in progress. Started again meanwhile,
+# the program takes the close back: the window returns and the Action goes on to its end.
 stalled_action "$corpus/closing"
+"$wm_message" close "$window" || fail "cannot send WM_DELETE_WINDOW"
+sleep 1
+program_runs || fail "the program ended at once when its window was closed during an Action"
+XDG_RUNTIME_DIR=$work/xdg timeout 60 "$program" >>"$work/program.log" 2>&1 || fail "the second start did not end by itself"
+wait_for 30 viewable || fail "starting the program again did not bring its window back"
+kill -CONT "$innd" || fail "cannot let the news server go on"
+posted "$corpus/closing/i-closing.cnm"
+wait_for 30 connection_closed || fail "the Action taken back did not end"
+sleep 1
+program_runs || fail "the program ended after its close was taken back"
+
+# Closed during a stall again: once the server answers, the Action stops before its next file, closes its
+# connection and the program ends with status 0, nothing half done.
+kill -STOP "$innd" || fail "cannot stop the news server"
+double_click
+wait_for 30 connection_open || fail "the double-click did not connect to the server"
 "$wm_message" close "$window" || fail "cannot send WM_DELETE_WINDOW"
 sleep 1
 program_runs || fail "the program ended at once when its window was closed during an Action"
@@ -210,8 +228,7 @@ for _ in {1..300}; do program_runs && sleep 0.2; done
 ! program_runs || fail "the program did not end after its window was closed"
 wait $program_pid; status=$? program_pid=
 ((status == 0)) || fail "the program ended with status $status after its window was closed"
-[[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action cut short by the close left $(listing "$drop")"
-posted "$corpus/closing/i-closing.cnm"
+[[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action stopped by the close left $(listing "$drop")"
 
 # A SIGTERM (the session's end, a service manager) stops it as closing its window does: status 0.
 XDG_RUNTIME_DIR=$work/xdg "$program" >>"$work/program.log" 2>&1 &

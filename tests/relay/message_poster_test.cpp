@@ -38,9 +38,8 @@ class PostMessageFileTest : public ::testing::Test {
   testing::TempFolder folder_;
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
-  ErrorLine error_line_;
   QueueNameGenerator names_;
-  PostingContext context_{client_, error_line_, names_, settings_};
+  PostingContext context_{client_, names_, settings_};
 };
 
 TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
@@ -77,7 +76,6 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
                           "..two dots\r\n", "\r\n", "lone\r\n", "feed\r\n", "no ending\r\n"));
   EXPECT_EQ(outcome.disposal, MessageOutcome::Disposal::kPosted);
   EXPECT_FALSE(fs::exists(settings_.drop_folder + "/filter.cnm"));
-  EXPECT_FALSE(error_line_.shown);
 }
 
 // A message without a Message-ID (a blank one is none) gets one made from its content: the same message

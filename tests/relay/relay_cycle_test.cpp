@@ -16,6 +16,7 @@
 #include <future>
 
 #include "tests/testing/fake_news_client.h"
+#include "tests/testing/recording_listener.h"
 #include "tests/testing/system_log_capture.h"
 #include "tests/testing/temp_folder.h"
 
@@ -47,9 +48,7 @@ class RelayCycleTest : public ::testing::Test {
       t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 6, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 7, t.tm_isdst = -1;
       return std::chrono::system_clock::from_time_t(std::mktime(&t));
     };
-    if (!relay_)
-      relay_ = std::make_unique<RelayCycle>(client_, settings_, clock,
-                                            [this](const RelayState& state) { published_.push_back(state); });
+    if (!relay_) relay_ = std::make_unique<RelayCycle>(client_, listener_, settings_, clock);
     return *relay_;
   }
   void Drop(const std::string& name, const std::string& bytes) { testing::WriteFile(drop_ + name, bytes); }
@@ -60,7 +59,7 @@ class RelayCycleTest : public ::testing::Test {
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "drop/Errors", folder_ / "nntp.log"};
   const std::string drop_ = settings_.drop_folder + "/";
   testing::FakeNewsClient client_;
-  std::vector<RelayState> published_;
+  testing::RecordingListener listener_;
   std::unique_ptr<RelayCycle> relay_;
 };
 
@@ -70,9 +69,9 @@ TEST_F(RelayCycleTest, PublishesEachFileInProgressAndTheTotalsAndAnEmptyFolderOn
   Drop("empty.cnm", "");
   Drop("c.cnm.bak", "not a message");
   fs::create_directories(drop_ + "folder.cnm");
-  relay().DoAction();
+  relay().DoAction(ActionTrigger::kTimer);
   std::vector<std::string> seen;  // each file in progress as published, once its kind is known
-  for (const RelayState& state : published_) {
+  for (const RelayState& state : listener_.states) {
     const std::string shown = state.file_path + "|" + std::to_string(state.file_size) + "|" +
                               std::to_string(static_cast<int>(state.file_kind));
     if (state.file_kind != RelayState::FileKind::kNone && (seen.empty() || seen.back() != shown)) {
@@ -82,14 +81,14 @@ TEST_F(RelayCycleTest, PublishesEachFileInProgressAndTheTotalsAndAnEmptyFolderOn
   EXPECT_THAT(seen, ElementsAre(drop_ + "A.CNM|26|1", drop_ + "b.cnm|32|1", drop_ + "empty.cnm|0|2"));
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm.bak", "empty.cnm", "folder.cnm"));
   EXPECT_EQ(ReadFile(settings_.log_file), "#2026-12-06 09:05:07#,\"0000026\"\r\n" + kLogged);
-  EXPECT_EQ(State(), published_.back());
+  EXPECT_EQ(State(), listener_.states.back());
   EXPECT_EQ(State().action_empty, (FileTotals{0, 1}));
 
   // Nothing left to take: the next Action only resets its own figures, connects to nobody and logs nothing.
   fs::remove(drop_ + "empty.cnm");
   fs::remove(drop_ + "folder.cnm");
   client_.calls.clear();
-  relay().DoAction();
+  relay().DoAction(ActionTrigger::kTimer);
   EXPECT_TRUE(client_.calls.empty());
   EXPECT_EQ(State().actions, 2);
   EXPECT_EQ(State().action_messages, FileTotals{});
@@ -107,12 +106,9 @@ TEST_F(RelayCycleTest, FailureEndsTheActionButNeverLeavesItHalfDone) {
     settings_.log_file = folder_ / log;
     relay_.reset();
     client_.calls.clear();
-    try {
-      relay().DoAction();
-      ADD_FAILURE() << log << " was written";
-    } catch (const std::runtime_error& failure) {
-      EXPECT_THAT(failure.what(), HasSubstr(problem));
-    }
+    const ActionReport report = relay().DoAction(ActionTrigger::kTimer);
+    ASSERT_TRUE(report.broken_off) << log << " was written";
+    EXPECT_THAT(report.broken_off->text, HasSubstr(problem));
     EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));  // nothing posted
     EXPECT_EQ(State().file_path, "");
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
@@ -127,7 +123,7 @@ TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarA
   Drop("line.cnm", "Newsgroups: local.test\r\n\r\n");
   fs::resize_file(drop_ + "line.cnm", 1ULL << 40);
   const auto started = std::chrono::steady_clock::now();
-  relay().DoAction();
+  relay().DoAction(ActionTrigger::kTimer);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
   EXPECT_EQ(State().action_messages.volume, 1101659111429);
   EXPECT_THAT(ReadFile(settings_.log_file), HasSubstr("\"2147483653\""));
@@ -138,15 +134,15 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasS
   settings_.quiet_period = std::chrono::milliseconds(300);  // the second Action meets it just closed
   std::ofstream writer(drop_ + "a.cnm", std::ios::binary);
   writer << "Newsgroups: local.test\r\n" << std::flush;
-  relay().DoAction();
+  relay().DoAction(ActionTrigger::kTimer);
   EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
   EXPECT_EQ(State().action_messages.count, 0);
   EXPECT_FALSE(fs::exists(settings_.log_file));
-  EXPECT_FALSE(State().error_line.shown);  // not a failure
+  EXPECT_TRUE(listener_.failures.empty());  // not a failure
 
   writer << "\r\nbody\r\n";
   writer.close();
-  relay().DoAction();
+  relay().DoAction(ActionTrigger::kTimer);
   EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
   EXPECT_FALSE(fs::exists(drop_ + "a.cnm"));
   EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
@@ -193,13 +189,13 @@ TEST_F(RelayCycleTest, AFileAnotherUserIsStillWritingIsNeverPostedCutShort) {
   EXPECT_TRUE(half_written.get_future().get());
   {
     WithoutLeaseCapability not_root;
-    relay().DoAction();
+    relay().DoAction(ActionTrigger::kTimer);
   }
   EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
   EXPECT_TRUE(fs::exists(drop_ + "a.cnm"));
   go_on.set_value();
   writer.join();
-  relay().DoAction();
+  relay().DoAction(ActionTrigger::kTimer);
   EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
 }
 
@@ -240,24 +236,24 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
     drop_other_users("fresh.cnm", std::chrono::minutes(0));
     drop_other_users("old.cnm", std::chrono::minutes(120));
     WithoutLeaseCapability not_root;
-    relay().DoAction();
-    relay().DoAction();  // reported at every Action while it lasts
+    relay().DoAction(ActionTrigger::kTimer);
+    relay().DoAction(ActionTrigger::kTimer);  // reported at every Action while it lasts
     // The instances are the user's, shared with every process of it: one given back meanwhile by another
     // process would let the watch start, and the scenario would not be the one under test.
     if (const FileDescriptor probe(::inotify_init1(IN_CLOEXEC)); probe.valid()) {
       GTEST_SKIP() << "another process of this user gave back an inotify instance during the test";
     }
   }
-  EXPECT_THAT(State().error_line.text,
+  EXPECT_THAT(listener_.LastFailure(),
               AllOf(HasSubstr("Writer watch: cannot watch " + settings_.drop_folder),
                     HasSubstr("inotify_init1: Too many open files"), HasSubstr("unchanged for 60 minutes")));
   EXPECT_EQ(Calls("EndArticle"), 1);  // only the file quiet for the long quiet period
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   {
     WithoutLeaseCapability not_root;
-    relay().DoAction();  // watching again; but what changed while nothing watched stays unvouched
+    // Watching again; but what changed while nothing watched stays unvouched.
+    EXPECT_FALSE(relay().DoAction(ActionTrigger::kTimer).last_failure);
   }
-  EXPECT_FALSE(State().error_line.shown);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
@@ -292,15 +288,15 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
 
   testing::SystemLogCapture system_log;
   AsOrdinaryUser(folder_.path(), [&] {
-    relay().DoAction();
+    relay().DoAction(ActionTrigger::kTimer);
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e\x1b[1m\n.cnm"));
     EXPECT_THAT(Names(settings_.error_folder), ElementsAre("b.cnm"));
     EXPECT_EQ(ReadFile(outside), kMessage);
     // a and f posted; b, without an id, judged while its id is made: filed before anything went out.
     EXPECT_EQ(Calls("BeginArticle") + Calls("EndArticle"), 4);
     EXPECT_EQ(std::ranges::count(ReadFile(settings_.log_file), '\n'), 3);  // a, b and f
-    EXPECT_THAT(State().error_line.text, HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
-    relay().DoAction();  // the same problems again
+    EXPECT_THAT(listener_.LastFailure(), HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
+    relay().DoAction(ActionTrigger::kTimer);  // the same problems again
   });
   // Each file's fate; problems met again at the next Action are not recorded again within the hour.
   const std::vector<std::string> lines = system_log.Stop();
@@ -321,13 +317,12 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
 
 TEST_F(RelayCycleTest, MissingFoldersAreReportedAtEachAction) {
   fs::remove_all(settings_.drop_folder);
-  relay().DoAction();
-  EXPECT_TRUE(State().error_line.shown);
-  EXPECT_THAT(State().error_line.text, HasSubstr("the folder " + settings_.drop_folder + " does not exist"));
+  relay().DoAction(ActionTrigger::kTimer);
+  EXPECT_THAT(listener_.LastFailure(), HasSubstr("the folder " + settings_.drop_folder + " does not exist"));
   fs::create_directories(settings_.drop_folder);  // but no error folder in it
   Drop("a.cnm", kMessage);
-  relay().DoAction();
-  EXPECT_THAT(State().error_line.text, StartsWith("Error folder: the folder " + settings_.error_folder));
+  relay().DoAction(ActionTrigger::kTimer);
+  EXPECT_THAT(listener_.LastFailure(), StartsWith("Error folder: the folder " + settings_.error_folder));
 }
 
 TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
@@ -335,8 +330,8 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   const std::string outside = folder_ / "outside.txt";
   testing::WriteFile(outside, "keep");
   fs::create_symlink(outside, lock);  // a link planted at the lock's name is never followed
-  relay().DoAction();
-  EXPECT_THAT(State().error_line.text, HasSubstr("is a symbolic link"));
+  relay().DoAction(ActionTrigger::kTimer);
+  EXPECT_THAT(listener_.LastFailure(), HasSubstr("is a symbolic link"));
   EXPECT_EQ(ReadFile(outside), "keep");
   fs::remove(lock);
 
@@ -345,7 +340,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
     ASSERT_EQ(::chown(settings_.drop_folder.c_str(), 0, 65534), 0);
   }
   fs::permissions(settings_.drop_folder, fs::perms::set_gid, fs::perm_options::add);
-  relay().DoAction();  // the first relay takes the folder at its first Action, with nothing to do
+  relay().DoAction(ActionTrigger::kTimer);  // the first relay takes the folder at its first Action, with nothing to do
   EXPECT_EQ(fs::status(lock).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
   Drop("a.cnm", kMessage);
@@ -354,26 +349,27 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
                              ") serves the folder ";
   AsOrdinaryUser(folder_.path(), [&] {  // a second relay, of another user
     testing::FakeNewsClient client;
-    RelayCycle other(client, settings_);
-    other.DoAction();
+    testing::RecordingListener heard;
+    RelayCycle other(client, heard, settings_);
+    other.DoAction(ActionTrigger::kTimer);
     EXPECT_TRUE(client.calls.empty());
-    EXPECT_TRUE(other.state().error_line.shown);
-    EXPECT_THAT(other.state().error_line.text, StartsWith(holder));
+    EXPECT_THAT(heard.LastFailure(), StartsWith(holder));
   });
   testing::FakeNewsClient second_client;  // and of the same user, on another display
-  RelayCycle second(second_client, settings_);
-  second.DoAction();
-  EXPECT_THAT(second.state().error_line.text, StartsWith(holder));
-  fs::remove(lock);    // a removed lock file is made anew by the relay that held it,
-  relay().DoAction();  // which goes on unaffected
-  second.DoAction();
+  testing::RecordingListener second_heard;
+  RelayCycle second(second_client, second_heard, settings_);
+  second.DoAction(ActionTrigger::kTimer);
+  EXPECT_THAT(second_heard.LastFailure(), StartsWith(holder));
+  fs::remove(lock);                         // a removed lock file is made anew by the relay that held it,
+  relay().DoAction(ActionTrigger::kTimer);  // which goes on unaffected
+  second.DoAction(ActionTrigger::kTimer);
   EXPECT_TRUE(second_client.calls.empty());
   EXPECT_EQ(Calls("EndArticle"), 1);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors"));
 
   relay_.reset();  // once the first has ended, the second serves the folder at its next Action
   Drop("b.cnm", kMessage);
-  second.DoAction();
+  second.DoAction(ActionTrigger::kTimer);
   EXPECT_EQ(std::ranges::count(second_client.calls, "EndArticle"), 1);
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
 }

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/state_painter.h"
+#include "app/board_listener.h"
 #include "board/board_fields.h"
 #include "board/memory_status_board.h"
 #include "common/number_format.h"
@@ -40,7 +40,9 @@ class RelayServerTest : public ::testing::Test {
     NewsOptions options;
     options.host = "127.0.0.1", options.port = port, options.timeout = std::chrono::seconds(timeout_seconds);
     client_.Configure(options);
-    return relay_.DoActionFor("Action");
+    const ActionReport report = relay_.DoAction(ActionTrigger::kArrival);
+    shown_.ActionEnded(report);  // as the engine's thread does once the Action is over
+    return !report.broken_off;
   }
   std::string Text(const std::string& control) const { return board_.Text(control); }
 
@@ -52,10 +54,9 @@ class RelayServerTest : public ::testing::Test {
                           std::chrono::milliseconds(100),
                           {}};
   MemoryStatusBoard board_;
-  StatePainter painter_{board_};
+  BoardListener shown_{board_};
   NntpClient client_;
-  RelayCycle relay_{client_, settings_, std::chrono::system_clock::now,
-                    [this](const RelayState& state) { painter_.Draw(state); }};
+  RelayCycle relay_{client_, shown_, settings_};
 };
 
 struct Message {

@@ -1,9 +1,5 @@
 #include "relay/relay_cycle.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +14,7 @@
 #include "common/printable_text.h"
 #include "relay/failure_text.h"
 #include "relay/folder_listing.h"
+#include "relay/leftover_sweep.h"
 #include "relay/message_poster.h"
 
 namespace quillport {
@@ -65,13 +62,15 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
-RelayCycle::RelayCycle(NewsClient& client, RelaySettings settings, Clock clock, StatePublisher publish)
+RelayCycle::RelayCycle(NewsClient& client, RelaySettings settings, Clock clock, StatePublisher publish,
+                       FileSystem& files)
     : client_(client),
       settings_(std::move(settings)),
       clock_(std::move(clock)),
       keeper_(std::move(publish)),
       connection_(client, keeper_),
-      writers_(settings_.drop_folder, settings_.long_quiet_period) {}
+      files_(files),
+      writers_(settings_.drop_folder, settings_.long_quiet_period, files_) {}
 
 bool RelayCycle::DoActionFor(std::string_view handler) noexcept {
   try {
@@ -124,7 +123,7 @@ void RelayCycle::RunAction() {
     if (connection_.Connected()) connection_.Disconnect();
   });
   AtScopeEnd clear([this] { ClearFileInProgress(); });
-  FolderListing listing(settings_.drop_folder, settings_.message_pattern);
+  FolderListing listing(settings_.drop_folder, settings_.message_pattern, files_);
   if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
   const bool served_elsewhere = listing.problem().empty() && !drop_lock_.Hold();
   if (served_elsewhere) ReportFailure("Drop folder: " + drop_lock_.problem());
@@ -134,6 +133,7 @@ void RelayCycle::RunAction() {
   }
   CheckWriterWatch();
   CheckErrorFolder();
+  if (!swept_) SweepLeftoversOnce();
 
   if (!Connect()) return;
   std::vector<ListedEntry> settling;
@@ -151,13 +151,13 @@ void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
   std::this_thread::sleep_for(settings_.quiet_period);
   for (ListedEntry& entry : settling) {
     if (StopRequested()) return;
-    struct stat status {};
+    FileStatus status;
     const std::string path = JoinPath(settings_.drop_folder, entry.name);
-    if (::lstat(path.c_str(), &status) != 0) {
+    if (files_.Examine(path, status, FileSystem::Follow::kNo) != 0) {
       record_->Gone(path, "it vanished while it settled");
       continue;
     }
-    entry.size = static_cast<std::uint64_t>(status.st_size);
+    entry.size = status.size;
     if (!HandleEntry(entry, nullptr)) return;
     PauseAfterFile();
   }
@@ -180,7 +180,10 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
     const QuietPeriods quiet{settings_.quiet_period, writing == WriterVerdict::kNotWritten
                                                          ? settings_.quiet_period
                                                          : settings_.long_quiet_period};
-    QueuedFile file = QueuedFile::Open(path, entry.size, quiet, std::chrono::system_clock::now());
+    Result<QueuedFile> opened =
+        QueuedFile::Open(files_, {settings_.drop_folder, name, entry.size}, quiet, std::chrono::system_clock::now());
+    if (!opened) return FileFailed(path, opened.failure());
+    QueuedFile& file = *opened;
     if (file.busy()) {  // may still be written: left for later
       if (!file.settling()) {
         record_->LeftInPlace(path, kWrittenElsewhere);
@@ -198,13 +201,7 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
     }
     // An earlier file had to drop the connection: open it again.
     if (!connection_.Connected() && !Connect()) return false;
-    HandleNonEmptyFile(file, size);
-  } catch (const FileFailure& failure) {
-    ShowFailure(failure.what());
-    switch (failure.fate()) {
-      case FileFailure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.what(), Stay::kProblem); break;
-      case FileFailure::Fate::kGone: record_->Gone(path, failure.what()); break;
-    }
+    if (Status failed = HandleNonEmptyFile(file, size)) return FileFailed(path, *failed);
   } catch (const std::exception& failure) {  // ends the Action; the file waits for the next
     record_->LeftInPlace(path, failure.what(), Stay::kProblem);
     throw;
@@ -212,15 +209,24 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   return true;
 }
 
-void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
+bool RelayCycle::FileFailed(const std::string& path, const Failure& failure) {
+  ShowFailure(failure.text);
+  switch (failure.fate) {
+    case Failure::Fate::kLeftInPlace: record_->LeftInPlace(path, failure.text, Stay::kProblem); break;
+    case Failure::Fate::kGone: record_->Gone(path, failure.text); break;
+  }
+  return true;
+}
+
+Status RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   RelayState& state = Changing();
   state.action_messages.Add(size);
   state.total_messages.Add(size);
   state.message_seen = true;
   state.file_kind = RelayState::FileKind::kMessage;
   keeper_.Publish();
-  AppendLogRecord(size);
-  PostingContext context{client_, state.error_line, names_, settings_};
+  if (Status logged = AppendLogRecord(size)) throw std::runtime_error(logged->Described());
+  PostingContext context{client_, names_, settings_, files_};
   // The article was abandoned by dropping the connection: the relay closed
   // it on purpose, so it is only marked closed (a disconnect through the
   // client would fail on it), and the next file opens a new one.
@@ -231,8 +237,20 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
   // publication: a failure's at once, else the next file's or the Action's
   // end, a pause later at most. One publication a file keeps the window's
   // work small.
-  const MessageOutcome outcome = PostMessageFile(file, context);
-  const std::string& path = file.path();
+  Result<MessageOutcome> posted = PostMessageFile(file, context);
+  if (!posted && posted.failure().reach == Failure::Reach::kAction) {
+    throw std::runtime_error(posted.failure().Described());
+  }
+  if (!posted) return posted.failure();
+  const MessageOutcome& outcome = *posted;
+  const std::string path = file.path();
+  // An accepted article hides the error line; a refused one shows the
+  // server's refusal on it.
+  if (outcome.disposal == MessageOutcome::Disposal::kPosted) state.error_line.Show(false);
+  if (outcome.disposal == MessageOutcome::Disposal::kHeld || outcome.disposal == MessageOutcome::Disposal::kFiled) {
+    state.error_line.Set(outcome.detail);
+    state.error_line.Show(true);
+  }
   switch (outcome.disposal) {
     case MessageOutcome::Disposal::kDeletedUnposted:
       // Not a failure of the relay (the error line stays as it is), but a
@@ -251,6 +269,7 @@ void RelayCycle::HandleNonEmptyFile(QueuedFile& file, std::int64_t size) {
       ShowFailure(path + " was refused by the server (" + outcome.detail + ") and filed as " + outcome.filed_as);
       break;
   }
+  return {};
 }
 
 bool RelayCycle::Connect() {
@@ -273,13 +292,25 @@ void RelayCycle::CheckWriterWatch() {
 
 void RelayCycle::CheckErrorFolder() {
   const std::string& folder = settings_.error_folder;
-  struct stat status {};
-  if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+  FileStatus status;
+  if (files_.Examine(folder, status, FileSystem::Follow::kYes) != 0 || !status.folder()) {
     ReportFailure("Error folder: the folder " + folder +
                   " does not exist; refused messages cannot be filed and stay in the drop folder");
-  } else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    ReportFailure("Error folder: " + folder + " is not writable (" + std::strerror(errno) +
+  } else if (const int error = files_.CheckFolderWritable(folder); error != 0) {
+    ReportFailure("Error folder: " + folder + " is not writable (" + ErrorText(error) +
                   "); refused messages cannot be filed and stay in the drop folder");
+  }
+}
+
+void RelayCycle::SweepLeftoversOnce() {
+  swept_ = true;
+  constexpr std::string_view kLeftover = "a temporary copy an interrupted filing or delivery left, deleted";
+  const auto now = std::chrono::system_clock::now();
+  for (const std::string& path : SweepLeftovers(files_, settings_.error_folder, {}, now)) {
+    record_->Gone(path, kLeftover);
+  }
+  for (const std::string& path : SweepLeftovers(files_, settings_.drop_folder, settings_.long_quiet_period, now)) {
+    record_->Gone(path, kLeftover);
   }
 }
 
@@ -305,30 +336,30 @@ void RelayCycle::HandleEmptyFile() {
   keeper_.Publish();
 }
 
-void RelayCycle::AppendLogRecord(std::int64_t size) const {
+Status RelayCycle::AppendLogRecord(std::int64_t size) const {
   const std::string& path = settings_.log_file;
-  const auto fail = [&](const std::string& what) {
-    throw std::runtime_error("cannot " + what + " the log file " + path + ": " + std::strerror(errno));
+  const auto fail = [&](const std::string& what, int error) {
+    return Failure::OfAction("cannot " + what + " the log file " + path + ": " + ErrorText(error));
   };
   const auto refuse_kind = [&](mode_t mode) {
-    throw std::runtime_error("the log file " + path + " is " + FileKindName(mode) +
+    return Failure::OfAction("the log file " + path + " is " + FileKindName(mode) +
                              ", not a regular file; nothing is posted until it is one");
   };
   // Opened like a message file: a symbolic link is never followed, and no
   // FIFO or device is opened, nor waited on.
-  struct stat named {};
-  if (::lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) refuse_kind(named.st_mode);
-  FileDescriptor log(
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
-  if (!log.valid()) {
-    if (errno == ELOOP) refuse_kind(S_IFLNK);
-    fail("open");
+  FileStatus named;
+  if (files_.Examine(path, named, FileSystem::Follow::kNo) == 0 && !named.regular()) return refuse_kind(named.mode);
+  FileDescriptor log(-1);
+  if (const int error = files_.Open(path, FileSystem::OpenMode::kAppend, log, 0666); error != 0) {
+    return error == ELOOP ? refuse_kind(S_IFLNK) : fail("open", error);
   }
-  struct stat opened {};
-  if (::fstat(log.get(), &opened) != 0) fail("examine");
-  if (!S_ISREG(opened.st_mode)) refuse_kind(opened.st_mode);
-  const std::string record = LogRecord(clock_(), size);
-  if (!WriteAll(log.get(), record) || !log.Close()) fail("write");
+  FileStatus opened;
+  if (const int error = files_.ExamineOpen(log.get(), opened); error != 0) return fail("examine", error);
+  if (!opened.regular()) return refuse_kind(opened.mode);
+  int error = files_.Write(log.get(), LogRecord(clock_(), size));
+  if (error == 0) error = files_.Close(log);
+  if (error != 0) return fail("write", error);
+  return {};
 }
 
 void RelayCycle::PauseAfterFile() const { std::this_thread::sleep_for(settings_.pause_after_file); }

@@ -13,6 +13,7 @@
 
 #include "news/news_client.h"
 #include "relay/drop_folder_lock.h"
+#include "relay/file_system.h"
 #include "relay/folder_listing.h"
 #include "relay/outcome_record.h"
 #include "relay/presence_check.h"
@@ -34,7 +35,8 @@ class RelayCycle {
   // thread that runs the Action. Actions run one at a time, on any one
   // thread at a time.
   RelayCycle(NewsClient& client, RelaySettings settings = RelaySettings::Compiled(),
-             Clock clock = std::chrono::system_clock::now, StatePublisher publish = {});
+             Clock clock = std::chrono::system_clock::now, StatePublisher publish = {},
+             FileSystem& files = DefaultFileSystem());
 
   // Runs one Action: counts it, clears the file in progress and this
   // Action's totals, lists the drop folder and, when it found anything,
@@ -51,7 +53,7 @@ class RelayCycle {
   // neither its lease nor the watch can vouch for waits for the long quiet
   // period instead. A drop folder that cannot be watched is reported, with
   // the system's reason, at every Action. A failure that
-  // belongs to one file (FileFailure) is shown on the error line and the
+  // belongs to one file (a Failure of reach kFile) is shown on the error line and the
   // Action goes on with the next file; when handling a file dropped the
   // connection, it is opened again for the next one. A missing drop folder
   // and a missing or unwritable error folder are shown too. A drop folder
@@ -85,9 +87,11 @@ class RelayCycle {
   void RunAction();
   bool HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>* settling);
   void RetrySettled(std::vector<ListedEntry> settling);
-  void HandleNonEmptyFile(QueuedFile& file, std::int64_t size);
+  bool FileFailed(const std::string& path, const Failure& failure);
+  Status HandleNonEmptyFile(QueuedFile& file, std::int64_t size);
   void HandleEmptyFile();
-  void AppendLogRecord(std::int64_t size) const;
+  Status AppendLogRecord(std::int64_t size) const;
+  void SweepLeftoversOnce();
   void ClearFileInProgress();
   void PauseAfterFile() const;
   bool Connect();
@@ -106,13 +110,15 @@ class RelayCycle {
   StateKeeper keeper_;
   ServerConnection connection_;
   QueueNameGenerator names_;
-  DropFolderLock drop_lock_{settings_.drop_folder};  // held from the first Action on
+  FileSystem& files_;
+  DropFolderLock drop_lock_{settings_.drop_folder, files_};  // held from the first Action on
   WriterWatch writers_;                              // files of the drop folder other programs are writing
   std::string failure_;                              // the last failure met during this Action
   std::string cut_short_;                            // the failure that ended this Action early
   ProblemMemory problems_;                           // what the system log was told lately
   std::optional<OutcomeRecord> record_;              // the system log, during an Action
   std::atomic<bool> stop_requested_{false};          // see RequestStop
+  bool swept_ = false;                               // leftovers swept, at the first Action
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

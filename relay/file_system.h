@@ -52,11 +52,11 @@ class FileSystem {
   // symbolic link at the last step of the path (ELOOP), never blocks on a
   // FIFO or device, and never makes a terminal the controlling one.
   enum class OpenMode {
-    kRead,        // for reading
-    kReadWrite,   // for reading and writing, an existing file
-    kCreateNew,   // for reading and writing, a new file (EEXIST when the name is taken)
-    kAppend,      // for appending, made when missing
-    kFolder,      // a folder, for reading its attributes; this one follows links
+    kRead,       // for reading
+    kReadWrite,  // for reading and writing, an existing file
+    kCreateNew,  // for reading and writing, a new file (EEXIST when the name is taken)
+    kAppend,     // for appending, made when missing
+    kFolder,     // a folder, for reading its attributes; this one follows links
   };
   // Whether examining a path follows a symbolic link at its last step.
   enum class Follow { kNo, kYes };

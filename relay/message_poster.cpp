@@ -146,8 +146,8 @@ Result<MessageOutcome> FileUnpostable(QueuedFile& file, PostingContext& context,
 Status RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
   Status removed = file.Remove();
   if (removed) {
-    removed->text = "the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) + ", but " +
-                    removed->text;
+    removed->text =
+        "the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) + ", but " + removed->text;
   }
   return removed;
 }
@@ -213,9 +213,11 @@ Result<std::optional<MessageOutcome>> PrepareHeader(MessageFile& reader, QueuedF
     if (file.ChangedSinceOpened()) return ChangedWhileRead(file, "it stays for a later Action");
     file.Close();
     if (Status removed = file.Remove()) return *removed;
-    return std::optional<MessageOutcome>(MessageOutcome{
-        Disposal::kDeletedUnposted, header.message_id,
-        end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header", {}});
+    return std::optional<MessageOutcome>(
+        MessageOutcome{Disposal::kDeletedUnposted,
+                       header.message_id,
+                       end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header",
+                       {}});
   }
   // Which of two ids the server would take, and which one a presence check
   // should ask for, cannot be told: such a message is malformed.

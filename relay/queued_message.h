@@ -19,10 +19,10 @@ struct FileIdentity {
 };
 
 struct QueuedMessage {
-  std::string folder;            // the drop folder it was listed in
-  std::string name;              // its name there, as listed
+  std::string folder;             // the drop folder it was listed in
+  std::string name;               // its name there, as listed
   std::uint64_t listed_size = 0;  // its size when listed, in bytes
-  FileIdentity identity{};       // the file, once opened; zero before
+  FileIdentity identity{};        // the file, once opened; zero before
 
   std::string Path() const { return JoinPath(folder, name); }
   friend bool operator==(const QueuedMessage&, const QueuedMessage&) = default;

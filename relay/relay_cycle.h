@@ -112,13 +112,13 @@ class RelayCycle {
   QueueNameGenerator names_;
   FileSystem& files_;
   DropFolderLock drop_lock_{settings_.drop_folder, files_};  // held from the first Action on
-  WriterWatch writers_;                              // files of the drop folder other programs are writing
-  std::string failure_;                              // the last failure met during this Action
-  std::string cut_short_;                            // the failure that ended this Action early
-  ProblemMemory problems_;                           // what the system log was told lately
-  std::optional<OutcomeRecord> record_;              // the system log, during an Action
-  std::atomic<bool> stop_requested_{false};          // see RequestStop
-  bool swept_ = false;                               // leftovers swept, at the first Action
+  WriterWatch writers_;                                      // files of the drop folder other programs are writing
+  std::string failure_;                                      // the last failure met during this Action
+  std::string cut_short_;                                    // the failure that ended this Action early
+  ProblemMemory problems_;                                   // what the system log was told lately
+  std::optional<OutcomeRecord> record_;                      // the system log, during an Action
+  std::atomic<bool> stop_requested_{false};                  // see RequestStop
+  bool swept_ = false;                                       // leftovers swept, at the first Action
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

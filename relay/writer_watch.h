@@ -30,8 +30,7 @@ class WriterWatch {
   // Starts watching `folder`. A folder that cannot be watched now (it is
   // missing, or the user's inotify instances are used up) is tried again
   // every second, and at every Problem().
-  WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period,
-              FileSystem& files = DefaultFileSystem());
+  WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period, FileSystem& files = DefaultFileSystem());
   WriterWatch(const WriterWatch&) = delete;
   WriterWatch& operator=(const WriterWatch&) = delete;
   // Stops the watch's thread and waits for it.

@@ -16,11 +16,11 @@ namespace quillport::testing {
 class FailingFileSystem : public PosixFileSystem {
  public:
   // Makes `operation` fail with `error` from now on, on paths that hold `path_part` (any path when empty), at
-  // every call or only at the `nth` that matches (from 1). The operation goes by name: "list", "examine", "check-writable", "delete", "rename", "sync-folder",
-  // "open-read", "open-read-write", "open-create", "open-append", "open-folder", "examine-open", "read",
-  // "read-at", "write", "overwrite", "change-mode", "sync", "close", "lease", "undeletable", "lock",
-  // "create-unnamed", "name-unnamed", "start-watcher", "add-watch". An operation on an open file goes by the
-  // path it was opened under.
+  // every call or only at the `nth` that matches (from 1). The operation goes by name: "list", "examine",
+  // "check-writable", "delete", "rename", "sync-folder", "open-read", "open-read-write", "open-create", "open-append",
+  // "open-folder", "examine-open", "read", "read-at", "write", "overwrite", "change-mode", "sync", "close", "lease",
+  // "undeletable", "lock", "create-unnamed", "name-unnamed", "start-watcher", "add-watch". An operation on an open file
+  // goes by the path it was opened under.
   void Add(std::string operation, int error, std::string path_part = {}, int nth = 0);
   // Ends every failure.
   void Clear();

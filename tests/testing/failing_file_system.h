@@ -25,32 +25,71 @@ class FailingFileSystem : public PosixFileSystem {
   // Ends every failure.
   void Clear();
 
-  int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
-  int Examine(const std::string& path, FileStatus& status, Follow follow) override;
-  int CheckFolderWritable(const std::string& folder) override;
-  int Delete(const std::string& path) override;
-  int RenameWithoutReplacing(const std::string& from, const std::string& to) override;
-  int SyncFolder(const std::string& folder) override;
+  int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) override {
+    return Due("list", folder, [&] { return PosixFileSystem::ListFolder(folder, entries); });
+  }
+  int Examine(const std::string& path, FileStatus& status, Follow follow) override {
+    return Due("examine", path, [&] { return PosixFileSystem::Examine(path, status, follow); });
+  }
+  int CheckFolderWritable(const std::string& folder) override {
+    return Due("check-writable", folder, [&] { return PosixFileSystem::CheckFolderWritable(folder); });
+  }
+  int Delete(const std::string& path) override {
+    return Due("delete", path, [&] { return PosixFileSystem::Delete(path); });
+  }
+  int RenameWithoutReplacing(const std::string& from, const std::string& to) override {
+    return Due("rename", from + " " + to, [&] { return PosixFileSystem::RenameWithoutReplacing(from, to); });
+  }
+  int SyncFolder(const std::string& folder) override {
+    return Due("sync-folder", folder, [&] { return PosixFileSystem::SyncFolder(folder); });
+  }
   int Open(const std::string& path, OpenMode mode, FileDescriptor& file, mode_t permissions = 0) override;
-  int ExamineOpen(int file, FileStatus& status) override;
-  int Read(int file, std::span<char> buffer, std::size_t& count) override;
-  int ReadAt(int file, std::span<char> buffer, std::uint64_t offset, std::size_t& count) override;
-  int Write(int file, std::string_view bytes) override;
-  int Overwrite(int file, std::string_view bytes) override;
-  int ChangeMode(int file, mode_t permissions) override;
-  int Sync(int file) override;
+  int ExamineOpen(int file, FileStatus& status) override {
+    return Due("examine-open", file, [&] { return PosixFileSystem::ExamineOpen(file, status); });
+  }
+  int Read(int file, std::span<char> buffer, std::size_t& count) override {
+    return Due("read", file, [&] { return PosixFileSystem::Read(file, buffer, count); });
+  }
+  int ReadAt(int file, std::span<char> buffer, std::uint64_t offset, std::size_t& count) override {
+    return Due("read-at", file, [&] { return PosixFileSystem::ReadAt(file, buffer, offset, count); });
+  }
+  int Write(int file, std::string_view bytes) override {
+    return Due("write", file, [&] { return PosixFileSystem::Write(file, bytes); });
+  }
+  int Overwrite(int file, std::string_view bytes) override {
+    return Due("overwrite", file, [&] { return PosixFileSystem::Overwrite(file, bytes); });
+  }
+  int ChangeMode(int file, mode_t permissions) override {
+    return Due("change-mode", file, [&] { return PosixFileSystem::ChangeMode(file, permissions); });
+  }
+  int Sync(int file) override {
+    return Due("sync", file, [&] { return PosixFileSystem::Sync(file); });
+  }
   int Close(FileDescriptor& file) override;
-  int TakeReadLease(int file) override;
-  bool Undeletable(int file) override;
-  int Lock(int file) override;
+  int TakeReadLease(int file) override {
+    return Due("lease", file, [&] { return PosixFileSystem::TakeReadLease(file); });
+  }
+  bool Undeletable(int file) override {
+    return Due("undeletable", file, [] { return 0; }) != 0 || PosixFileSystem::Undeletable(file);
+  }
+  int Lock(int file) override {
+    return Due("lock", file, [&] { return PosixFileSystem::Lock(file); });
+  }
   int CreateUnnamedFile(const std::string& folder, const std::string& owner,
                         std::unique_ptr<UnnamedFile>& file) override;
-  int NameUnnamedFile(UnnamedFile& file, const std::string& path) override;
-  int StartWatcher(FileDescriptor& watcher) override;
-  int AddWatch(int watcher, const std::string& folder, std::uint32_t events, int& watch) override;
+  int NameUnnamedFile(UnnamedFile& file, const std::string& path) override {
+    return Due("name-unnamed", path, [&] { return PosixFileSystem::NameUnnamedFile(file, path); });
+  }
+  int StartWatcher(FileDescriptor& watcher) override {
+    return Due("start-watcher", std::string(), [&] { return PosixFileSystem::StartWatcher(watcher); });
+  }
+  int AddWatch(int watcher, const std::string& folder, std::uint32_t events, int& watch) override {
+    watch = -1;
+    return Due("add-watch", folder, [&] { return PosixFileSystem::AddWatch(watcher, folder, events, watch); });
+  }
 
  private:
-  struct Fault {
+  struct Armed {
     std::string operation;
     int error = 0;
     std::string path_part;
@@ -58,12 +97,22 @@ class FailingFileSystem : public PosixFileSystem {
     int calls = 0;  // that matched so far
   };
   // The errno a call of `operation` on `path` is to fail with; 0 to run it.
-  int Due(std::string_view operation, const std::string& path);
-  int DueOnFile(std::string_view operation, int file);
+  int Fault(std::string_view operation, const std::string& path);
+  std::string PathOf(int file);
+  // The fault's errno, or what `real` returns.
+  template <class Real>
+  int Due(std::string_view operation, const std::string& path, Real real) {
+    const int error = Fault(operation, path);
+    return error != 0 ? error : real();
+  }
+  template <class Real>
+  int Due(std::string_view operation, int file, Real real) {
+    return Due(operation, PathOf(file), real);
+  }
   void Opened(int file, const std::string& path);
 
   std::mutex mutex_;  // the writer watch calls from its own thread
-  std::vector<Fault> faults_;
+  std::vector<Armed> faults_;
   std::map<int, std::string> paths_;  // of the open files, by descriptor
 };
 

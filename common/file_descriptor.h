@@ -17,6 +17,14 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : descriptor_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      if (descriptor_ >= 0) ::close(descriptor_);
+      descriptor_ = other.release();
+    }
+    return *this;
+  }
 
   int get() const { return descriptor_; }
   bool valid() const { return descriptor_ >= 0; }

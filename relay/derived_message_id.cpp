@@ -1,11 +1,7 @@
 #include "relay/derived_message_id.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 
 #include "common/sha256.h"
 
@@ -36,21 +32,23 @@ class LineLength {
 
 }  // namespace
 
-std::optional<std::string> DerivedMessageId(const QueuedFile& file, std::size_t longest_line) {
+Result<std::optional<std::string>> DerivedMessageId(FileSystem& files, const QueuedFile& file,
+                                                    std::size_t longest_line) {
   Sha256 hash;
   LineLength line(longest_line);
   std::array<char, 65536> buffer;
-  for (off_t at = 0;;) {
-    const ssize_t count = ::pread(file.descriptor(), buffer.data(), buffer.size(), at);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throw FileFailure("cannot read " + file.path() + ": " + std::strerror(errno));
+  for (std::uint64_t at = 0;;) {
+    std::size_t count = 0;
+    if (const int error = files.ReadAt(file.descriptor(), buffer, at, count); error != 0) {
+      return Failure::OfFile("cannot read " + file.path() + ": " + ErrorText(error));
+    }
     if (count == 0) break;
-    const std::string_view piece(buffer.data(), static_cast<std::size_t>(count));
-    if (!line.Take(piece)) return std::nullopt;
+    const std::string_view piece(buffer.data(), count);
+    if (!line.Take(piece)) return std::optional<std::string>();
     hash.Add(piece);
     at += count;
   }
-  return "<qp." + hash.FinishHex(32) + "@quillport.invalid>";
+  return std::optional<std::string>("<qp." + hash.FinishHex(32) + "@quillport.invalid>");
 }
 
 }  // namespace quillport

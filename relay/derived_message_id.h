@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "relay/failure.h"
+#include "relay/file_system.h"
 #include "relay/queued_file.h"
 
 namespace quillport {
@@ -20,8 +22,9 @@ namespace quillport {
 //
 // Reading stops at the first line longer than `longest_line` characters
 // (lines end at CR or LF): such a message can never be posted, and the
-// answer is then nothing, however large the file is. Throws FileFailure
+// answer is then nothing, however large the file is. Fails (reach kFile)
 // when the file cannot be read.
-std::optional<std::string> DerivedMessageId(const QueuedFile& file, std::size_t longest_line);
+Result<std::optional<std::string>> DerivedMessageId(FileSystem& files, const QueuedFile& file,
+                                                    std::size_t longest_line);
 
 }  // namespace quillport

@@ -1,13 +1,11 @@
 #include "relay/drop_folder_lock.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -19,36 +17,35 @@
 namespace quillport {
 namespace {
 
-// Never follows a link, never blocks on a FIFO or device, and never passes
-// to a child process (a program started for VIEW would go on holding the
-// lock after the relay ended).
-constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+using OpenMode = FileSystem::OpenMode;
+
 constexpr mode_t kGroupShared = 0660;
 constexpr std::size_t kMaxHolderText = 128;
 
 // Opens the lock file at `path`, making it when it is missing: for writing
-// when this user may, else for reading (enough for flock). On failure the
-// descriptor is invalid and errno says why.
-FileDescriptor OpenLockFile(const std::string& path, bool* writable) {
-  *writable = true;
-  const int made = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, kGroupShared);
-  if (made >= 0) {
-    ::fchmod(made, kGroupShared);  // past the umask: every user of the group may take it
-    return FileDescriptor(made);
+// when this user may, else for reading (enough for flock). Every open never
+// follows a link, never blocks on a FIFO or device, and never passes to a
+// child process (a program started for VIEW would go on holding the lock
+// after the relay ended). Returns 0 or why it could not be opened.
+int OpenLockFile(FileSystem& files, const std::string& path, FileDescriptor& file, bool& writable) {
+  writable = true;
+  int error = files.Open(path, OpenMode::kCreateNew, file, kGroupShared);
+  if (error == 0) {
+    files.ChangeMode(file.get(), kGroupShared);  // past the umask: every user of the group may take it
+    return 0;
   }
-  if (errno != EEXIST) return FileDescriptor(-1);
-  const int opened = ::open(path.c_str(), O_RDWR | kOpenFlags);
-  if (opened >= 0 || (errno != EACCES && errno != EROFS)) return FileDescriptor(opened);
-  *writable = false;
-  return FileDescriptor(::open(path.c_str(), O_RDONLY | kOpenFlags));
+  if (error != EEXIST) return error;
+  error = files.Open(path, OpenMode::kReadWrite, file);
+  if (error != EACCES && error != EROFS) return error;
+  writable = false;
+  return files.Open(path, OpenMode::kRead, file);
 }
 
 // Whether `path` names the very file open as `descriptor`.
-bool SameFile(int descriptor, const std::string& path) {
-  struct stat open_file {
-  }, named{};
-  return ::fstat(descriptor, &open_file) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+bool SameFile(FileSystem& files, int descriptor, const std::string& path) {
+  FileStatus open_file, named;
+  return files.ExamineOpen(descriptor, open_file) == 0 && files.Examine(path, named, FileSystem::Follow::kNo) == 0 &&
+         open_file.identity == named.identity;
 }
 
 std::string UserName(uid_t uid) {
@@ -70,10 +67,11 @@ bool PlainWord(const std::string& text) {
 
 // Who holds the lock open as `descriptor`, from the text its holder wrote:
 // "USER PID PROGRAM" (the program's name is missing from older relays).
-std::string Holder(int descriptor) {
-  char text[kMaxHolderText] = {};
-  const ssize_t length = ::pread(descriptor, text, sizeof text - 1, 0);
-  std::istringstream words(std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0));
+std::string Holder(FileSystem& files, int descriptor) {
+  std::array<char, kMaxHolderText> text{};
+  std::size_t length = 0;
+  if (files.ReadAt(descriptor, text, 0, length) != 0) length = 0;
+  std::istringstream words(std::string(text.data(), length));
   std::string user, process, program;
   words >> user >> process >> program;
   const bool plain = PlainWord(user) && !process.empty() && process.size() < 10 &&
@@ -87,11 +85,11 @@ std::string Holder(int descriptor) {
 
 }  // namespace
 
-DropFolderLock::DropFolderLock(const std::string& folder)
-    : folder_(folder), path_(JoinPath(folder, kDropFolderLockName)) {}
+DropFolderLock::DropFolderLock(const std::string& folder, FileSystem& files)
+    : files_(files), folder_(folder), path_(JoinPath(folder, kDropFolderLockName)) {}
 
 bool DropFolderLock::Hold() {
-  if (file_ && SameFile(file_->get(), path_)) return true;
+  if (file_ && SameFile(files_, file_->get(), path_)) return true;
   file_.reset();  // the file was removed or replaced: its lock no longer guards the folder
   problem_.clear();
   return Take();
@@ -99,33 +97,29 @@ bool DropFolderLock::Hold() {
 
 bool DropFolderLock::Take() {
   bool writable = false;
-  FileDescriptor file = OpenLockFile(path_, &writable);
-  if (!file.valid()) {
-    const int error = errno;
+  FileDescriptor file(-1);
+  if (const int error = OpenLockFile(files_, path_, file, writable); error != 0) {
     problem_ = "the lock file " + path_ +
-               " cannot be opened: " + (error == ELOOP ? "it is a symbolic link" : std::strerror(error));
+               " cannot be opened: " + (error == ELOOP ? "it is a symbolic link" : ErrorText(error));
     return false;
   }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  FileStatus status;
+  if (files_.ExamineOpen(file.get(), status) != 0 || !status.regular()) {
     problem_ = "the lock file " + path_ + " is not a regular file";
     return false;
   }
-  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
+  if (const int error = files_.Lock(file.get()); error != 0) {
     // Who holds it comes first: the window cuts a long text at its end.
-    problem_ = error == EWOULDBLOCK ? "another relay (" + Holder(file.get()) + ") serves the folder " + folder_ +
-                                          "; no Action runs here while it does"
-                                    : "the lock file " + path_ + " cannot be locked: " + std::strerror(error);
+    problem_ = error == EWOULDBLOCK ? "another relay (" + Holder(files_, file.get()) + ") serves the folder " +
+                                          folder_ + "; no Action runs here while it does"
+                                    : "the lock file " + path_ + " cannot be locked: " + ErrorText(error);
     return false;
   }
   if (writable) {
     // Who holds it, for the relays that find it taken; the lock works without.
     const std::string holder = UserName(::geteuid()) + ' ' + std::to_string(::getpid()) + ' ' +
                                (PlainWord(program_invocation_short_name) ? program_invocation_short_name : "") + '\n';
-    if (::ftruncate(file.get(), 0) == 0) {
-      [[maybe_unused]] const ssize_t written = ::pwrite(file.get(), holder.data(), holder.size(), 0);
-    }
+    files_.Overwrite(file.get(), holder);
   }
   file_.emplace(file.release());
   return true;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/file_descriptor.h"
+#include "relay/file_system.h"
 
 namespace quillport {
 
@@ -25,7 +26,7 @@ inline constexpr char kDropFolderLockName[] = ".quillport.lock";
 
 class DropFolderLock {
  public:
-  explicit DropFolderLock(const std::string& folder);
+  explicit DropFolderLock(const std::string& folder, FileSystem& files = DefaultFileSystem());
 
   // Whether this relay serves the folder: true when it already holds the
   // lock of the file now at the lock's name, or takes it now (a relay that
@@ -40,6 +41,7 @@ class DropFolderLock {
  private:
   bool Take();
 
+  FileSystem& files_;
   std::string folder_;
   std::string path_;
   std::optional<FileDescriptor> file_;

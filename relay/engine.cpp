@@ -5,7 +5,9 @@
 namespace quillport {
 
 Engine::Engine(NewsClient& client, EngineListener& listener, RelaySettings settings, Clock clock)
-    : cycle_(client, listener, std::move(settings), std::move(clock)), listener_(listener), thread_([this] { Serve(); }) {}
+    : cycle_(client, listener, std::move(settings), std::move(clock)),
+      listener_(listener),
+      thread_([this] { Serve(); }) {}
 
 Engine::~Engine() {
   {

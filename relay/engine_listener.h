@@ -31,10 +31,10 @@ struct MessageReport {
 // How an Action ended.
 struct ActionReport {
   ActionTrigger trigger = ActionTrigger::kTimer;
-  RelayState state;                      // as the Action left it, disconnected
-  std::optional<Failure> last_failure;   // the last failure it met, if any
-  std::optional<Failure> broken_off;     // a failure that broke the Action off in the middle of its work
-  bool stopped = false;                  // a stop request ended it before its last file
+  RelayState state;                     // as the Action left it, disconnected
+  std::optional<Failure> last_failure;  // the last failure it met, if any
+  std::optional<Failure> broken_off;    // a failure that broke the Action off in the middle of its work
+  bool stopped = false;                 // a stop request ended it before its last file
 };
 
 // Every call comes from the thread that runs the Action, one at a time, in

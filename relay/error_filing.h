@@ -5,8 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "relay/file_system.h"
 #include "relay/queue_name_generator.h"
-#include "relay/queued_file.h"
+#include "relay/queued_message.h"
 
 namespace quillport {
 
@@ -25,29 +26,24 @@ struct Filing {
   bool filed() const { return !target.empty(); }
 };
 
-// Moves `file_name` from `source_folder` into `target_folder`, under its
+// Moves `message` from its folder into `target_folder`, under its
 // lower-cased name or, when any entry there bears that name (a file, a
 // folder, a FIFO, a symbolic link, even a dangling one), under a lower-cased
 // random name from `names` with the same extension. Never overwrites: the
-// move fails when the target exists. A filed message is whole and on disk
-// before its source is deleted (see MoveWithoutReplacing). A message whose
-// very bytes a file in `target_folder` holds already (a filing before could
-// not delete its source) is not filed again: its source is deleted, and
-// the result names that file. A refused message so ends as one file in the
-// error folder, whatever fails. Throws nothing:
-// when either folder is missing, the source is no longer the file
-// `expected` names (when given), the move fails, or every random name is
-// taken, the file stays where it was and the result says why.
-Filing MoveUnderFreeName(std::string_view source_folder, std::string_view target_folder, std::string_view file_name,
-                         QueueNameGenerator& names, const FileIdentity* expected = nullptr);
-
-// Moves `from` to `to` unless `to` exists, and flushes both folders to disk.
-// Within one file system this is a rename. Across file systems the file is
-// copied into a file without a name (or, where the file system has none,
-// under a temporary name that is no message name), flushed to disk, then
-// given its name without replacing anything, and only then is `from`
-// deleted; a failed copy leaves nothing behind, and a copy once named stays.
-// Returns an empty text on success, otherwise why it did not move the file.
-std::string MoveWithoutReplacing(const std::string& from, const std::string& to);
+// move fails when the target exists. Within one file system the file is
+// renamed. Across file systems it is copied into a file without a name (or,
+// where the file system has none, under a temporary name that is no message
+// name), flushed to disk, then given its name without replacing anything,
+// and only then is the source deleted; a failed copy leaves nothing behind,
+// and a copy once named stays. Both folders are flushed to disk. A message
+// whose very bytes a file in `target_folder` holds already (a filing before
+// could not delete its source) is not filed again: its source is deleted,
+// and the result names that file. A refused message so ends as one file in
+// the error folder, whatever fails. Throws nothing: when either folder is
+// missing, the source is no longer the file `message.identity` names (when
+// it is filled in), the move fails, or every random name is taken, the file
+// stays where it was and the result says why.
+Filing MoveUnderFreeName(FileSystem& files, const QueuedMessage& message, std::string_view target_folder,
+                         QueueNameGenerator& names);
 
 }  // namespace quillport

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "relay/file_system.h"
+
 namespace quillport {
 
 // One entry of a listing.
@@ -25,7 +27,7 @@ struct ListedEntry {
 // is released when the listing goes out of scope.
 class FolderListing {
  public:
-  FolderListing(std::string_view folder, std::string_view pattern);
+  FolderListing(std::string_view folder, std::string_view pattern, FileSystem& files = DefaultFileSystem());
   FolderListing(const FolderListing&) = delete;
   FolderListing& operator=(const FolderListing&) = delete;
 
@@ -45,6 +47,7 @@ class FolderListing {
   bool Next();
 
  private:
+  FileSystem& files_;
   std::string folder_;
   std::string problem_;
   std::vector<ListedEntry> entries_;

@@ -1,12 +1,6 @@
 #include "relay/message_file.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include "relay/queued_file.h"
 
 namespace quillport {
 namespace {
@@ -21,26 +15,26 @@ const char* FindLineEnd(const char* start, std::size_t count) {
 
 }  // namespace
 
-bool MessageFile::Fill() {
+Result<bool> MessageFile::Fill() {
   if (position_ < length_) return true;
   if (at_end_) return false;
-  ssize_t count;
-  do {
-    count = ::read(descriptor_, buffer_.data(), buffer_.size());
-  } while (count < 0 && errno == EINTR);
-  if (count < 0) throw FileFailure("cannot read " + path_ + ": " + std::strerror(errno));
+  std::size_t count = 0;
+  if (const int error = files_.Read(descriptor_, buffer_, count); error != 0) {
+    return Failure::OfFile("cannot read " + path_ + ": " + ErrorText(error));
+  }
   position_ = 0;
-  length_ = static_cast<std::size_t>(count);
+  length_ = count;
   bytes_read_ += length_;
   at_end_ = count == 0;
   return !at_end_;
 }
 
-bool MessageFile::AtEnd() { return !Fill(); }
-
-bool MessageFile::ReadLine(std::string& line) {
+Result<MessageFile::Line> MessageFile::ReadLine(std::string& line) {
   line.clear();
-  while (Fill()) {
+  for (bool first = true;; first = false) {
+    Result<bool> filled = Fill();
+    if (!filled) return filled.failure();
+    if (!*filled) return first ? Line::kNone : Line::kRead;
     const char* start = buffer_.data() + position_;
     const std::size_t available = length_ - position_;
     const char* end = FindLineEnd(start, available);
@@ -49,18 +43,21 @@ bool MessageFile::ReadLine(std::string& line) {
       const std::size_t taken = kMaxLineKept - line.size();
       line.append(start, taken);
       position_ += taken;
-      return false;
+      return Line::kTooLong;
     }
     line.append(start, count);
     position_ += count;
     if (end) {
       ++position_;
       // CR LF is one line end, even when the LF comes in the next buffer.
-      if (*end == '\r' && Fill() && buffer_[position_] == '\n') ++position_;
-      return true;
+      if (*end == '\r') {
+        Result<bool> more = Fill();
+        if (!more) return more.failure();
+        if (*more && buffer_[position_] == '\n') ++position_;
+      }
+      return Line::kRead;
     }
   }
-  return true;
 }
 
 }  // namespace quillport

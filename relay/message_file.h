@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "relay/failure.h"
+#include "relay/file_system.h"
+
 namespace quillport {
 
 // Lines end at CR LF, at a lone CR or at a lone LF (Linux text files end
@@ -21,27 +24,32 @@ class MessageFile {
   static constexpr std::size_t kMaxLineKept = 32768;
 
   // `path` names the file in failures.
-  MessageFile(int descriptor, std::string path) : descriptor_(descriptor), path_(std::move(path)) {}
+  MessageFile(FileSystem& files, int descriptor, std::string path)
+      : files_(files), descriptor_(descriptor), path_(std::move(path)) {}
   MessageFile(const MessageFile&) = delete;
   MessageFile& operator=(const MessageFile&) = delete;
 
-  // True when no byte is left to read.
-  bool AtEnd();
+  enum class Line {
+    kRead,     // a line was read
+    kTooLong,  // longer than kMaxLineKept characters
+    kNone,     // no byte was left to read
+  };
 
-  // Reads the next line into `line` (replacing what it held). Returns false
-  // when the line is longer than kMaxLineKept characters: `line` then holds
-  // its first kMaxLineKept characters, and the rest of the file is left
-  // unread (reading on would take the rest of that line for a new one).
-  // Throws FileFailure on a read failure.
-  bool ReadLine(std::string& line);
+  // Reads the next line into `line` (replacing what it held). A line longer
+  // than kMaxLineKept characters leaves its first kMaxLineKept characters
+  // in `line`, and the rest of the file unread (reading on would take the
+  // rest of that line for a new one). Fails (reach kFile) when the file
+  // cannot be read.
+  Result<Line> ReadLine(std::string& line);
 
   // Bytes read from the descriptor so far.
   std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   // Refills the buffer once it is used up; false at the end of the file.
-  bool Fill();
+  Result<bool> Fill();
 
+  FileSystem& files_;
   int descriptor_;
   std::string path_;
   std::array<char, 65536> buffer_;

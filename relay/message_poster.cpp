@@ -8,6 +8,7 @@
 
 #include "common/header_field.h"
 #include "common/ignoring_case.h"
+#include "news/news_error.h"
 #include "relay/derived_message_id.h"
 #include "relay/error_filing.h"
 #include "relay/message_file.h"
@@ -98,11 +99,13 @@ enum class HeaderEnd { kComplete, kFileEnded, kTooLong };
 // to the block. Stops as soon as a line, or the kept block with the empty
 // line after it, is longer than can ever be posted, so a huge header or
 // line is never read to its end nor held in memory.
-HeaderEnd ReadHeader(MessageFile& file, Header& header) {
+Result<HeaderEnd> ReadHeader(MessageFile& reader, Header& header) {
   std::string line;
   for (;;) {
-    if (file.AtEnd()) return HeaderEnd::kFileEnded;
-    if (!file.ReadLine(line)) return HeaderEnd::kTooLong;
+    Result<MessageFile::Line> read = reader.ReadLine(line);
+    if (!read) return read.failure();
+    if (*read == MessageFile::Line::kNone) return HeaderEnd::kFileEnded;
+    if (*read == MessageFile::Line::kTooLong) return HeaderEnd::kTooLong;
     if (line.empty()) {
       header.skipping = false;
       return HeaderEnd::kComplete;
@@ -112,15 +115,9 @@ HeaderEnd ReadHeader(MessageFile& file, Header& header) {
   }
 }
 
-std::string FileName(const std::string& path, const RelaySettings& settings) {
-  return path.substr(std::min(path.size(), settings.drop_folder.size() + 1));
-}
-
 Filing FileInErrorFolder(QueuedFile& file, PostingContext& context) {
   file.Close();
-  const FileIdentity identity = file.identity();
-  return MoveUnderFreeName(context.settings.drop_folder, context.settings.error_folder,
-                           FileName(file.path(), context.settings), context.names, &identity);
+  return MoveUnderFreeName(context.files, file.message(), context.settings.error_folder, context.names);
 }
 
 void AbandonArticle(PostingContext& context) {
@@ -131,28 +128,32 @@ void AbandonArticle(PostingContext& context) {
 constexpr std::string_view kOverlong = "holds a header or a line longer than 32767 characters";
 
 // A message that can never be posted (`why` says what is wrong with it):
-// filed in the error folder so it does not come back at every Action. Throws
-// FileFailure when it cannot be filed.
-MessageOutcome FileUnpostable(QueuedFile& file, PostingContext& context, const std::string& message_id,
-                              std::string_view why) {
+// filed in the error folder so it does not come back at every Action. Fails
+// when it cannot be filed.
+Result<MessageOutcome> FileUnpostable(QueuedFile& file, PostingContext& context, const std::string& message_id,
+                                      std::string_view why) {
   const Filing filing = FileInErrorFolder(file, context);
   const std::string what = file.path() + " " + std::string(why) + " and cannot be posted; ";
   if (!filing.filed()) {
-    throw FileFailure(what + "it could not be filed (" + filing.problem + ") and stays in the drop folder");
+    return Failure::OfFile(what + "it could not be filed (" + filing.problem + ") and stays in the drop folder");
   }
-  return {MessageOutcome::Disposal::kFiledUnposted, message_id, what + "it was filed as " + filing.target,
-          filing.target};
+  return MessageOutcome{MessageOutcome::Disposal::kFiledUnposted, message_id, what + "it was filed as " + filing.target,
+                        filing.target};
 }
 
 // Deletes a message the server holds now. When that fails the failure says
 // so: the file stays, but it must not read as a message never posted.
-void RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
-  try {
-    file.Remove();
-  } catch (const FileFailure& failure) {
-    throw FileFailure("the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) + ", but " +
-                      failure.what());
+Status RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
+  Status removed = file.Remove();
+  if (removed) {
+    removed->text =
+        "the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) + ", but " + removed->text;
   }
+  return removed;
+}
+
+Failure ChangedWhileRead(const QueuedFile& file, std::string_view what_then) {
+  return Failure::OfFile(file.path() + " changed while it was read; " + std::string(what_then));
 }
 
 // How sending an article ended.
@@ -161,113 +162,133 @@ struct Sent {
   bool overlong = false;           // a line too long met: the article was abandoned
 };
 
+// Sends the body line by line; true when a line too long was met.
+Result<bool> SendBody(MessageFile& reader, NewsClient& client) {
+  std::string line;
+  for (;;) {
+    Result<MessageFile::Line> read = reader.ReadLine(line);
+    if (!read) return read.failure();
+    if (*read == MessageFile::Line::kNone) return false;
+    if (*read == MessageFile::Line::kTooLong || line.size() + 2 > kMaxPiece) return true;
+    line += "\r\n";
+    client.WriteText(line);
+  }
+}
+
 // Posts the header block and the body. The article is completed only when
-// the file is exactly what was opened, and abandoned at a line too long.
-Sent PostArticle(MessageFile& reader, QueuedFile& file, const Header& header, PostingContext& context) {
+// the file is exactly what was opened, and abandoned at a line too long or a
+// failure of the file.
+Result<Sent> PostArticle(MessageFile& reader, QueuedFile& file, const Header& header, PostingContext& context) {
   NewsClient& client = context.client;
-  if (std::optional<Refusal> refusal = client.BeginArticle()) return {std::move(refusal)};
-  bool overlong = false;
-  try {
-    client.WriteText(header.block);
-    std::string line;
-    while (!reader.AtEnd()) {
-      if (!reader.ReadLine(line) || line.size() + 2 > kMaxPiece) {
-        overlong = true;
-        break;
-      }
-      line += "\r\n";
-      client.WriteText(line);
-    }
-    if (!overlong && (file.ChangedSinceOpened() || reader.bytes_read() != file.size())) {
-      throw FileFailure(file.path() +
-                        " changed while it was read; the article was abandoned and the file "
-                        "stays for a later Action");
-    }
-  } catch (const FileFailure&) {
-    AbandonArticle(context);
-    throw;
+  if (std::optional<Refusal> refusal = client.BeginArticle()) return Sent{std::move(refusal)};
+  client.WriteText(header.block);
+  Result<bool> overlong = SendBody(reader, client);
+  if (overlong && !*overlong && (file.ChangedSinceOpened() || reader.bytes_read() != file.size())) {
+    overlong = ChangedWhileRead(file, "the article was abandoned and the file stays for a later Action");
   }
-  if (overlong) {
-    AbandonArticle(context);
-    return {std::nullopt, true};
-  }
+  if (!overlong || *overlong) AbandonArticle(context);
+  if (!overlong) return overlong.failure();
+  if (*overlong) return Sent{std::nullopt, true};
   file.Close();
-  return {client.EndArticle()};
+  return Sent{client.EndArticle()};
 }
 
 // Reads the header and makes it ready to post: the kept block gets the
 // derived Message-ID when it has none, and its empty line. Returns the
 // disposal when the message is not to be posted at all.
-std::optional<MessageOutcome> PrepareHeader(MessageFile& reader, QueuedFile& file, Header& header,
-                                            PostingContext& context) {
+Result<std::optional<MessageOutcome>> PrepareHeader(MessageFile& reader, QueuedFile& file, Header& header,
+                                                    PostingContext& context) {
   using Disposal = MessageOutcome::Disposal;
-  const HeaderEnd end = ReadHeader(reader, header);
-  if (end == HeaderEnd::kTooLong) return FileUnpostable(file, context, header.message_id, kOverlong);
+  using Prepared = Result<std::optional<MessageOutcome>>;
+  const auto unpostable = [&](const std::string& message_id, std::string_view why) -> Prepared {
+    Result<MessageOutcome> filed = FileUnpostable(file, context, message_id, why);
+    if (!filed) return filed.failure();
+    return std::optional<MessageOutcome>(*std::move(filed));
+  };
+  Result<HeaderEnd> read = ReadHeader(reader, header);
+  if (!read) return read.failure();
+  const HeaderEnd end = *read;
+  if (end == HeaderEnd::kTooLong) return unpostable(header.message_id, kOverlong);
   if (end == HeaderEnd::kFileEnded || !header.has_newsgroups) {
-    if (file.ChangedSinceOpened()) {
-      throw FileFailure(file.path() + " changed while it was read; it stays for a later Action");
-    }
+    if (file.ChangedSinceOpened()) return ChangedWhileRead(file, "it stays for a later Action");
     file.Close();
-    file.Remove();
-    return MessageOutcome{Disposal::kDeletedUnposted,
-                          header.message_id,
-                          end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header",
-                          {}};
+    if (Status removed = file.Remove()) return *removed;
+    return std::optional<MessageOutcome>(
+        MessageOutcome{Disposal::kDeletedUnposted,
+                       header.message_id,
+                       end == HeaderEnd::kFileEnded ? "the header never ends" : "no Newsgroups header",
+                       {}});
   }
   // Which of two ids the server would take, and which one a presence check
   // should ask for, cannot be told: such a message is malformed.
   if (header.message_ids > 1) {
-    return FileUnpostable(file, context, header.message_id,
-                          "holds " + std::to_string(header.message_ids) + " Message-ID headers");
+    return unpostable(header.message_id, "holds " + std::to_string(header.message_ids) + " Message-ID headers");
   }
   if (header.message_ids == 0) {
-    std::optional<std::string> derived = DerivedMessageId(file, kMaxPiece - kEndOfHeader.size());
-    if (!derived) return FileUnpostable(file, context, {}, kOverlong);
-    header.message_id = *std::move(derived);
+    Result<std::optional<std::string>> derived = DerivedMessageId(context.files, file, kMaxPiece - kEndOfHeader.size());
+    if (!derived) return derived.failure();
+    if (!*derived) return unpostable({}, kOverlong);
+    header.message_id = **std::move(derived);
     header.block += "Message-ID: " + header.message_id + "\r\n";
   }
   header.block += kEndOfHeader;
-  if (header.block.size() > kMaxPiece) return FileUnpostable(file, context, header.message_id, kOverlong);
-  return std::nullopt;
+  if (header.block.size() > kMaxPiece) return unpostable(header.message_id, kOverlong);
+  return std::optional<MessageOutcome>();
 }
 
-}  // namespace
-
-MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context) {
+// PostMessageFile, but for the news client's failures, which it throws.
+Result<MessageOutcome> Post(QueuedFile& file, PostingContext& context) {
   using Disposal = MessageOutcome::Disposal;
   std::optional<Refusal> refused;
   Header header;
   {
-    MessageFile reader(file.descriptor(), file.path());
-    if (auto unposted = PrepareHeader(reader, file, header, context)) return *std::move(unposted);
-    file.RequireRemovable();
-    Sent sent = PostArticle(reader, file, header, context);
-    if (sent.overlong) return FileUnpostable(file, context, header.message_id, kOverlong);
-    refused = std::move(sent.refusal);
+    MessageFile reader(context.files, file.descriptor(), file.path());
+    Result<std::optional<MessageOutcome>> prepared = PrepareHeader(reader, file, header, context);
+    if (!prepared) return prepared.failure();
+    if (*prepared) return **std::move(prepared);
+    if (Status removable = file.RequireRemovable()) return *removable;
+    Result<Sent> sent = PostArticle(reader, file, header, context);
+    if (!sent) return sent.failure();
+    if (sent->overlong) return FileUnpostable(file, context, header.message_id, kOverlong);
+    refused = std::move(sent->refusal);
   }
 
   if (!refused) {
-    RemoveDelivered(file, header.message_id);
-    return {Disposal::kPosted, header.message_id, {}, {}};
+    if (Status removed = RemoveDelivered(file, header.message_id)) return *removed;
+    return MessageOutcome{Disposal::kPosted, header.message_id, {}, {}};
   }
   const std::string refusal = FailureLine(*refused);
   // Any other answer concerns the service or the session (authentication,
   // service unavailable, posting not allowed ...): it would refuse every
   // message alike, so none is filed and the Action ends.
   if (refused->code != kArticleRefused) {
-    throw std::runtime_error("the server answered " + refusal + "; the answer is not about " + file.path() +
+    return Failure::OfAction("the server answered " + refusal + "; the answer is not about " + file.path() +
                              ", which stays for the next Action");
   }
   if (ArticleExists(context.client, header.message_id)) {
-    RemoveDelivered(file, header.message_id);
-    return {Disposal::kHeld, header.message_id, refusal, {}};
+    if (Status removed = RemoveDelivered(file, header.message_id)) return *removed;
+    return MessageOutcome{Disposal::kHeld, header.message_id, refusal, {}};
   }
   const Filing filing = FileInErrorFolder(file, context);
   if (!filing.filed()) {
-    throw FileFailure(file.path() + " was refused by the server (" + refusal +
-                      ") and could not be filed: " + filing.problem + "; it stays in the drop folder");
+    return Failure::OfFile(file.path() + " was refused by the server (" + refusal +
+                           ") and could not be filed: " + filing.problem + "; it stays in the drop folder");
   }
-  return {Disposal::kFiled, header.message_id, refusal, filing.target};
+  return MessageOutcome{Disposal::kFiled, header.message_id, refusal, filing.target};
+}
+
+}  // namespace
+
+Result<MessageOutcome> PostMessageFile(QueuedFile& file, PostingContext& context) {
+  try {
+    return Post(file, context);
+  } catch (const NewsError& failure) {
+    return Failure::OfAction(failure.what(), failure.number());
+  } catch (const std::logic_error&) {
+    throw;  // a broken invariant, not a failure of the client
+  } catch (const std::exception& failure) {
+    return Failure::OfAction(failure.what());
+  }
 }
 
 }  // namespace quillport

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "news/news_client.h"
+#include "relay/failure.h"
+#include "relay/file_system.h"
 #include "relay/queue_name_generator.h"
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
@@ -15,6 +17,7 @@ struct PostingContext {
   NewsClient& client;
   QueueNameGenerator& names;
   const RelaySettings& settings;
+  FileSystem& files;
   // Set when an article had to be abandoned: the connection is gone and
   // must be opened again before the next message.
   bool connection_dropped = false;
@@ -57,26 +60,25 @@ struct MessageOutcome {
 // check.
 //
 // Disposal: a header that never ends, or one without Newsgroups, and the
-// file is deleted unposted. An accepted article: the file is deleted and the
-// error line hidden. An article refused as such (441): the error line shows
-// the refusal; if the server holds the message id already the file is deleted,
-// otherwise it is filed in the error folder. A message that can never be
+// file is deleted unposted. An accepted article: the file is deleted. An
+// article refused as such (441): if the server holds the message id already
+// the file is deleted, otherwise it is filed in the error folder. A message that can never be
 // posted, because a line or the header block with its empty line is longer
 // than 32767 characters on the wire, or because it has more than one
 // Message-ID, is filed in the error folder unposted (the article, if begun,
 // abandoned). Reading stops at the first line that is too long. Only the
 // very file that was read is ever deleted or filed.
 //
-// Throws FileFailure, with the file left in the drop folder unless the text
-// says otherwise, when: the file cannot be read; it could not be deleted
-// after posting (checked before anything is sent); it changed while it was
-// read (the article is abandoned, never completed on the server); a message
-// to be filed cannot be filed. An abandoned article sets
-// `context.connection_dropped`. A failure of the
-// news client is thrown as it came; any answer to the article other than
+// Fails with reach kFile, with the file left in the drop folder unless the
+// failure's fate says otherwise, when: the file cannot be read; it could not
+// be deleted after posting (checked before anything is sent); it changed
+// while it was read (the article is abandoned, never completed on the
+// server); a message to be filed cannot be filed. An abandoned article sets
+// `context.connection_dropped`. Fails with reach kAction, the file left in
+// place, when the news client fails (the text is its what(), the number
+// NewsError's), and when the server answers the article with anything but
 // acceptance or a refusal of it (authentication required, service
-// unavailable, ...) is thrown as a std::runtime_error, with the file left
-// in place.
-MessageOutcome PostMessageFile(QueuedFile& file, PostingContext& context);
+// unavailable, ...): such an answer is not about this message.
+Result<MessageOutcome> PostMessageFile(QueuedFile& file, PostingContext& context);
 
 }  // namespace quillport

@@ -1,9 +1,5 @@
 #include "relay/relay_cycle.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +14,7 @@
 #include "common/printable_text.h"
 #include "news/news_error.h"
 #include "relay/folder_listing.h"
+#include "relay/leftover_sweep.h"
 #include "relay/message_poster.h"
 
 namespace quillport {
@@ -65,23 +62,25 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
-RelayCycle::RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings, Clock clock)
+RelayCycle::RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings, Clock clock,
+                       FileSystem& files)
     : client_(client),
       settings_(std::move(settings)),
       clock_(std::move(clock)),
       reporter_(listener),
       connection_(client, reporter_),
-      writers_(settings_.drop_folder, settings_.long_quiet_period) {}
+      files_(files),
+      writers_(settings_.drop_folder, settings_.long_quiet_period, files_) {}
 
 ActionReport RelayCycle::DoAction(ActionTrigger trigger) {
   last_failure_.reset();
   broken_off_.reset();
   cut_short_.clear();
   record_.emplace(problems_);
+  // Failures come as values; what is thrown is a broken invariant, which
+  // ends this Action but never the engine.
   try {
     RunAction();
-  } catch (const NewsError& failure) {  // from a client that broke its word to report failures as values
-    BreakOff(Failure::OfAction(failure.what(), failure.number()));
   } catch (const std::exception& failure) {
     BreakOff(Failure::OfAction(failure.what()));
   } catch (...) {
@@ -105,7 +104,7 @@ void RelayCycle::RunAction() {
     if (connection_.Connected()) connection_.Disconnect();
   });
   AtScopeEnd clear([this] { ClearFileInProgress(); });
-  FolderListing listing(settings_.drop_folder, settings_.message_pattern);
+  FolderListing listing(settings_.drop_folder, settings_.message_pattern, files_);
   if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
   const bool served_elsewhere = listing.problem().empty() && !drop_lock_.Hold();
   if (served_elsewhere) ReportFailure("Drop folder: " + drop_lock_.problem());
@@ -113,6 +112,7 @@ void RelayCycle::RunAction() {
     if (last_failure_) cut_short_ = last_failure_->text;
     return;
   }
+  if (!swept_) SweepLeftoversOnce();
   CheckWriterWatch();
   CheckErrorFolder();
 
@@ -132,13 +132,13 @@ void RelayCycle::RetrySettled(std::vector<ListedEntry> settling) {
   std::this_thread::sleep_for(settings_.quiet_period);
   for (ListedEntry& entry : settling) {
     if (StopRequested()) return;
-    struct stat status {};
+    FileStatus status;
     const std::string path = JoinPath(settings_.drop_folder, entry.name);
-    if (::lstat(path.c_str(), &status) != 0) {
+    if (files_.Examine(path, status, FileSystem::Follow::kNo) != 0) {
       record_->Gone(path, "it vanished while it settled");
       continue;
     }
-    entry.size = static_cast<std::uint64_t>(status.st_size);
+    entry.size = status.size;
     if (!HandleEntry(entry, nullptr)) return;
     PauseAfterFile();
   }
@@ -150,44 +150,35 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   // Published with the file's kind, once it is known.
   Changing().file_path = path;
   Changing().file_size = static_cast<std::int64_t>(entry.size);
-  try {
-    const WriterVerdict writing = writers_.Judge(entry.name);
-    if (writing == WriterVerdict::kBeingWritten) {
-      record_->LeftInPlace(path, kWrittenElsewhere);
-      return true;
-    }
-    // A file the watch cannot vouch for waits long, unless its lease can.
-    const QuietPeriods quiet{settings_.quiet_period, writing == WriterVerdict::kNotWritten
-                                                         ? settings_.quiet_period
-                                                         : settings_.long_quiet_period};
-    QueuedFile file = QueuedFile::Open(path, entry.size, quiet, std::chrono::system_clock::now());
-    if (file.busy()) {  // may still be written: left for later
-      if (!file.settling()) {
-        record_->LeftInPlace(path, kWrittenElsewhere);
-      } else if (settling != nullptr && file.quiet_period() == settings_.quiet_period) {
-        settling->push_back(entry);
-      } else {
-        record_->LeftInPlace(path, "it changed in the last " + std::to_string(file.quiet_period().count()) + " ms");
-      }
-      return true;
-    }
-    if (entry.size == 0) {
-      HandleEmptyFile();
-      record_->LeftInPlace(path, "empty");
-      return true;
-    }
-    // An earlier file had to drop the connection: open it again.
-    if (!connection_.Connected() && !Connect()) return false;
-    if (const Status failure = HandleMessage(file, message)) return Settle(message, *failure);
-  } catch (const FileFailure& failure) {
-    return Settle(message, Failure::OfFile(failure.what(), failure.fate() == FileFailure::Fate::kGone
-                                                               ? Failure::Fate::kGone
-                                                               : Failure::Fate::kLeftInPlace));
-  } catch (const NewsError& failure) {
-    return Settle(message, Failure::OfAction(failure.what(), failure.number()));
-  } catch (const std::exception& failure) {
-    return Settle(message, Failure::OfAction(failure.what()));
+  const WriterVerdict writing = writers_.Judge(entry.name);
+  if (writing == WriterVerdict::kBeingWritten) {
+    record_->LeftInPlace(path, kWrittenElsewhere);
+    return true;
   }
+  // A file the watch cannot vouch for waits long, unless its lease can.
+  const QuietPeriods quiet{settings_.quiet_period, writing == WriterVerdict::kNotWritten ? settings_.quiet_period
+                                                                                         : settings_.long_quiet_period};
+  Result<QueuedFile> opened = QueuedFile::Open(files_, message, quiet, std::chrono::system_clock::now());
+  if (!opened) return Settle(message, opened.failure());
+  QueuedFile& file = *opened;
+  if (file.busy()) {  // may still be written: left for later
+    if (!file.settling()) {
+      record_->LeftInPlace(path, kWrittenElsewhere);
+    } else if (settling != nullptr && file.quiet_period() == settings_.quiet_period) {
+      settling->push_back(entry);
+    } else {
+      record_->LeftInPlace(path, "it changed in the last " + std::to_string(file.quiet_period().count()) + " ms");
+    }
+    return true;
+  }
+  if (entry.size == 0) {
+    HandleEmptyFile();
+    record_->LeftInPlace(path, "empty");
+    return true;
+  }
+  // An earlier file had to drop the connection: open it again.
+  if (!connection_.Connected() && !Connect()) return false;
+  if (const Status failure = HandleMessage(file)) return Settle(message, *failure);
   return true;
 }
 
@@ -206,23 +197,25 @@ bool RelayCycle::Settle(const QueuedMessage& message, const Failure& failure) {
   return true;
 }
 
-Status RelayCycle::HandleMessage(QueuedFile& file, const QueuedMessage& message) {
-  const auto size = static_cast<std::int64_t>(message.listed_size);
+Status RelayCycle::HandleMessage(QueuedFile& file) {
+  const auto size = static_cast<std::int64_t>(file.message().listed_size);
   RelayState& state = Changing();
   state.action_messages.Add(size);
   state.total_messages.Add(size);
   state.message_seen = true;
   state.file_kind = RelayState::FileKind::kMessage;
   reporter_.Publish();
-  AppendLogRecord(size);
-  PostingContext context{client_, names_, settings_};
+  if (Status failure = AppendLogRecord(size)) return failure;
+  PostingContext context{client_, names_, settings_, files_};
   // The article was abandoned by dropping the connection: the relay closed
   // it on purpose, so it is only marked closed (a disconnect through the
   // client would fail on it), and the next file opens a new one.
   AtScopeEnd after_drop([&] {
     if (context.connection_dropped) connection_.Dropped();
   });
-  Report(message, PostMessageFile(file, context));
+  Result<MessageOutcome> posted = PostMessageFile(file, context);
+  if (!posted) return posted.failure();
+  Report(file.message(), *posted);
   return std::nullopt;
 }
 
@@ -278,13 +271,25 @@ void RelayCycle::CheckWriterWatch() {
 
 void RelayCycle::CheckErrorFolder() {
   const std::string& folder = settings_.error_folder;
-  struct stat status {};
-  if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+  FileStatus status;
+  if (files_.Examine(folder, status, FileSystem::Follow::kYes) != 0 || !status.folder()) {
     ReportFailure("Error folder: the folder " + folder +
                   " does not exist; refused messages cannot be filed and stay in the drop folder");
-  } else if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    ReportFailure("Error folder: " + folder + " is not writable (" + std::strerror(errno) +
+  } else if (const int error = files_.CheckFolderWritable(folder); error != 0) {
+    ReportFailure("Error folder: " + folder + " is not writable (" + ErrorText(error) +
                   "); refused messages cannot be filed and stay in the drop folder");
+  }
+}
+
+void RelayCycle::SweepLeftoversOnce() {
+  swept_ = true;
+  constexpr std::string_view kLeftover = "a temporary copy an interrupted filing or delivery left, deleted";
+  const auto now = std::chrono::system_clock::now();
+  for (const std::string& path : SweepLeftovers(files_, settings_.error_folder, {}, now)) {
+    record_->Gone(path, kLeftover);
+  }
+  for (const std::string& path : SweepLeftovers(files_, settings_.drop_folder, settings_.long_quiet_period, now)) {
+    record_->Gone(path, kLeftover);
   }
 }
 
@@ -316,30 +321,30 @@ void RelayCycle::HandleEmptyFile() {
   reporter_.Publish();
 }
 
-void RelayCycle::AppendLogRecord(std::int64_t size) const {
+Status RelayCycle::AppendLogRecord(std::int64_t size) const {
   const std::string& path = settings_.log_file;
-  const auto fail = [&](const std::string& what) {
-    throw std::runtime_error("cannot " + what + " the log file " + path + ": " + std::strerror(errno));
+  const auto fail = [&](const std::string& what, int error) {
+    return Failure::OfAction("cannot " + what + " the log file " + path + ": " + ErrorText(error));
   };
   const auto refuse_kind = [&](mode_t mode) {
-    throw std::runtime_error("the log file " + path + " is " + FileKindName(mode) +
+    return Failure::OfAction("the log file " + path + " is " + FileKindName(mode) +
                              ", not a regular file; nothing is posted until it is one");
   };
   // Opened like a message file: a symbolic link is never followed, and no
   // FIFO or device is opened, nor waited on.
-  struct stat named {};
-  if (::lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) refuse_kind(named.st_mode);
-  FileDescriptor log(
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
-  if (!log.valid()) {
-    if (errno == ELOOP) refuse_kind(S_IFLNK);
-    fail("open");
+  FileStatus named;
+  if (files_.Examine(path, named, FileSystem::Follow::kNo) == 0 && !named.regular()) return refuse_kind(named.mode);
+  FileDescriptor log(-1);
+  if (const int error = files_.Open(path, FileSystem::OpenMode::kAppend, log, 0666); error != 0) {
+    return error == ELOOP ? refuse_kind(S_IFLNK) : fail("open", error);
   }
-  struct stat opened {};
-  if (::fstat(log.get(), &opened) != 0) fail("examine");
-  if (!S_ISREG(opened.st_mode)) refuse_kind(opened.st_mode);
-  const std::string record = LogRecord(clock_(), size);
-  if (!WriteAll(log.get(), record) || !log.Close()) fail("write");
+  FileStatus opened;
+  if (const int error = files_.ExamineOpen(log.get(), opened); error != 0) return fail("examine", error);
+  if (!opened.regular()) return refuse_kind(opened.mode);
+  int error = files_.Write(log.get(), LogRecord(clock_(), size));
+  if (error == 0) error = files_.Close(log);
+  if (error != 0) return fail("write", error);
+  return {};
 }
 
 void RelayCycle::PauseAfterFile() const { std::this_thread::sleep_for(settings_.pause_after_file); }

@@ -16,6 +16,7 @@
 #include "relay/engine_listener.h"
 #include "relay/engine_reporter.h"
 #include "relay/failure.h"
+#include "relay/file_system.h"
 #include "relay/folder_listing.h"
 #include "relay/outcome_record.h"
 #include "relay/presence_check.h"
@@ -35,8 +36,9 @@ class RelayCycle {
   // over: from now on only the relay uses it. `listener` hears of every
   // change and event, on the thread that runs the Action. Actions run one
   // at a time, on any one thread at a time.
+  // `files` is how the relay reaches the drop and error folders.
   RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings = RelaySettings::Compiled(),
-             Clock clock = std::chrono::system_clock::now);
+             Clock clock = std::chrono::system_clock::now, FileSystem& files = DefaultFileSystem());
 
   // Runs one Action: counts it, clears the file in progress and this
   // Action's totals, lists the drop folder and, when it found anything,
@@ -86,10 +88,11 @@ class RelayCycle {
   // Settles a failure met with `message`: one of its file is reported and
   // the walk goes on (true); one that reaches the Action breaks it off.
   bool Settle(const QueuedMessage& message, const Failure& failure);
-  Status HandleMessage(QueuedFile& file, const QueuedMessage& message);
+  Status HandleMessage(QueuedFile& file);
   void Report(const QueuedMessage& message, const MessageOutcome& outcome);
   void HandleEmptyFile();
-  void AppendLogRecord(std::int64_t size) const;
+  Status AppendLogRecord(std::int64_t size) const;
+  void SweepLeftoversOnce();
   void ClearFileInProgress();
   void PauseAfterFile() const;
   bool Connect();
@@ -110,14 +113,16 @@ class RelayCycle {
   EngineReporter reporter_;
   ServerConnection connection_;
   QueueNameGenerator names_;
-  DropFolderLock drop_lock_{settings_.drop_folder};  // held from the first Action on
-  WriterWatch writers_;                              // files of the drop folder other programs are writing
-  std::optional<Failure> last_failure_;              // the last failure met during this Action
-  std::optional<Failure> broken_off_;                // the failure that broke this Action off
-  std::string cut_short_;                            // the failure that ended this Action early
-  ProblemMemory problems_;                           // what the system log was told lately
-  std::optional<OutcomeRecord> record_;              // the system log, during an Action
-  std::atomic<bool> stop_requested_{false};          // see RequestStop
+  FileSystem& files_;
+  DropFolderLock drop_lock_{settings_.drop_folder, files_};  // held from the first Action on
+  WriterWatch writers_;                                      // files of the drop folder other programs are writing
+  std::optional<Failure> last_failure_;                      // the last failure met during this Action
+  std::optional<Failure> broken_off_;                        // the failure that broke this Action off
+  std::string cut_short_;                                    // the failure that ended this Action early
+  ProblemMemory problems_;                                   // what the system log was told lately
+  std::optional<OutcomeRecord> record_;                      // the system log, during an Action
+  std::atomic<bool> stop_requested_{false};                  // see RequestStop
+  bool swept_ = false;                                       // leftovers swept, at the first Action
 };
 
 // The log record of one non-empty file: "#YYYY-MM-DD HH:MM:SS#," and the

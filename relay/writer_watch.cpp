@@ -3,8 +3,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -28,27 +26,27 @@ constexpr std::chrono::seconds kTimeMargin{2};
 
 using SystemClock = std::chrono::system_clock;
 
-std::string Failed(const char* call) {
-  std::string text = std::string(call) + ": " + std::strerror(errno);
-  if (errno == EMFILE && std::strcmp(call, "inotify_init1") == 0) {
+std::string Failed(const char* call, int error) {
+  std::string text = std::string(call) + ": " + ErrorText(error);
+  if (error == EMFILE && std::strcmp(call, "inotify_init1") == 0) {
     text += " (the user's inotify instances, fs.inotify.max_user_instances, are used up)";
-  } else if (errno == ENOSPC) {
+  } else if (error == ENOSPC) {
     text += " (the user's inotify watches, fs.inotify.max_user_watches, are used up)";
   }
   return text;
 }
 
-SystemClock::time_point ModifiedAt(const std::string& path) {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) return SystemClock::now();  // unknown: as if just now
-  return SystemClock::time_point(std::chrono::duration_cast<SystemClock::duration>(
-      std::chrono::seconds(status.st_mtim.tv_sec) + std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+SystemClock::time_point ModifiedAt(FileSystem& files, const std::string& path) {
+  FileStatus status;
+  if (files.Examine(path, status, FileSystem::Follow::kNo) != 0) return SystemClock::now();  // unknown: as if now
+  return status.modified;
 }
 
 }  // namespace
 
-WriterWatch::WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period)
-    : folder_(std::move(folder)),
+WriterWatch::WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period, FileSystem& files)
+    : files_(files),
+      folder_(std::move(folder)),
       wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       drained_at_(SystemClock::now()),
       ledger_(long_quiet_period) {
@@ -108,17 +106,18 @@ WriterVerdict WriterWatch::Judge(const std::string& name) {
   std::lock_guard lock(mutex_);
   Drain();
   if (watch_ < 0) return WriterVerdict::kUnvouched;
-  return ledger_.Judge(name, ModifiedAt(JoinPath(folder_, name)), SystemClock::now());
+  return ledger_.Judge(name, ModifiedAt(files_, JoinPath(folder_, name)), SystemClock::now());
 }
 
 void WriterWatch::Start() {
   if (!inotify_) {
-    FileDescriptor opened(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (!opened.valid()) return TurnedOff(Failed("inotify_init1"));
-    inotify_.emplace(opened.release());
+    FileDescriptor opened(-1);
+    if (const int error = files_.StartWatcher(opened); error != 0) return TurnedOff(Failed("inotify_init1", error));
+    inotify_.emplace(std::move(opened));
   }
-  watch_ = ::inotify_add_watch(inotify_->get(), folder_.c_str(), kWatched);
-  if (watch_ < 0) return TurnedOff(Failed("inotify_add_watch"));
+  if (const int error = files_.AddWatch(inotify_->get(), folder_, kWatched, watch_); error != 0) {
+    return TurnedOff(Failed("inotify_add_watch", error));
+  }
   problem_.clear();
   // Whatever changed while nothing watched may have been missed.
   if (off_since_) ledger_.Lost(*off_since_ - kTimeMargin, SystemClock::now());
@@ -136,18 +135,18 @@ void WriterWatch::Drain() {
   alignas(inotify_event) std::array<char, 64 * 1024> buffer;
   for (;;) {
     const auto before = SystemClock::now();
-    const ssize_t length = ::read(inotify_->get(), buffer.data(), buffer.size());
-    if (length < 0 && errno == EINTR) continue;
-    if (length <= 0) {
-      if (length < 0 && errno == EAGAIN) drained_at_ = before;  // all taken in
+    std::size_t length = 0;
+    const int error = files_.Read(inotify_->get(), buffer, length);
+    if (error != 0 || length == 0) {
+      if (error == EAGAIN) drained_at_ = before;  // all taken in
       return;
     }
-    for (ssize_t at = 0; at < length;) {
+    for (std::size_t at = 0; at < length;) {
       inotify_event event;
       std::memcpy(&event, buffer.data() + at, sizeof event);
       const char* name = buffer.data() + at + sizeof event;
       Take(event.wd, event.mask, event.cookie, event.len > 0 ? std::string(name) : std::string());
-      at += static_cast<ssize_t>(sizeof event + event.len);
+      at += sizeof event + event.len;
     }
   }
 }
@@ -161,7 +160,7 @@ void WriterWatch::Take(int watch, std::uint32_t mask, std::uint32_t cookie, cons
   }
   if (watch != watch_ || watch_ < 0) return;  // of a watch given up (the folder was replaced)
   if ((mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
-    ::inotify_rm_watch(inotify_->get(), watch_);
+    files_.RemoveWatch(inotify_->get(), watch_);
     return TurnedOff({});  // tried again at once by the thread
   }
   ledger_.Take(mask, cookie, name);

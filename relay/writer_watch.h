@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/file_descriptor.h"
+#include "relay/file_system.h"
 #include "relay/writer_ledger.h"
 
 namespace quillport {
@@ -29,7 +30,7 @@ class WriterWatch {
   // Starts watching `folder`. A folder that cannot be watched now (it is
   // missing, or the user's inotify instances are used up) is tried again
   // every second, and at every Problem().
-  WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period);
+  WriterWatch(std::string folder, std::chrono::milliseconds long_quiet_period, FileSystem& files = DefaultFileSystem());
   WriterWatch(const WriterWatch&) = delete;
   WriterWatch& operator=(const WriterWatch&) = delete;
   // Stops the watch's thread and waits for it.
@@ -50,6 +51,7 @@ class WriterWatch {
   void Drain();
   void Take(int watch, std::uint32_t mask, std::uint32_t cookie, const std::string& name);
 
+  FileSystem& files_;
   const std::string folder_;
   FileDescriptor wake_;                    // an eventfd: written to end the thread
   std::mutex mutex_;                       // guards everything below but the thread

@@ -57,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing::WriteFile(path, std::string(reinterpret_cast<const char*>(data), size));
 
   testing::FakeNewsClient client;
-  try {
-    QueuedFile file = QueuedFile::Open(path, size, {}, std::chrono::system_clock::now());
-    PostingContext context{client, names, settings};
-    PostMessageFile(file, context);
-  } catch (const FileFailure&) {
-    // A file that cannot be read, deleted or filed: not what this checks.
-  } catch (const NewsError&) {
+  Result<QueuedFile> file = QueuedFile::Open(DefaultFileSystem(), {settings.drop_folder, "m.cnm", size}, {},
+                                             std::chrono::system_clock::now());
+  PostingContext context{client, names, settings, DefaultFileSystem()};
+  // A file that cannot be read, deleted or filed is not what this checks; a failure of the client (which
+  // accepts every article) is.
+  Result<MessageOutcome> posted = file.ok() ? PostMessageFile(*file, context) : Result<MessageOutcome>(file.failure());
+  if (!posted && posted.failure().reach == Failure::Reach::kAction) {
     Broken("a piece longer than 32767 characters", client.pieces.empty() ? "" : client.pieces.back());
   }
   if (std::ranges::find(client.calls, "EndArticle") != client.calls.end()) {

@@ -2,13 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "relay/leftover_sweep.h"
+#include "tests/testing/failing_file_system.h"
 #include "tests/testing/temp_folder.h"
 
 namespace quillport {
@@ -29,9 +29,10 @@ class ErrorFiling : public ::testing::Test {
   // Drops `name` holding `bytes` and files it; returns where it went.
   std::string File(const std::string& name, const std::string& bytes = "x") {
     WriteFile(drop_ + "/" + name, bytes);
-    return MoveUnderFreeName(drop_, errors_, name, names_).target;
+    return MoveUnderFreeName(files_, {drop_, name}, errors_, names_).target;
   }
   testing::TempFolder folder_;
+  testing::FailingFileSystem files_;
   const std::string drop_ = folder_ / "drop", errors_ = folder_ / "errors";
   QueueNameGenerator names_;
 };
@@ -55,29 +56,34 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
     EXPECT_THAT(File(name, name), ::testing::MatchesRegex(errors_ + "/~col.{4}\\.cnm")) << name;
   }
   EXPECT_TRUE(fs::is_symlink(errors_ + "/c.cnm"));
-  EXPECT_EQ(MoveUnderFreeName(drop_, folder_ / "nowhere", "d.cnm", names_).target, "");
-  EXPECT_EQ(MoveUnderFreeName(folder_ / "nowhere", errors_, "d.cnm", names_).target, "");
+  EXPECT_EQ(MoveUnderFreeName(files_, {drop_, "d.cnm"}, folder_ / "nowhere", names_).target, "");
+  EXPECT_EQ(MoveUnderFreeName(files_, {folder_ / "nowhere", "d.cnm"}, errors_, names_).target, "");
 }
 
-TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAll) {
-  if (::geteuid() != 0 || ::mount("tmpfs", errors_.c_str(), "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "a small file system for the error folder needs root";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{errors_};
+TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversAreSwept) {
+  files_.Add("rename", EXDEV);  // the error folder on another file system: copied
   const std::string small(1000, 's'), big(200 * 1024, 'b');
   EXPECT_EQ(File("small.cnm", small), errors_ + "/small.cnm");
   EXPECT_EQ(ReadFile(errors_ + "/small.cnm"), small);
 
-  // The error folder's file system is full: nothing partial is left there.
+  // The error folder's file system fills up during the copy: nothing partial is left there.
+  files_.Add("write", ENOSPC, errors_, 2);
   WriteFile(drop_ + "/big.cnm", big);
-  const Filing filing = MoveUnderFreeName(drop_, errors_, "big.cnm", names_);
-  EXPECT_FALSE(filing.filed());
+  const Filing filing = MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_);
   EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
   EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
   EXPECT_EQ(ReadFile(drop_ + "/big.cnm"), big);
+
+  // What a copy killed before it was named leaves, where the file system has no unnamed files.
+  WriteFile(errors_ + "/.quillport-a1B2c3.part", "half");
+  WriteFile(drop_ + "/.quillport-deliver-x9Y8z7.part", "being written");
+  WriteFile(drop_ + "/.quillport.lock", "");
+  const auto now = std::chrono::system_clock::now();
+  EXPECT_THAT(SweepLeftovers(files_, errors_, {}, now), ElementsAre(errors_ + "/.quillport-a1B2c3.part"));
+  EXPECT_THAT(SweepLeftovers(files_, drop_, std::chrono::minutes(10), now), ElementsAre());  // may be written now
+  EXPECT_THAT(SweepLeftovers(files_, drop_, std::chrono::minutes(10), now + std::chrono::minutes(11)),
+              ElementsAre(drop_ + "/.quillport-deliver-x9Y8z7.part"));
+  EXPECT_THAT(Names(drop_), ElementsAre("big.cnm"));
 }
 
 }  // namespace

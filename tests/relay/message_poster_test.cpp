@@ -3,12 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 
+#include "tests/testing/failing_file_system.h"
 #include "tests/testing/fake_news_client.h"
 #include "tests/testing/temp_folder.h"
 
@@ -16,6 +14,7 @@ namespace quillport {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 constexpr auto kFiledUnposted = MessageOutcome::Disposal::kFiledUnposted;
 using testing::Names;
 namespace fs = std::filesystem;
@@ -27,19 +26,22 @@ class PostMessageFileTest : public ::testing::Test {
     fs::create_directories(settings_.error_folder);
   }
   // Writes a message file into the drop folder and posts it.
-  MessageOutcome Post(const std::string& name, const std::string& bytes) {
-    const std::string path = settings_.drop_folder + "/" + name;
-    testing::WriteFile(path, bytes);
-    QueuedFile file = QueuedFile::Open(path, bytes.size(), {}, std::chrono::system_clock::now());
+  Result<MessageOutcome> TryPost(const std::string& name, const std::string& bytes) {
+    testing::WriteFile(settings_.drop_folder + "/" + name, bytes);
+    QueuedFile file = std::move(
+        QueuedFile::Open(files_, {settings_.drop_folder, name, bytes.size()}, {}, std::chrono::system_clock::now())
+            .value());
     context_.connection_dropped = false;
     return PostMessageFile(file, context_);
   }
+  MessageOutcome Post(const std::string& name, const std::string& bytes) { return *TryPost(name, bytes); }
 
   testing::TempFolder folder_;
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
+  testing::FailingFileSystem files_;
   QueueNameGenerator names_;
-  PostingContext context_{client_, names_, settings_};
+  PostingContext context_{client_, names_, settings_, files_};
 };
 
 TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
@@ -86,9 +88,7 @@ TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheConten
   const std::string drop = settings_.drop_folder + "/";
   const auto header_posted = [&](const std::string& name, const std::string& content) {
     client_.pieces.clear();
-    testing::WriteFile(drop + name, content);
-    QueuedFile file = QueuedFile::Open(drop + name, content.size(), {}, std::chrono::system_clock::now());
-    PostMessageFile(file, context_);
+    Post(name, content);
     return client_.pieces.at(0);
   };
   const std::string first = header_posted("a.cnm", bytes);
@@ -115,22 +115,24 @@ TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
     std::ofstream(path, std::ios::app | std::ios::binary) << "more\r\n";
     client_.on_write = nullptr;
   };
-  EXPECT_THROW(Post("growing.cnm", "Newsgroups: x\r\n\r\nbody\r\n"), FileFailure);
+  EXPECT_THAT(TryPost("growing.cnm", "Newsgroups: x\r\n\r\nbody\r\n").failure().text, HasSubstr("changed while"));
   EXPECT_THAT(client_.calls, ::testing::Contains("AbandonArticle"));
   EXPECT_THAT(client_.calls, ::testing::Not(::testing::Contains("EndArticle")));
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(path));
 
-  // A file that could not be deleted after posting is never posted, so later Actions cannot post it again.
-  client_.calls.clear();
-  const bool root = ::geteuid() == 0;
-  if (root ? !testing::SetImmutable(settings_.drop_folder, true) : ::chmod(settings_.drop_folder.c_str(), 0555) != 0) {
-    GTEST_SKIP() << "cannot make the drop folder undeletable here";
+  // A file that cannot be read, or could not be deleted after posting, is never posted: later Actions could
+  // post it again.
+  const std::string bytes = testing::ReadFile(path);
+  for (const auto& [operation, error] : std::vector<std::pair<std::string, int>>{
+           {"read", EIO}, {"read-at", EIO}, {"check-writable", EROFS}, {"undeletable", EPERM}}) {
+    files_.Clear();
+    files_.Add(operation, error);
+    client_.calls.clear();
+    EXPECT_EQ(TryPost("growing.cnm", bytes).failure().reach, Failure::Reach::kFile) << operation;
+    EXPECT_TRUE(client_.calls.empty()) << operation;
+    EXPECT_EQ(testing::ReadFile(path), bytes);
   }
-  EXPECT_THROW(Post("growing.cnm", testing::ReadFile(path)), FileFailure);
-  root ? testing::SetImmutable(settings_.drop_folder, false) : ::chmod(settings_.drop_folder.c_str(), 0755);
-  EXPECT_TRUE(client_.calls.empty());
-  EXPECT_TRUE(fs::exists(path));
 }
 
 TEST_F(PostMessageFileTest, OverlongLineIsFiledAndNeverEndsTheArticle) {

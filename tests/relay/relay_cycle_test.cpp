@@ -1,20 +1,15 @@
 #include "relay/relay_cycle.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <pwd.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
 
+#include "tests/testing/failing_file_system.h"
 #include "tests/testing/fake_news_client.h"
 #include "tests/testing/recording_listener.h"
 #include "tests/testing/system_log_capture.h"
@@ -48,7 +43,7 @@ class RelayCycleTest : public ::testing::Test {
       t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 6, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 7, t.tm_isdst = -1;
       return std::chrono::system_clock::from_time_t(std::mktime(&t));
     };
-    if (!relay_) relay_ = std::make_unique<RelayCycle>(client_, listener_, settings_, clock);
+    if (!relay_) relay_ = std::make_unique<RelayCycle>(client_, listener_, settings_, clock, files_);
     return *relay_;
   }
   void Drop(const std::string& name, const std::string& bytes) { testing::WriteFile(drop_ + name, bytes); }
@@ -59,6 +54,7 @@ class RelayCycleTest : public ::testing::Test {
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "drop/Errors", folder_ / "nntp.log"};
   const std::string drop_ = settings_.drop_folder + "/";
   testing::FakeNewsClient client_;
+  testing::FailingFileSystem files_;
   testing::RecordingListener listener_;
   std::unique_ptr<RelayCycle> relay_;
 };
@@ -148,112 +144,45 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasS
   EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
 }
 
-// Takes CAP_LEASE from this thread while it lives: without it, only the writer watch tells that another
-// user's file is being written.
-class WithoutLeaseCapability {
- public:
-  WithoutLeaseCapability() {
-    ::syscall(SYS_capget, &header_, saved_);
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[CAP_TO_INDEX(CAP_LEASE)].effective &= ~CAP_TO_MASK(CAP_LEASE);
-    ::syscall(SYS_capset, &header_, reduced);
-  }
-  ~WithoutLeaseCapability() { ::syscall(SYS_capset, &header_, saved_); }
-
- private:
-  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2]{};
-};
-
-// Makes the calling thread alone an ordinary user for good: the raw calls change one thread (glibc's setuid
-// would change every thread), as a fork of a program with threads could not start the writer watch under
-// ThreadSanitizer.
-bool GiveUpRoot() {
-  return ::syscall(SYS_setgroups, 0, nullptr) == 0 && ::syscall(SYS_setresgid, 65534, 65534, 65534) == 0 &&
-         ::syscall(SYS_setresuid, 65534, 65534, 65534) == 0;
-}
-
+// A file the relay cannot lease (another user's, or on a file system without leases): only the writer watch
+// tells that it is being written, whoever writes it.
 TEST_F(RelayCycleTest, AFileAnotherUserIsStillWritingIsNeverPostedCutShort) {
-  if (::geteuid() != 0) GTEST_SKIP() << "writing as another user needs root";
-  fs::permissions(folder_.path(), fs::perms::all);
-  fs::permissions(settings_.drop_folder, fs::perms::all);
+  files_.Add("lease", EPERM);
   relay();  // watching from here on
-  std::promise<bool> half_written;
-  std::promise<void> go_on;
-  std::thread writer([&, go = go_on.get_future()] {  // another user's mail program, pausing mid-message
-    const FileDescriptor file(GiveUpRoot() ? ::open((drop_ + "a.cnm").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644) : -1);
-    half_written.set_value(WriteAll(file.get(), "Newsgroups: local.test\r\n"));
-    go.wait();
-    EXPECT_TRUE(WriteAll(file.get(), "\r\nbody\r\n"));
-  });
-  EXPECT_TRUE(half_written.get_future().get());
-  {
-    WithoutLeaseCapability not_root;
-    relay().DoAction(ActionTrigger::kTimer);
-  }
+  std::ofstream writer(drop_ + "a.cnm", std::ios::binary);
+  writer << "Newsgroups: local.test\r\n" << std::flush;  // a mail program pausing mid-message
+  relay().DoAction(ActionTrigger::kTimer);
   EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
-  EXPECT_TRUE(fs::exists(drop_ + "a.cnm"));
-  go_on.set_value();
-  writer.join();
+  writer << "\r\nbody\r\n";
+  writer.close();
   relay().DoAction(ActionTrigger::kTimer);
   EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
 }
 
-// Every inotify instance of this user, taken while it lives (this test program runs alone for it).
-class InotifyInstancesTaken {
- public:
-  InotifyInstancesTaken() {
-    for (int opened = 0; opened < 100000; ++opened) {
-      FileDescriptor instance(::inotify_init1(IN_CLOEXEC));
-      if (!instance.valid()) {
-        all_taken_ = errno == EMFILE;
-        return;
-      }
-      instances_.push_back(std::make_unique<FileDescriptor>(instance.release()));
-    }
-  }
-  bool all_taken() const { return all_taken_; }
-
- private:
-  std::vector<std::unique_ptr<FileDescriptor>> instances_;
-  bool all_taken_ = false;
-};
-
 TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWaitLong) {
-  if (::geteuid() != 0) GTEST_SKIP() << "a file the relay cannot lease needs another user's file, so root";
   settings_.pause_after_file = {};
   settings_.long_quiet_period = std::chrono::hours(1);
-  const auto drop_other_users = [&](const std::string& name, std::chrono::minutes age) {
+  const auto drop_unleasable = [&](const std::string& name, std::chrono::minutes age) {
     Drop(name, kMessage);
-    ASSERT_EQ(::chown((drop_ + name).c_str(), 65534, 65534), 0);
     fs::last_write_time(drop_ + name, fs::file_time_type::clock::now() - age);
   };
+  files_.Add("lease", EPERM);
+  files_.Add("start-watcher", EMFILE);
   testing::SystemLogCapture system_log;
-  {
-    InotifyInstancesTaken taken;
-    if (!taken.all_taken()) GTEST_SKIP() << "this user's inotify instances could not all be taken";
-    relay();
-    drop_other_users("fresh.cnm", std::chrono::minutes(0));
-    drop_other_users("old.cnm", std::chrono::minutes(120));
-    WithoutLeaseCapability not_root;
-    relay().DoAction(ActionTrigger::kTimer);
-    relay().DoAction(ActionTrigger::kTimer);  // reported at every Action while it lasts
-    // The instances are the user's, shared with every process of it: one given back meanwhile by another
-    // process would let the watch start, and the scenario would not be the one under test.
-    if (const FileDescriptor probe(::inotify_init1(IN_CLOEXEC)); probe.valid()) {
-      GTEST_SKIP() << "another process of this user gave back an inotify instance during the test";
-    }
-  }
+  relay();
+  drop_unleasable("fresh.cnm", std::chrono::minutes(0));
+  drop_unleasable("old.cnm", std::chrono::minutes(120));
+  relay().DoAction(ActionTrigger::kTimer);
+  relay().DoAction(ActionTrigger::kTimer);  // reported at every Action while it lasts
   EXPECT_THAT(listener_.LastFailure(),
               AllOf(HasSubstr("Writer watch: cannot watch " + settings_.drop_folder),
                     HasSubstr("inotify_init1: Too many open files"), HasSubstr("unchanged for 60 minutes")));
   EXPECT_EQ(Calls("EndArticle"), 1);  // only the file quiet for the long quiet period
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
-  {
-    WithoutLeaseCapability not_root;
-    // Watching again; but what changed while nothing watched stays unvouched.
-    EXPECT_FALSE(relay().DoAction(ActionTrigger::kTimer).last_failure);
-  }
+  files_.Clear();
+  files_.Add("lease", EPERM);
+  // Watching again; but what changed while nothing watched stays unvouched.
+  EXPECT_FALSE(relay().DoAction(ActionTrigger::kTimer).last_failure);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
@@ -262,42 +191,27 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
       std::ranges::count_if(lines, [](const std::string& line) { return line.find("Writer watch") != line.npos; }), 1);
 }
 
-// Runs `scenario` as an ordinary user, on a thread of its own, so that a file can be unreadable.
-void AsOrdinaryUser(const fs::path& folder, const std::function<void()>& scenario) {
-  if (::geteuid() != 0) return scenario();
-  fs::permissions(folder, fs::perms::all);
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_directory() && !entry.is_symlink()) fs::permissions(entry.path(), fs::perms::all);
-  }
-  std::thread([&] {
-    ASSERT_TRUE(GiveUpRoot()) << "cannot give up root: " << std::strerror(errno);
-    scenario();
-  }).join();
-}
-
 TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
   const std::string outside = folder_ / "outside.txt";
   testing::WriteFile(outside, kMessage);
   Drop("a.cnm", kMessage);
   Drop("b.cnm", "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");  // an over-long line
   Drop("c.cnm", kMessage);
-  fs::permissions(drop_ + "c.cnm", fs::perms::none);
+  files_.Add("open-read", EACCES, "c.cnm");
   ASSERT_EQ(::mkfifo((drop_ + "d.cnm").c_str(), 0666), 0);
   fs::create_symlink(outside, drop_ + "e\x1b[1m\n.cnm");  // control characters are shown escaped
   Drop("f.cnm", kMessage);
 
   testing::SystemLogCapture system_log;
-  AsOrdinaryUser(folder_.path(), [&] {
-    relay().DoAction(ActionTrigger::kTimer);
-    EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e\x1b[1m\n.cnm"));
-    EXPECT_THAT(Names(settings_.error_folder), ElementsAre("b.cnm"));
-    EXPECT_EQ(ReadFile(outside), kMessage);
-    // a and f posted; b, without an id, judged while its id is made: filed before anything went out.
-    EXPECT_EQ(Calls("BeginArticle") + Calls("EndArticle"), 4);
-    EXPECT_EQ(std::ranges::count(ReadFile(settings_.log_file), '\n'), 3);  // a, b and f
-    EXPECT_THAT(listener_.LastFailure(), HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
-    relay().DoAction(ActionTrigger::kTimer);  // the same problems again
-  });
+  relay().DoAction(ActionTrigger::kTimer);
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "c.cnm", "d.cnm", "e\x1b[1m\n.cnm"));
+  EXPECT_THAT(Names(settings_.error_folder), ElementsAre("b.cnm"));
+  EXPECT_EQ(ReadFile(outside), kMessage);
+  // a and f posted; b, without an id, judged while its id is made: filed before anything went out.
+  EXPECT_EQ(Calls("BeginArticle") + Calls("EndArticle"), 4);
+  EXPECT_EQ(std::ranges::count(ReadFile(settings_.log_file), '\n'), 3);  // a, b and f
+  EXPECT_THAT(listener_.LastFailure(), HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
+  relay().DoAction(ActionTrigger::kTimer);  // the same problems again
   // Each file's fate; problems met again at the next Action are not recorded again within the hour.
   const std::vector<std::string> lines = system_log.Stop();
   if (!system_log.unavailable().empty()) GTEST_SKIP() << "system log not checked: " << system_log.unavailable();
@@ -335,10 +249,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   EXPECT_EQ(ReadFile(outside), "keep");
   fs::remove(lock);
 
-  // A setgid folder of a group the other user is in, as the package makes it.
-  if (::geteuid() == 0) {
-    ASSERT_EQ(::chown(settings_.drop_folder.c_str(), 0, 65534), 0);
-  }
+  // A setgid folder, as the package makes it.
   fs::permissions(settings_.drop_folder, fs::perms::set_gid, fs::perm_options::add);
   relay().DoAction(ActionTrigger::kTimer);  // the first relay takes the folder at its first Action, with nothing to do
   EXPECT_EQ(fs::status(lock).permissions(),
@@ -347,14 +258,16 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   const std::string holder = "Drop folder: another relay (relay_test, user " +
                              std::string(::getpwuid(::geteuid())->pw_name) + ", process " + std::to_string(::getpid()) +
                              ") serves the folder ";
-  AsOrdinaryUser(folder_.path(), [&] {  // a second relay, of another user
+  {  // a second relay, of a user who may only read the lock file
     testing::FakeNewsClient client;
+    testing::FailingFileSystem read_only;
+    read_only.Add("open-read-write", EACCES, lock);
     testing::RecordingListener heard;
-    RelayCycle other(client, heard, settings_);
+    RelayCycle other(client, heard, settings_, std::chrono::system_clock::now, read_only);
     other.DoAction(ActionTrigger::kTimer);
     EXPECT_TRUE(client.calls.empty());
     EXPECT_THAT(heard.LastFailure(), StartsWith(holder));
-  });
+  }
   testing::FakeNewsClient second_client;  // and of the same user, on another display
   testing::RecordingListener second_heard;
   RelayCycle second(second_client, second_heard, settings_);
@@ -378,13 +291,14 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
 TEST(QueuedFile, IsBusyUnlessQuietAndAsListedAndFailsWhenGone) {
   testing::TempFolder folder;
   const auto open = [&](const std::string& name, std::uint64_t size, std::chrono::milliseconds quiet = {}) {
-    return QueuedFile::Open(folder / name, size, {quiet, quiet}, std::chrono::system_clock::now());
+    return QueuedFile::Open(DefaultFileSystem(), {folder.path(), name, size}, {quiet, quiet},
+                            std::chrono::system_clock::now());
   };
   testing::WriteFile(folder / "a.cnm", "12345");
-  EXPECT_FALSE(open("a.cnm", 5).busy());
-  EXPECT_TRUE(open("a.cnm", 4).busy());                            // not the size listed
-  EXPECT_TRUE(open("a.cnm", 5, std::chrono::seconds(60)).busy());  // just written
-  EXPECT_THROW(open("gone.cnm", 0), FileFailure);
+  EXPECT_FALSE(open("a.cnm", 5)->busy());
+  EXPECT_TRUE(open("a.cnm", 4)->busy());                            // not the size listed
+  EXPECT_TRUE(open("a.cnm", 5, std::chrono::seconds(60))->busy());  // just written
+  EXPECT_EQ(open("gone.cnm", 0).failure().fate, Failure::Fate::kGone);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ class EngineListener {
   // A message was posted, found on the server, filed or deleted unposted.
   virtual void MessageHandled(const MessageReport& /*report*/) {}
   // A failure: a file that could not be handled, a refusal, the server,
-  // the folders.
+  // the folders; also the one that breaks an Action off.
   virtual void FailureMet(const Failure& /*failure*/) {}
   // A step went well (connected, an article accepted, disconnected
   // normally): whatever failed before is over.

@@ -15,8 +15,12 @@ class EngineReporter {
   RelayState& state() { return state_; }
   const RelayState& state() const { return state_; }
 
-  // Hands a copy of the state as it stands to the listener.
-  void Publish() const { listener_.StateChanged(state_); }
+  // Hands a copy of the state as it stands to the listener, never the
+  // engine's own.
+  void Publish() const {
+    const RelayState snapshot = state_;
+    listener_.StateChanged(snapshot);
+  }
   void Failed(const Failure& failure) const { listener_.FailureMet(failure); }
   void Succeeded() const { listener_.StepSucceeded(); }
   void Handled(const MessageReport& report) const { listener_.MessageHandled(report); }

@@ -308,6 +308,7 @@ void RelayCycle::ReportFailure(const std::string& text) {
 void RelayCycle::BreakOff(Failure failure) {
   failure.text = Printable(failure.text);
   std::cerr << "quillport: the Action was broken off: " << failure.Described() << std::endl;
+  reporter_.Failed(failure);
   cut_short_ = failure.text;
   broken_off_ = std::move(failure);
 }

@@ -11,7 +11,7 @@
 #  3. the tests that run threads (the engine's own thread, its hand-over to
 #     the window, quillportd, the scripted fake servers) built once more with
 #     ThreadSanitizer (TSAN_BUILD_DIR, default build-tsan);
-#  4. every fuzz target for FUZZ_SECONDS (default 30) against a scratch copy
+#  4. every fuzz target for FUZZ_SECONDS (default 20) against a scratch copy
 #     of its seed corpus (scripts/fuzz.sh, build-fuzz).
 # A failing test, a sanitizer report or a fuzzer finding fails the run.
 set -euo pipefail
@@ -75,7 +75,7 @@ stage_done "thread sanitizer build and tests"
 # The fuzzers write what they find into a scratch folder, never into the
 # committed corpus; it is kept when a fuzzer found something.
 fuzz_work=$(mktemp -d)
-FUZZ_WORK_DIR=$fuzz_work FUZZ_FLAGS=-verbosity=0 bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+FUZZ_WORK_DIR=$fuzz_work FUZZ_FLAGS=-verbosity=0 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 rm -rf "$fuzz_work"
 stage_done "fuzz build and runs"
 

@@ -27,7 +27,7 @@ void ServerConnection::Report(std::string status_line, const Status& failure, bo
 
 Status ServerConnection::Connect() {
   Report("Connecting To: " + Host());
-  const Status failure = Attempt(&NewsClient::Connect);
+  Status failure = Attempt(&NewsClient::Connect);
   connected_ = !failure;
   if (connected_) {
     Report("Connected To " + Host(), std::nullopt, true);
@@ -39,7 +39,7 @@ Status ServerConnection::Connect() {
 
 Status ServerConnection::Disconnect() {
   Report("Disconnecting From: " + Host());
-  const Status failure = Attempt(&NewsClient::Disconnect);
+  Status failure = Attempt(&NewsClient::Disconnect);
   connected_ = false;
   if (!failure) {
     Report("Normally Disconnected From: " + Host(), std::nullopt, true);

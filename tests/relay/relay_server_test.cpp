@@ -30,7 +30,6 @@ using testing::Names;
 using ::testing::Not;
 using testing::ReadFile;
 namespace fs = std::filesystem;
-using Steady = std::chrono::steady_clock;
 
 // The engine's state is drawn on a board in memory as the window draws it.
 class RelayServerTest : public ::testing::Test {
@@ -268,23 +267,6 @@ TEST_F(RelayFaultTest, AnArticleAbandonedLastLeavesTheConnectionNormallyClosed) 
   EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(Text(field::kStatusH), "Normally Disconnected From: 127.0.0.1");
   EXPECT_THAT(Text(field::kStatusE), HasSubstr("longer than 32767 characters"));
-}
-
-TEST_F(RelayFaultTest, SilentServerOrAHeadReplyThatNeverEndsStillEndsTheActionInTime) {
-  std::vector<std::string> endless;  // 10 s of header lines, 50 ms apart
-  for (int i = 0; i < 200; ++i) endless.push_back("X-Line: " + std::to_string(i) + "\r\n");
-  for (const auto& script :
-       {Posting({AwaitClose()}), Posting({Send("340 go ahead\r\n"), ReadThrough("\r\n.\r\n"), Send("441 refused\r\n"),
-                                          Expect("Head <interrupted@quillport.test>\r\n"),
-                                          Send("221 0 <interrupted@quillport.test>\r\n"), SendPieces(endless)})}) {
-    FakeNntpServer server(script, std::chrono::seconds(15));
-    const auto started = Steady::now();
-    EXPECT_FALSE(Action(server.port_text(), 2));
-    EXPECT_LT(Steady::now() - started, std::chrono::seconds(15));  // room for a loaded machine
-    EXPECT_THAT(Text(field::kStatusE), HasSubstr("(10060)"));
-    EXPECT_FALSE(relay_.connection().Connected());
-    ExpectBackWithTheFileKept();  // the next Action asks again
-  }
 }
 
 // Only a refusal of the article itself files a message: an answer about the service or the session would

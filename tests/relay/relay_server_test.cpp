@@ -236,7 +236,9 @@ class RelayFaultTest : public RelayServerTest {
   }
 };
 
-TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothing) {
+// A server gone in the middle of an article is the fault campaign's part (connect, send and recv failing), and
+// logging before posting relay_cycle_test's (a log that cannot be written posts nothing).
+TEST_F(RelayFaultTest, NoServerShowsWhyAndLosesNothing) {
   std::string port;
   { port = FakeNntpServer({}).port_text(); }  // nothing listens there any more
   ::testing::internal::CaptureStderr();
@@ -247,14 +249,6 @@ TEST_F(RelayFaultTest, NoServerOrOneGoneMidArticleLosesNothing) {
   EXPECT_EQ(said, "quillport: " + Text(field::kStatusE) + "\n");
   ExpectBackWithTheFileKept();
   EXPECT_FALSE(fs::exists(settings_.log_file));
-  {
-    FakeNntpServer server(Posting({Send("340 go ahead\r\n"), ReadThrough("line one\r\n"), HangUp()}));
-    EXPECT_FALSE(Action(server.port_text(), 30));
-    EXPECT_THAT(server.Received(), ::testing::Not(HasSubstr("\r\n.\r\n")));
-  }
-  EXPECT_THAT(Text(field::kStatusE), ::testing::StartsWith("Action failed: "));
-  ExpectBackWithTheFileKept();
-  EXPECT_THAT(testing::ReadFile(settings_.log_file), HasSubstr("\r\n"));  // logged before posting
 }
 
 // An article abandoned by dropping the connection, as the Action's last file: the status line says the

@@ -1,8 +1,6 @@
-// quillportd as a process, as systemd runs it but without systemd: its readiness, watchdog and status on a
-// notification socket of the test's own, a mail posted as soon as it has settled (well before the first timed
-// Action), SIGUSR1 for an Action at once, the window's lock naming who holds the folder, and SIGTERM in the middle
-// of a long Action, after which every message is either on the server or still in the drop folder, once. Then its
-// unit, as systemd-analyze judges it.
+// quillportd as a process without systemd: readiness, watchdog and status on a notification socket of the test's,
+// a mail posted once it has settled, SIGUSR1, the window's lock, and SIGTERM mid-Action (every message on the
+// server or in the drop folder, once). Then its unit, as systemd-analyze judges it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The relay as its operator uses it: the program, built with its folders in a scratch place and a private
-# INN as its server, runs on a private X server; what only the real window shows is checked (screenshots in
-# SCREEN_DIR; figures compared with earlier shots or a field of the same style showing the same number).
-# What the server makes of each message is relay_server_test's part; here it only has to take it.
+# The relay as its operator uses it: the program, built with scratch folders and a private INN, on a private X
+# server; what only the real window shows is checked (screenshots in SCREEN_DIR, compared with earlier shots).
 #   1. corpus/tick, dropped at start, waits for the first tick (60 s), which relays it and recounts errors.
 #   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount. 3. FRESH recounts.
 #   4. The server stalls (SIGSTOP): the busy window repaints when mapped again, answers _NET_WM_PING and

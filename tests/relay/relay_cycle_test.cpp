@@ -280,19 +280,5 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
 }
 
-// A file whose size is not the one listed, or gone since the listing.
-TEST(QueuedFile, IsBusyUnlessQuietAndAsListedAndFailsWhenGone) {
-  testing::TempFolder folder;
-  const auto open = [&](const std::string& name, std::uint64_t size, std::chrono::milliseconds quiet = {}) {
-    return QueuedFile::Open(DefaultFileSystem(), {folder.path(), name, size}, {quiet, quiet},
-                            std::chrono::system_clock::now());
-  };
-  testing::WriteFile(folder / "a.cnm", "12345");
-  EXPECT_FALSE(open("a.cnm", 5)->busy());
-  EXPECT_TRUE(open("a.cnm", 4)->busy());                            // not the size listed
-  EXPECT_TRUE(open("a.cnm", 5, std::chrono::seconds(60))->busy());  // just written
-  EXPECT_EQ(open("gone.cnm", 0).failure().fate, Failure::Fate::kGone);
-}
-
 }  // namespace
 }  // namespace quillport

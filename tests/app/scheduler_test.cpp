@@ -51,9 +51,9 @@ TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheActionAndElapsedFollowsTheClo
     std::vector<int> ticks_with_action;
     std::string remaining;
   };
-  for (const Case& c : {Case{nullptr, {1, 3, 5}, "2 1 2 "}, Case{"3", {3, 6}, "2 1 3 "},
-                        Case{"0", {1, 2, 3, 4, 5, 6}, "0 0 0 "}, Case{"-2", {1, 2, 3, 4, 5, 6}, "-2 -2 -2 "},
-                        Case{"1.5", {2, 4, 6}, "0.5 1.5 0.5 "}}) {
+  for (const Case& c :
+       {Case{nullptr, {1, 3, 5}, "2 1 2 "}, Case{"3", {3, 6}, "2 1 3 "}, Case{"0", {1, 2, 3, 4, 5, 6}, "0 0 0 "},
+        Case{"-2", {1, 2, 3, 4, 5, 6}, "-2 -2 -2 "}, Case{"1.5", {2, 4, 6}, "0.5 1.5 0.5 "}}) {
     for (const char* f : {field::kTimPer, field::kTimRem}) board_.SetText(f, c.period ? c.period : Text(f));
     std::vector<int> with_action;
     std::string remaining;

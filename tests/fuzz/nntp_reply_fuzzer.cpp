@@ -43,7 +43,9 @@ std::vector<std::size_t> FeedPieces(std::string_view body, std::string_view inpu
   std::vector<std::size_t> ends;
   ReplyBodyTracker tracker;
   std::size_t tail = 0;
-  const auto next = [&]() -> unsigned { return static_cast<unsigned char>(input[input.size() - 1 - tail++ % input.size()]); };
+  const auto next = [&]() -> unsigned {
+    return static_cast<unsigned char>(input[input.size() - 1 - tail++ % input.size()]);
+  };
   for (std::size_t offset = 0, idle = 0; offset < body.size();) {
     std::size_t size = body.size() - offset, limit = kNoLimit;
     if (idle >= 2) {

@@ -90,8 +90,9 @@ TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
     return client_.pieces.at(0);
   };
   const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
-  const auto derived = ::testing::MatchesRegex("Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{32}"
-                                               "@quillport\\.invalid>\r\n\r\n");
+  const auto derived = ::testing::MatchesRegex(
+      "Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{32}"
+      "@quillport\\.invalid>\r\n\r\n");
   const std::string first = header_posted("a.cnm", bytes);
   EXPECT_THAT(first, derived);
   EXPECT_EQ(header_posted("b.cnm", bytes), first);  // a copy: another name, inode and time

@@ -133,7 +133,7 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasS
     SCOPED_TRACE(leased ? "leased" : "not leasable");
     if (!leased) files_.Add("lease", EPERM), relay_.reset();
     settings_.quiet_period = std::chrono::milliseconds(leased ? 300 : 0);  // leased, met again just closed
-    relay();  // watching from here on
+    relay();                                                               // watching from here on
     client_.calls.clear();
     std::ofstream writer(drop_ + "a.cnm", std::ios::binary);
     writer << "Newsgroups: local.test\r\n" << std::flush;  // a mail program pausing mid-message

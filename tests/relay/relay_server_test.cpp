@@ -1,5 +1,5 @@
 // The relay engine with the real news client end to end against a private INN, and against servers that are
-// missing, hang up or stop answering: nothing lost, nothing posted twice, and the texts the window shows.
+// missing, see an article abandoned or refuse the session: nothing lost, nothing posted twice, the texts shown.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -36,22 +36,6 @@ QWidget* Control(QWidget& window, const char* name) {
   throw std::runtime_error(std::string("no control ") + name);
 }
 
-struct FirstInstance : InstanceGuard {
-  bool AnotherInstanceRuns() override { return false; }
-  void ActivatePreviousInstance() override {}
-};
-
-class Startup : public ::testing::Test {
- protected:
-  void SetUp() override {
-    app = std::make_unique<Application>(window, guard, std::make_unique<testing::FakeNewsClient>());
-    ASSERT_TRUE(app->Start());
-  }
-  MainWindow window;
-  FirstInstance guard;
-  std::unique_ptr<Application> app;
-};
-
 // The colour most of the control is painted in, by the control itself, without its children.
 std::string Ground(QWidget* widget) {
   QImage image(widget->size(), QImage::Format_RGB32);
@@ -65,7 +49,14 @@ std::string Ground(QWidget* widget) {
 
 // Every control where the layout table puts it (15 twips a pixel), painted in its colour, with its start text:
 // the table's, or the setting start-up writes into a Constants field.
-TEST_F(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
+TEST(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
+  struct FirstInstance : InstanceGuard {
+    bool AnotherInstanceRuns() override { return false; }
+    void ActivatePreviousInstance() override {}
+  } guard;
+  MainWindow window;
+  Application app(window, guard, std::make_unique<testing::FakeNewsClient>());
+  ASSERT_TRUE(app.Start());
   const std::string_view written[] = {settings::kDropFolder, settings::kServerHost, settings::kMessagePattern,
                                       settings::kLogFile};  // into txt_InfoK(0) to (3)
   for (const ControlSpec& c : WindowControls()) {

@@ -15,20 +15,16 @@ using ::testing::ElementsAre;
 // Drives the scheduler with a clock and ticks under the test's control; the Action only leaves a note.
 class SchedulerTest : public ::testing::Test {
  protected:
-  // Ticks `count` times a minute apart; returns the ticks that ran an Action.
+  // Ticks `count` times a minute apart; returns the ticks (from 1) that ran an Action.
   std::vector<int> Ticks(int count) {
     std::vector<int> with_action;
     for (int i = 1; i <= count; ++i) {
       now_ += 1min;
       log_.clear();
       scheduler_.Tick();
-      if (!log_.empty() && log_.front() == "action") with_action.push_back(i);
+      if (!log_.empty()) with_action.push_back(i);
     }
     return with_action;
-  }
-  void Set(const char* period, const char* remaining) {
-    board_.SetText(field::kTimPer, period);
-    board_.SetText(field::kTimRem, remaining);
   }
   std::string Text(const std::string& control) const { return board_.Text(control); }
 
@@ -39,7 +35,6 @@ class SchedulerTest : public ::testing::Test {
   std::vector<std::string> log_;
   Scheduler scheduler_{board_,
                        {[this](ActionTrigger trigger, bool refresh_after) {
-                          log_.push_back("action");
                           log_.push_back(std::string(trigger == ActionTrigger::kTimer ? "timer" : "operator") +
                                          (refresh_after ? " then refresh" : ""));
                         },
@@ -48,45 +43,42 @@ class SchedulerTest : public ::testing::Test {
                        start_};
 };
 
-TEST_F(SchedulerTest, StartValuesRunAnActionAtTheFirstTickThenEveryPeriodAndElapsedFollowsTheClock) {
-  EXPECT_THAT(Ticks(1), ElementsAre(1));
-  EXPECT_THAT(log_, ElementsAre("action", "timer then refresh"));
-  EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "2|1");
-  EXPECT_THAT(Ticks(6), ElementsAre(2, 4, 6));
-
-  // Elapsed follows the clock, to the nearest minute, not the count of ticks.
-  now_ = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(1439.6min) - 1min;
-  Ticks(1);
-  EXPECT_EQ(Text(field::kTimEla), "1 440");
-}
-
-TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheAction) {
+// Of six ticks, those that run an Action and the countdown after each of the first three: first with the start
+// values (an Action at the first tick, then every period), then with the period and remaining time set alike.
+TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheActionAndElapsedFollowsTheClock) {
   struct Case {
     const char* period;
-    std::vector<int> ticks_with_action;  // of six ticks, remaining starting at the period
-    std::string remaining;               // after each of the first three ticks
+    std::vector<int> ticks_with_action;
+    std::string remaining;
   };
-  for (const Case& c : {Case{"3", {3, 6}, "2 1 3 "}, Case{"0", {1, 2, 3, 4, 5, 6}, "0 0 0 "},
-                        Case{"-2", {1, 2, 3, 4, 5, 6}, "-2 -2 -2 "}, Case{"1.5", {2, 4, 6}, "0.5 1.5 0.5 "}}) {
-    Set(c.period, c.period);
+  for (const Case& c :
+       {Case{nullptr, {1, 3, 5}, "2 1 2 "}, Case{"3", {3, 6}, "2 1 3 "}, Case{"0", {1, 2, 3, 4, 5, 6}, "0 0 0 "},
+        Case{"-2", {1, 2, 3, 4, 5, 6}, "-2 -2 -2 "}, Case{"1.5", {2, 4, 6}, "0.5 1.5 0.5 "}}) {
+    for (const char* f : {field::kTimPer, field::kTimRem}) board_.SetText(f, c.period ? c.period : Text(f));
     std::vector<int> with_action;
     std::string remaining;
     for (int i = 1; i <= 6; ++i) {
       if (!Ticks(1).empty()) with_action.push_back(i);
       if (i <= 3) remaining += Text(field::kTimRem) + " ";
     }
-    EXPECT_EQ(with_action, c.ticks_with_action) << "period " << c.period;
-    EXPECT_EQ(remaining, c.remaining) << "period " << c.period;
+    EXPECT_EQ(with_action, c.ticks_with_action) << "period " << (c.period ? c.period : "at start");
+    EXPECT_EQ(remaining, c.remaining) << "period " << (c.period ? c.period : "at start");
   }
+  // Elapsed follows the clock, to the nearest minute, not the count of ticks.
+  now_ = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(1439.6min) - 1min;
+  Ticks(1);
+  EXPECT_EQ(Text(field::kTimEla), "1 440");
 }
 
-TEST_F(SchedulerTest, DoubleClickRunsTheActionAloneAndTicksDuringARunningActionOnlyCountDown) {
+// A double-click runs the Action alone; ticks during a running Action only count down; a text that is not a
+// number is reported at each tick, with no Action while the period is wrong.
+TEST_F(SchedulerTest, DoubleClickRunningActionsAndTextsThatAreNotNumbers) {
   board_.SetText(field::kTimPer, "3");
   scheduler_.RunNow();
-  EXPECT_THAT(log_, ElementsAre("action", "operator"));
+  EXPECT_THAT(log_, ElementsAre("operator"));
   EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "3|0");
   EXPECT_THAT(Ticks(3), ElementsAre(3));  // a full period of ticks later
-
+  EXPECT_THAT(log_, ElementsAre("timer then refresh"));
   running_ = true;
   EXPECT_TRUE(Ticks(4).empty());
   EXPECT_EQ(Text(field::kTimRem), "-1");
@@ -94,20 +86,16 @@ TEST_F(SchedulerTest, DoubleClickRunsTheActionAloneAndTicksDuringARunningActionO
   EXPECT_TRUE(log_.empty());
   running_ = false;
   EXPECT_THAT(Ticks(1), ElementsAre(1));
-}
 
-TEST_F(SchedulerTest, TextsThatAreNotNumbersAreReportedUntilCorrected) {
-  Set("x", "soon");
+  board_.SetText(field::kTimPer, "x");
+  board_.SetText(field::kTimRem, "soon");
   for (int i = 0; i < 3; ++i) {
     if (i == 2) board_.SetText(field::kTimPer, "2");  // the operator corrects the period
-    now_ += 1min;
     log_.clear();
     EXPECT_THROW(scheduler_.Tick(), std::runtime_error);
-    EXPECT_EQ(log_.size(), i == 2 ? 2u : 0u);  // no Action while the period is wrong
+    EXPECT_EQ(log_.size(), i == 2 ? 1u : 0u);
   }
-  // The Action restarts the countdown from the corrected period; the tick still reports what it met.
-  EXPECT_THAT(log_, ElementsAre("action", "timer then refresh"));
-  EXPECT_EQ(Text(field::kTimRem), "2");
+  EXPECT_EQ(Text(field::kTimRem), "2");  // the Action restarted the countdown from the corrected period
   EXPECT_THAT(Ticks(2), ElementsAre(2));
 }
 

@@ -1,8 +1,6 @@
-// quillportd as a process, as systemd runs it but without systemd: its readiness, watchdog and status on a
-// notification socket of the test's own, a mail posted as soon as it has settled (well before the first timed
-// Action), SIGUSR1 for an Action at once, the window's lock naming who holds the folder, and SIGTERM in the middle
-// of a long Action, after which every message is either on the server or still in the drop folder, once. Then its
-// unit, as systemd-analyze judges it.
+// quillportd as a process without systemd: readiness, watchdog and status on a notification socket of the test's,
+// a mail posted once it has settled, SIGUSR1, the window's lock, and SIGTERM mid-Action (every message on the
+// server or in the drop folder, once). Then its unit, as systemd-analyze judges it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -82,29 +80,22 @@ class NotifySocket {
 // A program started with NOTIFY_SOCKET and a watchdog of 2 s (a message every second), its output in a file.
 class Service {
  public:
-  Service(std::vector<std::string> argv, const std::string& notify, std::string output) : output_(std::move(output)) {
-    std::vector<std::string> environment = {"NOTIFY_SOCKET=" + notify, "WATCHDOG_USEC=2000000"};
-    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-    std::vector<char*> args, env;
-    for (std::string& a : argv) args.push_back(a.data());
-    for (std::string& e : environment) env.push_back(e.data());
+  Service(const std::vector<std::string>& argv, const std::string& notify, std::string output)
+      : output_(std::move(output)) {
+    std::vector<std::string> command = {"/usr/bin/env", "NOTIFY_SOCKET=" + notify, "WATCHDOG_USEC=2000000"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (std::string& a : command) args.push_back(a.data());
     args.push_back(nullptr);
-    env.push_back(nullptr);
-    const int out = ::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out, STDOUT_FILENO);
-      ::dup2(out, STDERR_FILENO);
-      ::execve(args[0], args.data(), env.data());
+    const FileDescriptor out(::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if ((pid_ = ::fork()) == 0) {
+      ::dup2(out.get(), STDOUT_FILENO), ::dup2(out.get(), STDERR_FILENO);
+      ::execv(args[0], args.data());
       ::_exit(127);
     }
-    ::close(out);
   }
   ~Service() {
-    if (!status_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (!status_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
   }
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
@@ -129,14 +120,10 @@ class Service {
   std::optional<int> status_;
 };
 
-std::string Message(const std::string& id) {
-  return "From: Tester <tester@example.org>\nNewsgroups: local.test\nSubject: " + id + "\nMessage-ID: <" + id +
-         "@daemon.test>\n\nBody of " + id + ".\n";
-}
-
 // Written under a temporary name, then renamed, as the README asks of any program that drops messages.
 void Drop(const std::string& folder, const std::string& id) {
-  WriteFile(folder + "/." + id + ".tmp", Message(id));
+  WriteFile(folder + "/." + id + ".tmp", "From: Tester <tester@example.org>\nNewsgroups: local.test\nSubject: " + id +
+                                             "\nMessage-ID: <" + id + "@daemon.test>\n\nBody of " + id + ".\n");
   fs::rename(folder + "/." + id + ".tmp", folder + "/" + id + ".cnm");
 }
 
@@ -205,6 +192,14 @@ TEST(DaemonTest, PostsOnArrivalRunsOnSignalAndStopsAfterTheFileInProgress) {
   EXPECT_THAT(output, ::testing::ContainsRegex("stopped: SIGTERM, process [0-9]+\n"));
 }
 
+// What `command` writes (standard error too), and its exit status.
+std::pair<int, std::string> Output(const std::string& command) {
+  FILE* out = ::popen((command + " 2>&1").c_str(), "r");
+  std::string said;
+  for (char line[512]; std::fgets(line, sizeof line, out) != nullptr;) said += line;
+  return {::pclose(out), said};
+}
+
 TEST(DaemonTest, UnitIsVerifiedAndRatedOk) {
   if (std::system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
   TempFolder folder;
@@ -214,18 +209,9 @@ TEST(DaemonTest, UnitIsVerifiedAndRatedOk) {
   const std::string unit = folder / "quillportd.service";
   fs::copy_file(QUILLPORTD_UNIT, unit);
   const std::string man = fs::exists(QUILLPORTD_MAN_PAGE) ? "MANPATH=" + folder / "man" + " " : "";
-  const std::string verify = man + "systemd-analyze verify " + (man.empty() ? "--man=no " : "") + unit + " 2>&1";
-  FILE* out = ::popen(verify.c_str(), "r");
-  char line[512];
-  std::string said;
-  while (std::fgets(line, sizeof line, out) != nullptr) said += line;
-  EXPECT_EQ(::pclose(out), 0) << said;
-  EXPECT_EQ(said, "");
-
-  out = ::popen(("systemd-analyze security --offline=yes " + unit + " 2>&1").c_str(), "r");
-  said.clear();
-  while (std::fgets(line, sizeof line, out) != nullptr) said += line;
-  ::pclose(out);
+  EXPECT_EQ(Output(man + "systemd-analyze verify " + (man.empty() ? "--man=no " : "") + unit),
+            std::pair(0, std::string()));
+  const std::string said = Output("systemd-analyze security --offline=yes " + unit).second;
   std::smatch rating;
   ASSERT_TRUE(
       std::regex_search(said, rating, std::regex("Overall exposure level for quillportd.service: ([0-9.]+) OK")))

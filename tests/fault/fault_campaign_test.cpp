@@ -1,13 +1,8 @@
-// The fault campaign: quillport-deliver and the relay engine, with their file and network calls failing at
-// random, lose nothing and post nothing twice. Each run hands a small corpus over (some messages through
-// quillport-deliver, retried without faults as a mail system retries, the others dropped as files), runs
-// Actions under faults against a private INN, then Actions without faults until the folders stay as they are,
-// and checks every message of the corpus: on the server exactly once, whole and stripped of its transport
-// headers; or one copy in the error folder; or still in the drop folder; and nothing else left anywhere.
-//
-// The failures come from Debian's libfiu, preloaded through fiu-run, with more_failure_points for the calls it
-// does not wrap. Run r uses the seed r; it makes every listed call fail now and then, and two of them often.
-// QUILLPORT_FAULT_RUNS sets the number of runs (scripts/fault-campaign.sh); the default keeps to about a minute.
+// The fault campaign: quillport-deliver and the relay engine, their file and network calls failing at random
+// (libfiu through fiu-run, and more_failure_points), lose nothing and post nothing twice: after Actions under
+// faults and then without until nothing changes, every message is on the private INN once, whole and without
+// its transport headers, or in one of the folders once, and nothing else is left. Run r uses the seed r;
+// QUILLPORT_FAULT_RUNS sets the runs (scripts/fault-campaign.sh); the default keeps to about a minute.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>

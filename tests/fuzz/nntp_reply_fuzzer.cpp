@@ -1,6 +1,6 @@
 // Fuzzes the reading of an NNTP reply: the input's first line is a status line for the parser, the rest
-// body data (maybe several bodies in a row) for the tracker that finds where a body ends. Read backwards,
-// the input also supplies piece sizes and limits for Take.
+// body data (maybe several bodies in a row) for the tracker that finds where a body ends, fed whole and in pieces.
+// Read backwards, the input also supplies piece sizes and limits for Take.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -37,32 +37,24 @@ std::vector<std::size_t> ExpectedEnds(std::string_view stream) {
   return ends;
 }
 
-enum class Feed { kWhole, kByteByByte, kLineByLine, kChosen };
-
-// Feeds `body` to a tracker piece by piece (each in a buffer of its exact size, for ASan), a new body after
-// each end; returns where the bodies ended. kChosen takes the sizes and limits from `input`.
-std::vector<std::size_t> FeedPieces(std::string_view body, Feed feed, std::string_view input) {
+// Feeds `body` to a tracker piece by piece (each in a buffer of its exact size, for ASan), a new body after each
+// end; returns where the bodies ended. Read backwards, `input` gives the sizes and limits; empty, it is fed whole.
+std::vector<std::size_t> FeedPieces(std::string_view body, std::string_view input) {
   std::vector<std::size_t> ends;
   ReplyBodyTracker tracker;
   std::size_t tail = 0;
-  const auto tail_byte = [&]() -> unsigned {
-    return input.empty() ? 0 : static_cast<unsigned char>(input[input.size() - 1 - tail++ % input.size()]);
+  const auto next = [&]() -> unsigned {
+    return static_cast<unsigned char>(input[input.size() - 1 - tail++ % input.size()]);
   };
   for (std::size_t offset = 0, idle = 0; offset < body.size();) {
-    const std::size_t rest = body.size() - offset, lf = body.find('\n', offset);
-    std::size_t size = rest, limit = kNoLimit;
+    std::size_t size = body.size() - offset, limit = kNoLimit;
     if (idle >= 2) {
       size = limit = 1;  // make progress after two empty pieces
-    } else if (feed == Feed::kByteByByte) {
-      size = 3, limit = 1;
-    } else if (feed == Feed::kLineByLine) {
-      size = limit = lf == std::string_view::npos ? rest : lf + 1 - offset;
-    } else if (feed == Feed::kChosen) {
-      size = tail_byte() % 40;
-      const unsigned chosen = tail_byte();
-      limit = (chosen & 0x80) ? kNoLimit : chosen % 24;
+    } else if (!input.empty()) {
+      size = std::min<std::size_t>(size, next() % 40);
+      const unsigned chosen = next();
+      if ((chosen & 0x80) == 0) limit = chosen % 24;
     }
-    size = std::min(size, rest);
     const std::vector<char> buffer(body.begin() + offset, body.begin() + offset + size);
     const std::string_view available(buffer.data(), buffer.size());
 
@@ -107,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // However its bytes are cut, the body ends at the end of its first "." line (CR LF or LF).
   const std::string_view body = input.substr(status_end);
   const std::vector<std::size_t> expected = ExpectedEnds(body);
-  for (const Feed feed : {Feed::kWhole, Feed::kByteByByte, Feed::kLineByLine, Feed::kChosen}) {
-    Check(FeedPieces(body, feed, input) == expected, "the bodies end after their first \".\" lines");
+  for (const std::string_view sizes : {std::string_view(), input}) {
+    Check(FeedPieces(body, sizes) == expected, "the bodies end after their first \".\" lines");
   }
   return 0;
 }

@@ -80,32 +80,23 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
   EXPECT_FALSE(fs::exists(settings_.drop_folder + "/filter.cnm"));
 }
 
-// A message without a Message-ID (a blank one is none) gets one made from its content: the same message
-// brought back (a delete that failed, a copy, a move out and in) yields the same one, whatever its name, inode
-// or times; a message that differs in one byte of its body never does. Two are malformed.
-TEST_F(PostMessageFileTest, OneMessageIdOrNoneAndTheDerivedOneBelongsToTheContent) {
-  const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
-  const std::string drop = settings_.drop_folder + "/";
+// A message without a Message-ID (a blank one is none) gets one made from its content, whatever its name, inode
+// or times. That other content gets another is the fault campaign's part (several messages without one in each
+// run), two ids in one header relay_server_test's.
+TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
   const auto header_posted = [&](const std::string& name, const std::string& content) {
     client_.pieces.clear();
     Post(name, content);
     return client_.pieces.at(0);
   };
+  const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
+  const auto derived = ::testing::MatchesRegex(
+      "Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{32}"
+      "@quillport\\.invalid>\r\n\r\n");
   const std::string first = header_posted("a.cnm", bytes);
-  EXPECT_THAT(first, ::testing::MatchesRegex("Newsgroups: local.test\r\nMessage-ID: <qp\\.[0-9a-f]{32}"
-                                             "@quillport\\.invalid>\r\n\r\n"));
-  EXPECT_EQ(header_posted("b.cnm", bytes), first);                                     // a copy, another inode and time
-  EXPECT_NE(header_posted("c.cnm", "Newsgroups: local.test\r\n\r\nbodY\r\n"), first);  // same header and size
-  EXPECT_EQ(header_posted("d.cnm", "Message-ID: \t\r\nNewsgroups: local.test\r\n\r\nbody\r\n").find("Message-ID: \t"),
-            std::string::npos);
-  EXPECT_THAT(client_.pieces.at(0), ::testing::HasSubstr("Message-ID: <qp."));
-
-  client_.calls.clear();
-  EXPECT_EQ(
-      Post("two.cnm", "Message-ID: <1@x>\r\nNewsgroups: local.test\r\nmessage-id:\t<2@x>\r\n\r\nbody\r\n").disposal,
-      kFiledUnposted);
-  EXPECT_TRUE(client_.calls.empty());
-  EXPECT_THAT(Names(settings_.error_folder), ElementsAre("two.cnm"));
+  EXPECT_THAT(first, derived);
+  EXPECT_EQ(header_posted("b.cnm", bytes), first);  // a copy: another name, inode and time
+  EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n" + bytes), derived);
 }
 
 TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {

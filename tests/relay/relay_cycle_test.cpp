@@ -126,37 +126,30 @@ TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarA
   EXPECT_THAT(Names(settings_.error_folder), ElementsAre("line.cnm"));
 }
 
+// A file still being written waits, and is posted whole once it has settled; also one the relay cannot lease
+// (another user's, or on a file system without leases), where only the writer watch tells, whoever writes it.
 TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasSettled) {
-  settings_.quiet_period = std::chrono::milliseconds(300);  // the second Action meets it just closed
-  std::ofstream writer(drop_ + "a.cnm", std::ios::binary);
-  writer << "Newsgroups: local.test\r\n" << std::flush;
-  relay().DoAction(ActionTrigger::kTimer);
-  EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
-  EXPECT_EQ(State().action_messages.count, 0);
-  EXPECT_FALSE(fs::exists(settings_.log_file));
-  EXPECT_TRUE(listener_.failures.empty());  // not a failure
+  for (const bool leased : {true, false}) {
+    SCOPED_TRACE(leased ? "leased" : "not leasable");
+    if (!leased) files_.Add("lease", EPERM), relay_.reset();
+    settings_.quiet_period = std::chrono::milliseconds(leased ? 300 : 0);  // leased, met again just closed
+    relay();                                                               // watching from here on
+    client_.calls.clear();
+    std::ofstream writer(drop_ + "a.cnm", std::ios::binary);
+    writer << "Newsgroups: local.test\r\n" << std::flush;  // a mail program pausing mid-message
+    relay().DoAction(ActionTrigger::kTimer);
+    EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
+    EXPECT_EQ(State().action_messages.count, 0);
+    EXPECT_TRUE(listener_.failures.empty());  // not a failure
 
-  writer << "\r\nbody\r\n";
-  writer.close();
-  relay().DoAction(ActionTrigger::kTimer);
-  EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
-  EXPECT_FALSE(fs::exists(drop_ + "a.cnm"));
-  EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
-}
-
-// A file the relay cannot lease (another user's, or on a file system without leases): only the writer watch
-// tells that it is being written, whoever writes it.
-TEST_F(RelayCycleTest, AFileAnotherUserIsStillWritingIsNeverPostedCutShort) {
-  files_.Add("lease", EPERM);
-  relay();  // watching from here on
-  std::ofstream writer(drop_ + "a.cnm", std::ios::binary);
-  writer << "Newsgroups: local.test\r\n" << std::flush;  // a mail program pausing mid-message
-  relay().DoAction(ActionTrigger::kTimer);
-  EXPECT_THAT(client_.calls, ElementsAre("Connect", "Disconnect"));
-  writer << "\r\nbody\r\n";
-  writer.close();
-  relay().DoAction(ActionTrigger::kTimer);
-  EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
+    writer << "\r\nbody\r\n";
+    writer.close();
+    client_.pieces.clear();
+    relay().DoAction(ActionTrigger::kTimer);
+    EXPECT_THAT(client_.pieces, ElementsAre(StartsWith(kDerivedHeader), "body\r\n"));
+    EXPECT_FALSE(fs::exists(drop_ + "a.cnm"));
+  }
+  EXPECT_EQ(ReadFile(settings_.log_file), kLogged + kLogged);
 }
 
 TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWaitLong) {
@@ -285,20 +278,6 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   second.DoAction(ActionTrigger::kTimer);
   EXPECT_EQ(std::ranges::count(second_client.calls, "EndArticle"), 1);
   EXPECT_FALSE(fs::exists(drop_ + "b.cnm"));
-}
-
-// A file whose size is not the one listed, or gone since the listing.
-TEST(QueuedFile, IsBusyUnlessQuietAndAsListedAndFailsWhenGone) {
-  testing::TempFolder folder;
-  const auto open = [&](const std::string& name, std::uint64_t size, std::chrono::milliseconds quiet = {}) {
-    return QueuedFile::Open(DefaultFileSystem(), {folder.path(), name, size}, {quiet, quiet},
-                            std::chrono::system_clock::now());
-  };
-  testing::WriteFile(folder / "a.cnm", "12345");
-  EXPECT_FALSE(open("a.cnm", 5)->busy());
-  EXPECT_TRUE(open("a.cnm", 4)->busy());                            // not the size listed
-  EXPECT_TRUE(open("a.cnm", 5, std::chrono::seconds(60))->busy());  // just written
-  EXPECT_EQ(open("gone.cnm", 0).failure().fate, Failure::Fate::kGone);
 }
 
 }  // namespace

@@ -25,63 +25,39 @@ class FailingFileSystem : public PosixFileSystem {
   // Ends every failure.
   void Clear();
 
-  int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) override {
-    return Due("list", folder, [&] { return PosixFileSystem::ListFolder(folder, entries); });
+// An override of `name` that fails as armed for `operation` on `path` (or the open file's), else calls the real one.
+#define QUILLPORT_FAILING(name, operation, path, parameters, arguments)           \
+  int name parameters override {                                                  \
+    return Due(operation, path, [&] { return PosixFileSystem::name arguments; }); \
   }
-  int Examine(const std::string& path, FileStatus& status, Follow follow) override {
-    return Due("examine", path, [&] { return PosixFileSystem::Examine(path, status, follow); });
-  }
-  int CheckFolderWritable(const std::string& folder) override {
-    return Due("check-writable", folder, [&] { return PosixFileSystem::CheckFolderWritable(folder); });
-  }
-  int Delete(const std::string& path) override {
-    return Due("delete", path, [&] { return PosixFileSystem::Delete(path); });
-  }
-  int RenameWithoutReplacing(const std::string& from, const std::string& to) override {
-    return Due("rename", from + " " + to, [&] { return PosixFileSystem::RenameWithoutReplacing(from, to); });
-  }
-  int SyncFolder(const std::string& folder) override {
-    return Due("sync-folder", folder, [&] { return PosixFileSystem::SyncFolder(folder); });
-  }
+
+  QUILLPORT_FAILING(ListFolder, "list", f, (const std::string& f, std::vector<FolderEntry>& out), (f, out))
+  QUILLPORT_FAILING(Examine, "examine", path, (const std::string& path, FileStatus& s, Follow follow),
+                    (path, s, follow))
+  QUILLPORT_FAILING(CheckFolderWritable, "check-writable", folder, (const std::string& folder), (folder))
+  QUILLPORT_FAILING(Delete, "delete", path, (const std::string& path), (path))
+  QUILLPORT_FAILING(RenameWithoutReplacing, "rename", from + " " + to, (const std::string& from, const std::string& to),
+                    (from, to))
+  QUILLPORT_FAILING(SyncFolder, "sync-folder", folder, (const std::string& folder), (folder))
+  QUILLPORT_FAILING(ExamineOpen, "examine-open", file, (int file, FileStatus& status), (file, status))
+  QUILLPORT_FAILING(Read, "read", file, (int file, std::span<char> buffer, std::size_t& count), (file, buffer, count))
+  QUILLPORT_FAILING(ReadAt, "read-at", file, (int file, std::span<char> b, std::uint64_t at, std::size_t& count),
+                    (file, b, at, count))
+  QUILLPORT_FAILING(Write, "write", file, (int file, std::string_view bytes), (file, bytes))
+  QUILLPORT_FAILING(Overwrite, "overwrite", file, (int file, std::string_view bytes), (file, bytes))
+  QUILLPORT_FAILING(ChangeMode, "change-mode", file, (int file, mode_t permissions), (file, permissions))
+  QUILLPORT_FAILING(Sync, "sync", file, (int file), (file))
+  QUILLPORT_FAILING(TakeReadLease, "lease", file, (int file), (file))
+  QUILLPORT_FAILING(Lock, "lock", file, (int file), (file))
+  QUILLPORT_FAILING(NameUnnamedFile, "name-unnamed", path, (UnnamedFile & file, const std::string& path), (file, path))
+  QUILLPORT_FAILING(StartWatcher, "start-watcher", std::string(), (FileDescriptor & watcher), (watcher))
+#undef QUILLPORT_FAILING
   int Open(const std::string& path, OpenMode mode, FileDescriptor& file, mode_t permissions = 0) override;
-  int ExamineOpen(int file, FileStatus& status) override {
-    return Due("examine-open", file, [&] { return PosixFileSystem::ExamineOpen(file, status); });
-  }
-  int Read(int file, std::span<char> buffer, std::size_t& count) override {
-    return Due("read", file, [&] { return PosixFileSystem::Read(file, buffer, count); });
-  }
-  int ReadAt(int file, std::span<char> buffer, std::uint64_t offset, std::size_t& count) override {
-    return Due("read-at", file, [&] { return PosixFileSystem::ReadAt(file, buffer, offset, count); });
-  }
-  int Write(int file, std::string_view bytes) override {
-    return Due("write", file, [&] { return PosixFileSystem::Write(file, bytes); });
-  }
-  int Overwrite(int file, std::string_view bytes) override {
-    return Due("overwrite", file, [&] { return PosixFileSystem::Overwrite(file, bytes); });
-  }
-  int ChangeMode(int file, mode_t permissions) override {
-    return Due("change-mode", file, [&] { return PosixFileSystem::ChangeMode(file, permissions); });
-  }
-  int Sync(int file) override {
-    return Due("sync", file, [&] { return PosixFileSystem::Sync(file); });
-  }
   int Close(FileDescriptor& file) override;
-  int TakeReadLease(int file) override {
-    return Due("lease", file, [&] { return PosixFileSystem::TakeReadLease(file); });
-  }
-  bool Undeletable(int file) override {
-    return Due("undeletable", file, [] { return 0; }) != 0 || PosixFileSystem::Undeletable(file);
-  }
-  int Lock(int file) override {
-    return Due("lock", file, [&] { return PosixFileSystem::Lock(file); });
-  }
   int CreateUnnamedFile(const std::string& folder, const std::string& owner,
                         std::unique_ptr<UnnamedFile>& file) override;
-  int NameUnnamedFile(UnnamedFile& file, const std::string& path) override {
-    return Due("name-unnamed", path, [&] { return PosixFileSystem::NameUnnamedFile(file, path); });
-  }
-  int StartWatcher(FileDescriptor& watcher) override {
-    return Due("start-watcher", std::string(), [&] { return PosixFileSystem::StartWatcher(watcher); });
+  bool Undeletable(int file) override {
+    return Due("undeletable", file, [] { return 0; }) != 0 || PosixFileSystem::Undeletable(file);
   }
   int AddWatch(int watcher, const std::string& folder, std::uint32_t events, int& watch) override {
     watch = -1;

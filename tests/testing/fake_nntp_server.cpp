@@ -113,10 +113,6 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
             throw std::runtime_error("expected " + Visible(text) + ", received " + Visible(taken));
           }
           break;
-        case FakeStep::Kind::kHangUp:
-          close(connection);
-          connection = -1;
-          break;
         case FakeStep::Kind::kAwaitClose:  // a reset while sending ends it too
           for (;;) {
             if (Clock::now() >= deadline) throw std::runtime_error("the client did not close the connection in time");

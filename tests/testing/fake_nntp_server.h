@@ -1,6 +1,5 @@
 // A scripted news server on a free port of 127.0.0.1, for faults a real one will not show on demand: it accepts
-// one connection and plays its script on its own thread, each step bounded by the step limit. A step reads no
-// further than its line or marker, so what the client sent after it is never received when the server hangs up.
+// one connection and plays its script on its own thread, each step bounded by the step limit.
 #pragma once
 
 #include <atomic>
@@ -13,7 +12,7 @@
 namespace quillport::testing {
 
 struct FakeStep {
-  enum class Kind { kSend, kExpect, kReadThrough, kHangUp, kAwaitClose };
+  enum class Kind { kSend, kExpect, kReadThrough, kAwaitClose };
   Kind kind;
   std::vector<std::string> texts;    // kSend: one write per text, 50 ms apart; else the line, marker or text
   std::chrono::milliseconds gap{0};  // kAwaitClose: the time between two sends
@@ -24,7 +23,6 @@ inline FakeStep Send(std::string text) { return {FakeStep::Kind::kSend, {std::mo
 inline FakeStep SendPieces(std::vector<std::string> pieces) { return {FakeStep::Kind::kSend, std::move(pieces)}; }
 inline FakeStep Expect(std::string line) { return {FakeStep::Kind::kExpect, {std::move(line)}}; }  // CR LF included
 inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadThrough, {std::move(marker)}}; }
-inline FakeStep HangUp() { return {FakeStep::Kind::kHangUp, {}}; }
 inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }  // reads until the client closes
 // AwaitClose, sending `text` every `gap` meanwhile.
 inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {

@@ -1,11 +1,7 @@
 // A fresh temporary folder for one test, removed with everything in it; and file helpers.
 #pragma once
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -53,17 +49,6 @@ inline std::vector<std::string> Names(const std::filesystem::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// Sets or clears the immutable flag of a folder; false where the file system does not have it.
-inline bool SetImmutable(const std::string& folder, bool immutable) {
-  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  int flags = 0;
-  bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
-  if (descriptor >= 0) ::close(descriptor);
-  return done;
 }
 
 }  // namespace quillport::testing

@@ -81,8 +81,7 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
 }
 
 // A message without a Message-ID (a blank one is none) gets one made from its content, whatever its name, inode
-// or times. That other content gets another is the fault campaign's part (several messages without one in each
-// run), two ids in one header relay_server_test's.
+// or times; one byte more gives another. Two ids in one header are relay_server_test's part.
 TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
   const auto header_posted = [&](const std::string& name, const std::string& content) {
     client_.pieces.clear();
@@ -96,6 +95,7 @@ TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
   const std::string first = header_posted("a.cnm", bytes);
   EXPECT_THAT(first, derived);
   EXPECT_EQ(header_posted("b.cnm", bytes), first);  // a copy: another name, inode and time
+  EXPECT_NE(header_posted("c.cnm", bytes + "x"), first);
   EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n" + bytes), derived);
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets and runs each in turn.
+# Builds the fuzz targets and runs them, as many at a time as there are
+# processors.
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET ...]
 #
@@ -51,19 +52,43 @@ for target in "$@"; do
 done
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-for target in "$@"; do
-  corpus=$work_dir/$target
+# Runs one target for `seconds`, its output in WORK_DIR/<target>.log.
+run_target() {
+  local target=$1 corpus=$work_dir/$1
   mkdir -p "$corpus"
   cp -R tests/fuzz/corpus/"$target"/. "$corpus"/
-  # shellcheck disable=SC2206 # FUZZ_FLAGS is a list of flags
   # Inputs reach past every limit the targets check: a header or line of
   # 32767 characters on the wire, a status line of 64 KiB.
-  args=(-max_total_time="$seconds" -timeout=10 -max_len=70000 -print_final_stats=1 -artifact_prefix="$work_dir/$target-"
-        ${FUZZ_FLAGS:-})
+  # shellcheck disable=SC2206 # FUZZ_FLAGS is a list of flags
+  local args=(-max_total_time="$seconds" -timeout=10 -max_len=70000 -print_final_stats=1
+              -artifact_prefix="$work_dir/$target-" ${FUZZ_FLAGS:-})
   if [ -f tests/fuzz/"$target".dict ]; then
     args+=(-dict=tests/fuzz/"$target".dict)
   fi
-  echo "fuzz.sh: $target for $seconds s, corpus $corpus"
-  "$build_dir/fuzzers/$target" "${args[@]}" "$corpus"
+  "$build_dir/fuzzers/$target" "${args[@]}" "$corpus" >"$work_dir/$target.log" 2>&1
+}
+
+# As many targets at a time as there are processors; each one's output is
+# shown once it has ended.
+failed=0
+running=()
+finish_first() {
+  local target=${running[0]%%:*} pid=${running[0]#*:} status=0
+  running=("${running[@]:1}")
+  wait "$pid" || status=$?
+  cat "$work_dir/$target.log"
+  if ((status != 0)); then
+    echo "fuzz.sh: $target found something (status $status); its input is in $work_dir" >&2
+    failed=1
+  fi
+}
+mkdir -p "$work_dir"
+for target in "$@"; do
+  echo "fuzz.sh: $target for $seconds s, corpus $work_dir/$target"
+  run_target "$target" &
+  running+=("$target:$!")
+  if ((${#running[@]} >= $(nproc))); then finish_first; fi
 done
+while ((${#running[@]} > 0)); do finish_first; done
+((failed == 0)) || exit 1
 echo "fuzz.sh: ${#} target(s) ran ${seconds} s each without a finding"

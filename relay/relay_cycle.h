@@ -54,9 +54,9 @@ class RelayCycle {
   // period, and left for a later Action if it changed again. One that
   // neither its lease nor the watch can vouch for waits for the long quiet
   // period instead. A drop folder that cannot be watched is reported, with
-  // the system's reason, at every Action. A failure that
-  // belongs to one file (FileFailure) is shown on the error line and the
-  // Action goes on with the next file; when handling a file dropped the
+  // the system's reason, at every Action. A failure that belongs to one
+  // file (a Failure of reach kFile) is reported and the Action goes on with
+  // the next file; when handling a file dropped the
   // connection, it is opened again for the next one. A missing drop folder
   // and a missing or unwritable error folder are reported too. A drop folder
   // that another relay serves (see DropFolderLock) is reported and left

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
+  ccache  # the test command builds the same sources in several folders
   clang libclang-rt-dev  # Clang with libFuzzer and its sanitizer runtimes, for scripts/fuzz.sh
   clang-format clang-tidy  # the style checks (scripts/format.sh, scripts/tidy.sh)
   qt6-base-dev qt6-svg-dev libgl-dev

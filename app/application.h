@@ -10,6 +10,7 @@
 
 #include "app/instance_guard.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "news/news_client.h"
 
 namespace quillport {
@@ -23,9 +24,9 @@ class Application {
               Clock clock = std::chrono::system_clock::now);
 
   // Runs start-up (startup.h) as the window's load event: a failure is shown
-  // on the error line and the program goes on. Returns false when another
-  // instance runs and this program must end without showing its window.
-  bool Start();
+  // on the error line and the program goes on. Unless it returns kGoesOn,
+  // this program must end without showing its window.
+  StartupOutcome Start();
 
   MainWindow& window() { return window_; }
   StatusBoard& board() { return window_; }

@@ -18,6 +18,7 @@
 #include "app/relay_runner.h"
 #include "app/scheduler.h"
 #include "app/single_instance.h"
+#include "app/startup.h"
 #include "app/stop_signals.h"
 #include "common/settings.h"
 #include "news/nntp_client.h"
@@ -36,7 +37,9 @@ int main(int argc, char* argv[]) {
   SingleInstance guard(CurrentInstanceKey());
   Application app(window, guard, std::make_unique<NntpClient>());
 
-  if (!app.Start()) return 0;
+  if (const StartupOutcome outcome = app.Start(); outcome != StartupOutcome::kGoesOn) {
+    return outcome == StartupOutcome::kEndsHere ? 0 : 1;
+  }
   WriteSystemLog(LOG_NOTICE, "started: quillport " QUILLPORT_VERSION ", process " + std::to_string(::getpid()) +
                                  "; drop folder " + std::string(settings::kDropFolder) + ", error folder " +
                                  std::string(settings::kErrorFolder) + ", log file " + std::string(settings::kLogFile) +
@@ -64,24 +67,26 @@ int main(int argc, char* argv[]) {
   });
 
   // A signal stops the relay as closing the window does: at once when it is
-  // idle, else once the Action under way is done.
+  // idle, else once the Action under way is done. Unlike a close, no later
+  // start takes it back.
   StopSignals stop_signals([&](const QString& why) {
     stopped_by = why;
-    if (relay.MayClose()) {
+    if (relay.StopOnSignal()) {
       QCoreApplication::quit();
     } else {
       window.hide();
     }
   });
 
-  // Started again: the window comes forward, and a quit asked for by closing
-  // it is off.
+  // Started again: unless the program is ending, a close under way is taken
+  // back and the window comes forward. The later start is told which.
   guard.SetRequestHandler([&] {
+    bool goes_on = false;
     RunEventHandler(window, "Activation", [&] {
-      relay.CancelQuit();
-      stopped_by = QStringLiteral("the window was closed");
-      window.ComeForward();
+      goes_on = relay.TakeBackClose();
+      if (goes_on) window.ComeForward();
     });
+    return goes_on;
   });
 
   window.show();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/event_handler.h"
+#include "app/normal_state_hint.h"
 #include "app/pictures.h"
 #include "board/board_fields.h"
 #include "board/control_descriptions.h"
@@ -335,6 +336,7 @@ void MainWindow::ShowWindowIcon(std::string_view control) {
 }
 
 void MainWindow::ComeForward() {
+  if (isHidden()) AskToBeShownNormal(*this);
   if (isMinimized() || isHidden()) showNormal();
   raise();
   activateWindow();

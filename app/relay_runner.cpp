@@ -27,7 +27,10 @@ RelayRunner::RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings s
       pace_(new QTimer(this)),
       engine_(client, *this, std::move(settings), std::move(clock)) {
   pace_->setSingleShot(true);
-  connect(pace_, &QTimer::timeout, this, [this] { DrawLatest(); });
+  connect(pace_, &QTimer::timeout, this, [this] {
+    if (const auto report = DrawLatest()) Finished(*report);
+  });
+  connect(this, &RelayRunner::Posted, this, &RelayRunner::Arrived, Qt::QueuedConnection);
 }
 
 RelayRunner::~RelayRunner() = default;
@@ -40,16 +43,27 @@ void RelayRunner::StartAction(ActionTrigger trigger, bool refresh_after) {
 }
 
 bool RelayRunner::MayClose() {
-  if (!Running()) return true;
+  if (!Running()) {
+    ending_ = true;
+    return true;
+  }
   quit_when_done_ = true;
   engine_.StopAfterFile();
   return false;
 }
 
-void RelayRunner::CancelQuit() {
-  if (!quit_when_done_) return;
-  quit_when_done_ = false;
-  engine_.CancelStop();
+bool RelayRunner::StopOnSignal() {
+  ending_ = true;
+  return MayClose();
+}
+
+bool RelayRunner::TakeBackClose() {
+  if (ending_) return false;
+  if (quit_when_done_) {
+    quit_when_done_ = false;
+    engine_.CancelStop();
+  }
+  return true;
 }
 
 template <class Change>
@@ -58,11 +72,9 @@ void RelayRunner::Take(Change change) {
   {
     std::lock_guard lock(mutex_);
     change();
-    post = !std::exchange(posted_, true);
+    post = !std::exchange(posted_, true) || ended_;  // the Action's end is taken at once
   }
-  if (post)
-    QMetaObject::invokeMethod(
-        this, [this] { Arrived(); }, Qt::QueuedConnection);
+  if (post) emit Posted(QPrivateSignal());
 }
 
 void RelayRunner::StateChanged(const RelayState& state) {
@@ -78,28 +90,35 @@ void RelayRunner::StepSucceeded() {
 }
 
 void RelayRunner::ActionEnded(const ActionReport& report) {
-  QMetaObject::invokeMethod(
-      this, [this, report] { Finished(report); }, Qt::QueuedConnection);
+  Take([&] { ended_ = report; });
 }
 
 void RelayRunner::Arrived() {
-  if (pace_->isActive()) return;  // drawn when the frame is over
+  bool ended = false;
+  {
+    std::lock_guard lock(mutex_);
+    ended = ended_.has_value();
+  }
   const auto next_frame = last_drawn_ + kFrame;
   const auto now = std::chrono::steady_clock::now();
-  if (now >= next_frame) {
-    DrawLatest();
-  } else {
+  if (!ended && pace_->isActive()) return;  // drawn when the frame is over
+  if (!ended && now < next_frame) {
     pace_->start(std::chrono::ceil<std::chrono::milliseconds>(next_frame - now));
+    return;
   }
+  pace_->stop();
+  if (const auto report = DrawLatest()) Finished(*report);
 }
 
-void RelayRunner::DrawLatest() {
+std::optional<ActionReport> RelayRunner::DrawLatest() {
   std::optional<RelayState> state;
   std::optional<ErrorLineChange> error;
+  std::optional<ActionReport> ended;
   {
     std::lock_guard lock(mutex_);
     state.swap(latest_);
     error.swap(error_);
+    ended.swap(ended_);
     posted_ = false;
   }
   RunEventHandler(board_, "Drawing", [&] {
@@ -107,17 +126,19 @@ void RelayRunner::DrawLatest() {
     if (error) DrawErrorLine(board_, *error);
   });
   last_drawn_ = std::chrono::steady_clock::now();
+  return ended;
 }
 
 void RelayRunner::Finished(const ActionReport& report) {
-  pace_->stop();
-  DrawLatest();
   RunEventHandler(board_, "Drawing", [&] {
     if (const auto change = AfterAction(report)) DrawErrorLine(board_, *change);
   });
   busy_.reset();
   if (refresh_after_ && refresh_) RunEventHandler(board_, RequestName(report.trigger), refresh_);
-  if (quit_when_done_) QCoreApplication::quit();
+  if (quit_when_done_) {
+    ending_ = true;
+    QCoreApplication::quit();
+  }
 }
 
 }  // namespace quillport

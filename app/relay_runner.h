@@ -4,6 +4,13 @@
 // busy (hourglass, no input) from the start of an Action to the end of its
 // disconnect; nothing here ever waits on the engine.
 // The error line is the window's (see error_line.h).
+//
+// The hand-over between the two threads: everything the engine reports,
+// its end included, is stored under one mutex, and a queued signal without
+// arguments wakes the window's thread, which takes it out under the same
+// mutex. Nothing of the engine's crosses through Qt's event queue, whose
+// lock a race detector cannot see (Qt is not built for it), so a race
+// detector sees every hand-over whole.
 #pragma once
 
 #include <QObject>
@@ -24,6 +31,8 @@ class QTimer;
 namespace quillport {
 
 class RelayRunner : public QObject, private EngineListener {
+  Q_OBJECT
+
  public:
   // `board` (the window) and `client` must outlive the runner. `refresh`
   // refreshes the error-folder figures; it runs on the window's thread.
@@ -44,14 +53,25 @@ class RelayRunner : public QObject, private EngineListener {
   // Whether an Action is under way.
   bool Running() const { return busy_.has_value(); }
 
-  // The window is asked to close. True: it may close now. False: an Action
-  // is under way; it stops after the file in progress, and the program
-  // ends once it has.
+  // The window is asked to close. True: it may close now, and the program
+  // ends. False: an Action is under way; it stops after the file in
+  // progress, and the program ends once it has, unless TakeBackClose comes
+  // first.
   bool MayClose();
 
-  // The program was started again: a quit asked for by MayClose is off, and
-  // the Action under way goes on to its end.
-  void CancelQuit();
+  // A stop signal came. As MayClose (true: the program may end now), but no
+  // later start takes it back.
+  bool StopOnSignal();
+
+  // The program was started again. True: it goes on (a close under way is
+  // taken back, and the Action runs to its end). False: it is ending, by a
+  // stop signal or a close already carried out, and stays so.
+  bool TakeBackClose();
+
+ signals:
+  // Something waits in the hand-over: emitted on the engine's thread, taken
+  // on the window's.
+  void Posted(QPrivateSignal);
 
  private:
   // EngineListener: on the engine's thread.
@@ -64,8 +84,9 @@ class RelayRunner : public QObject, private EngineListener {
   // window draws it.
   template <class Change>
   void Take(Change change);
-  void Arrived();  // something to draw: now, or when the frame is over
-  void DrawLatest();
+  void Arrived();  // something to draw: now, or when the frame is over; the Action's end at once
+  // Draws what waits in the hand-over; returns the Action's report once it has ended.
+  std::optional<ActionReport> DrawLatest();
   void Finished(const ActionReport& report);
 
   StatusBoard& board_;
@@ -75,12 +96,14 @@ class RelayRunner : public QObject, private EngineListener {
   std::chrono::steady_clock::time_point last_drawn_;
   std::optional<BusyState> busy_;
   bool refresh_after_ = false;
-  bool quit_when_done_ = false;
+  bool quit_when_done_ = false;  // the program ends when the Action under way does
+  bool ending_ = false;          // the program ends, and no later start takes that back
 
-  std::mutex mutex_;                      // guards the three below
+  std::mutex mutex_;                      // guards the four below
   std::optional<RelayState> latest_;      // published and not yet drawn
   std::optional<ErrorLineChange> error_;  // made by the engine and not yet drawn
-  bool posted_ = false;                   // an Arrived is on its way
+  std::optional<ActionReport> ended_;     // the Action's end, not yet taken
+  bool posted_ = false;                   // a Posted is on its way
 
   Engine engine_;  // last: it ends first, before anything it reports to
 };

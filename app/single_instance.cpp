@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +25,15 @@ namespace {
 constexpr int kConnectAttempts = 20;
 constexpr int kConnectWaitMs = 250;
 constexpr int kRetryPauseMs = 100;
+// The running instance answers at once: its window's thread never waits.
+constexpr int kAnswerWaitMs = 10000;
+// An ending instance finishes the file in progress first, which a slow
+// server may draw out over several of the news client's 30-second waits.
+constexpr int kTakeOverWaitMs = 5 * 60 * 1000;
+
+// The running instance's answers, one line each.
+constexpr char kForwardAnswer[] = "forward\n";
+constexpr char kEndingAnswer[] = "ending\n";
 
 QString CurrentUser() {
 #ifdef Q_OS_UNIX
@@ -104,6 +114,11 @@ bool SingleInstance::AnotherInstanceRuns() {
               << std::endl;
     return false;
   }
+  Listen();
+  return false;
+}
+
+void SingleInstance::Listen() {
   QLocalServer::removeServer(socket_);  // a socket a crashed instance left behind
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -112,31 +127,65 @@ bool SingleInstance::AnotherInstanceRuns() {
     std::cerr << "quillport: later starts cannot reach this instance: " << server_->errorString().toStdString()
               << std::endl;
   }
-  return false;
 }
 
 void SingleInstance::AcceptRequests() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
-    socket->disconnectFromServer();
-    socket->deleteLater();
-    if (on_request_) on_request_();
+    const bool goes_on = !on_request_ || on_request_();
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write(goes_on ? kForwardAnswer : kEndingAnswer);
+    socket->disconnectFromServer();  // once the answer is written
   }
 }
 
-void SingleInstance::ActivatePreviousInstance() {
-  if (socket_.isEmpty()) return;
+Activation SingleInstance::ActivatePreviousInstance() {
   QLocalSocket socket;
   for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
     socket.connectToServer(socket_);
-    if (socket.waitForConnected(kConnectWaitMs)) {
-      socket.write("activate\n");
-      socket.waitForBytesWritten(kConnectWaitMs);
-      socket.disconnectFromServer();
-      return;
-    }
+    if (socket.waitForConnected(kConnectWaitMs)) return Ask(socket);
     socket.abort();
+    // Ended since it was found: this start now holds the lock.
+    if (lock_->tryLock(0)) return Activation::kEnding;
     QThread::msleep(kRetryPauseMs);
   }
+  std::cerr << "quillport: another instance runs but cannot be reached at " << socket_.toStdString()
+            << "; its window was not brought forward" << std::endl;
+  return Activation::kUnreachable;
+}
+
+Activation SingleInstance::Ask(QLocalSocket& socket) {
+  socket.write("activate\n");
+  QByteArray answer;
+  const QDeadlineTimer deadline(kAnswerWaitMs);
+  while (!answer.contains('\n') && socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+    answer += socket.readAll();
+  }
+  answer += socket.readAll();
+  if (answer.startsWith(kForwardAnswer)) return Activation::kCameForward;
+  // Closed without an answer: the instance went away before it read the request.
+  if (answer.startsWith(kEndingAnswer) || socket.state() == QLocalSocket::UnconnectedState) {
+    return Activation::kEnding;
+  }
+  std::cerr << "quillport: another instance runs but did not answer within " << kAnswerWaitMs / 1000
+            << " s; its window was not brought forward" << std::endl;
+  return Activation::kUnreachable;
+}
+
+bool SingleInstance::TakeOverFromEndingInstance() {
+  if (!lock_->isLocked()) {
+    std::cerr << "quillport: the running instance is ending; this start waits for it to end (at most "
+              << kTakeOverWaitMs / 1000 << " s) and then takes its place" << std::endl;
+    if (!lock_->tryLock(kTakeOverWaitMs)) {
+      std::cerr << "quillport: not started: "
+                << (lock_->error() == QLockFile::LockFailedError
+                        ? "the running instance has not ended in time"
+                        : "the single-instance lock cannot be taken at " + lock_->fileName().toStdString())
+                << std::endl;
+      return false;
+    }
+  }
+  Listen();
+  return true;
 }
 
 }  // namespace quillport

@@ -6,10 +6,14 @@
 // PrivateFolder), where no other user can make them first: nobody else can
 // stop the program from starting or pose as its running copy. A later
 // start cannot take the lock, so it knows another instance runs; it
-// connects to the socket, sends one request and ends. The running instance answers each request by calling its request
-// handler, which brings its window forward. The lock decides who is first,
-// so two starts at the same moment cannot both win; a socket left behind by
-// a crashed instance is removed by whoever holds the lock next.
+// connects to the socket and sends one request. The running instance calls
+// its request handler, which brings its window forward or finds the
+// instance ending, and answers "forward" or "ending". After "forward" the
+// later start ends; after "ending" (or a connection closed unanswered) it
+// waits for the lock, and so for the earlier instance to end, and then
+// runs in its place. The lock decides who is first, so two starts at the
+// same moment cannot both win; a socket left behind by a crashed instance
+// is removed by whoever holds the lock next.
 #pragma once
 
 #include <QLockFile>
@@ -20,6 +24,7 @@
 #include "app/instance_guard.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace quillport {
 
@@ -30,19 +35,24 @@ class SingleInstance : public InstanceGuard {
   explicit SingleInstance(const QString& key);
   ~SingleInstance() override;
 
-  // Called in the first instance for every request of a later start.
-  void SetRequestHandler(std::function<void()> handler) { on_request_ = std::move(handler); }
+  // Called in the first instance for every request of a later start;
+  // returns whether the instance goes on (its window came forward) rather
+  // than ending. Without a handler the answer is that it goes on.
+  void SetRequestHandler(std::function<bool()> handler) { on_request_ = std::move(handler); }
 
   bool AnotherInstanceRuns() override;
-  void ActivatePreviousInstance() override;
+  Activation ActivatePreviousInstance() override;
+  bool TakeOverFromEndingInstance() override;
 
  private:
+  void Listen();  // with the lock held: later starts reach this instance from now on
   void AcceptRequests();
+  Activation Ask(QLocalSocket& socket);  // on a connected socket
 
   QString socket_;  // the socket's full path; empty without a private folder
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<QLocalServer> server_;
-  std::function<void()> on_request_;
+  std::function<bool()> on_request_;
 };
 
 // The key shared by every start of `program` (its canonical path) by `user`

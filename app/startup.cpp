@@ -91,9 +91,9 @@ QPoint CentredTopLeft(const QRect& screen, const QSize& outer) {
   return {screen.x() + static_cast<int>(std::floor(left)), screen.y() + static_cast<int>(std::floor(top))};
 }
 
-bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
-                const std::function<std::chrono::system_clock::time_point()>& clock,
-                std::chrono::system_clock::time_point& start_time) {
+StartupOutcome RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
+                          const std::function<std::chrono::system_clock::time_point()>& clock,
+                          std::chrono::system_clock::time_point& start_time) {
   CentreOnScreen(window);
   new CentreOnceFramed(window);  // owned by the window
   window.SetText(field::kWindow, window.Text(field::kWindow) + " " + std::string(settings::kDropFolder) +
@@ -101,8 +101,13 @@ bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
   window.setWindowState(window.windowState() | Qt::WindowMinimized);
 
   if (guard.AnotherInstanceRuns()) {
-    guard.ActivatePreviousInstance();
-    return false;
+    switch (guard.ActivatePreviousInstance()) {
+      case Activation::kCameForward: return StartupOutcome::kEndsHere;
+      case Activation::kUnreachable: return StartupOutcome::kCannotStart;
+      case Activation::kEnding:
+        if (!guard.TakeOverFromEndingInstance()) return StartupOutcome::kCannotStart;
+        break;
+    }
   }
 
   WriteSettings(window);
@@ -111,7 +116,7 @@ bool RunStartup(MainWindow& window, InstanceGuard& guard, NewsClient& news,
   window.ShowWindowIcon(field::kImgIco);
   ConfigureNewsClient(news);
   start_time = clock();
-  return true;
+  return StartupOutcome::kGoesOn;
 }
 
 }  // namespace quillport

@@ -52,11 +52,12 @@ std::string Ground(QWidget* widget) {
 TEST(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
   struct FirstInstance : InstanceGuard {
     bool AnotherInstanceRuns() override { return false; }
-    void ActivatePreviousInstance() override {}
+    Activation ActivatePreviousInstance() override { return Activation::kUnreachable; }
+    bool TakeOverFromEndingInstance() override { return false; }
   } guard;
   MainWindow window;
   Application app(window, guard, std::make_unique<testing::FakeNewsClient>());
-  ASSERT_TRUE(app.Start());
+  ASSERT_EQ(app.Start(), StartupOutcome::kGoesOn);
   const std::string_view written[] = {settings::kDropFolder, settings::kServerHost, settings::kMessagePattern,
                                       settings::kLogFile};  // into txt_InfoK(0) to (3)
   for (const ControlSpec& c : WindowControls()) {
@@ -165,8 +166,8 @@ TEST(MainWindow, TimerFieldsKeepOnlyNumbers) {
 }
 
 // An Action runs on the engine's thread: the window stays live and draws each step, but is busy until the
-// disconnect; a second start meanwhile does nothing. Closing the window mid-Action stops it after the file in
-// progress; the program started again meanwhile takes the close back, and the Action runs to its end.
+// disconnect; a second start meanwhile does nothing. A close mid-Action is taken back by the program started
+// again, and the Action runs to its end; a stop signal stops it after the file in progress, and is never taken back.
 TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInProgress) {
   testing::TempFolder folder;
   const RelaySettings settings{
@@ -204,25 +205,29 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");
   relay.StartAction(ActionTrigger::kOperator, false);  // nothing: one is under way
   EXPECT_FALSE(relay.MayClose());
+  EXPECT_TRUE(relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
-  EXPECT_EQ(still_there(), "/b.cnm/c.cnm");
+  EXPECT_EQ(still_there(), "");
   EXPECT_TRUE(window.Enabled());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(window.Text("lbl_StatusH"), "Normally Disconnected From: news.example");
   EXPECT_EQ(window.Text("txt_Info(3)") + "|" + window.Text("txt_Info(4)"), "|0");
   EXPECT_EQ(refreshes, 1);
 
+  for (const char* name : {"/a.cnm", "/b.cnm"})
+    testing::WriteFile(settings.drop_folder + name, "Newsgroups: x\r\n\r\n");
   held = true;
   relay.StartAction(ActionTrigger::kOperator, false);
-  EXPECT_TRUE(in_progress("/b.cnm"));
-  EXPECT_FALSE(relay.MayClose());
-  relay.CancelQuit();
+  EXPECT_TRUE(in_progress("/a.cnm"));
+  EXPECT_FALSE(relay.StopOnSignal());
+  EXPECT_FALSE(relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
-  EXPECT_EQ(still_there(), "");
+  EXPECT_EQ(still_there(), "/b.cnm");
   EXPECT_EQ(refreshes, 1);
-  EXPECT_TRUE(relay.MayClose());
+  EXPECT_FALSE(relay.TakeBackClose());
+  EXPECT_TRUE(relay.StopOnSignal());
 }
 
 // When VIEW's opener finds no file browser for the folder, or is missing, the error line says so.

@@ -173,12 +173,14 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   const RelaySettings settings{
       folder / "drop", "*.cnm", folder / "drop/Errors", folder / "nntp.log", std::chrono::milliseconds(0), {}};
   std::filesystem::create_directories(settings.error_folder);
-  for (const char* name : {"/a.cnm", "/b.cnm", "/c.cnm"}) {
-    testing::WriteFile(settings.drop_folder + name, "Newsgroups: local.test\r\n\r\nbody\r\n");
+  // After a, b and c, enough files that the window draws while the engine goes on reporting.
+  for (const std::string name : {"/a", "/b", "/c", "/d0", "/d1", "/d2", "/d3", "/d4", "/d5", "/d6", "/d7", "/d8"}) {
+    testing::WriteFile(settings.drop_folder + name + ".cnm", "Newsgroups: local.test\r\n\r\nbody\r\n");
   }
   std::atomic<bool> held{true};
   testing::FakeNewsClient client;
   client.on_write = [&held] {  // the server is slow to take the article
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     while (held) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   };
   MainWindow window;

@@ -4,8 +4,9 @@
 #   1. corpus/tick, dropped at start, waits for the first tick (60 s), which relays it and recounts errors.
 #   2. corpus/double-click, then a double-click on Remaining: an Action at once, no recount. 3. FRESH recounts.
 #   4. The server stalls (SIGSTOP): the busy window repaints when mapped again, answers _NET_WM_PING and
-#      drops a click. Closed during such a wait and started again, it goes on; stopped by SIGTERM in another,
-#      it ends with status 0 once the Action has stopped after its file in progress.
+#      drops a click. Then under a window manager: closed during such a wait and started again, it goes on, its
+#      window restored and in front; stopped by SIGTERM in another and started again, it ends with status 0 once
+#      the Action has stopped after its file in progress, and the later start, which waited, takes its place.
 # usage: operator_test.sh SOURCE_DIR CMAKE CXX_COMPILER GENERATOR BUILD_TYPE SCREEN_DIR WM_MESSAGE
 # Runs as root (the private INN runs as user news). Exit 77: skipped.
 set -u
@@ -13,7 +14,7 @@ source_dir=$1 cmake=$2 compiler=$3 generator=$4 build_type=$5 screens=$6 wm_mess
 corpus=$(dirname "$(realpath "$0")")/corpus
 inn_script=$source_dir/scripts/inn-instance.sh
 
-for tool in Xvfb xdotool xwininfo import convert compare /usr/lib/news/bin/innd $wm_message; do
+for tool in Xvfb xdotool xwininfo xprop openbox import convert compare /usr/lib/news/bin/innd $wm_message; do
   command -v $tool >/dev/null || { echo "skipped: no $tool"; exit 77; }
 done
 [[ $(id -u) == 0 && -n $wm_message ]] || { echo "skipped: needs root (INN) and the wm_message helper (Xlib)"; exit 77; }
@@ -21,7 +22,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillport-operator-XXXXXX")
 inn_dir=$(mktemp -d /tmp/quillport-operator-inn-XXXXXX)  # user news must be able to enter it
 drop=$work/drop errors=$work/drop/Errors log=$work/log/~NNTP.log
-program_pid= xvfb_pid= window= innd=
+program_pid= xvfb_pid= openbox_pid= window= innd=
 
 stop_process() {  # TERM, then KILL when still there 5 s on
   [[ -n $1 ]] && kill "$1" 2>/dev/null && timeout 5 tail --pid="$1" -f /dev/null
@@ -29,7 +30,7 @@ stop_process() {  # TERM, then KILL when still there 5 s on
 }
 cleanup() {
   [[ -z $innd ]] || kill -CONT "$innd" 2>/dev/null  # a stalled server could not shut down
-  stop_process "$program_pid"; stop_process "$xvfb_pid"
+  stop_process "$program_pid"; stop_process "$openbox_pid"; stop_process "$xvfb_pid"
   timeout 30 bash "$inn_script" stop "$inn_dir" >/dev/null 2>&1
   rm -rf "$work" "$inn_dir"
 }
@@ -198,32 +199,50 @@ wait_for 30 settled 6-after-stall.png $BELOW_TIMER || fail "the window keeps cha
 alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click on FRESH during the stall recounted"
 posted "$corpus/stalled/h-stalled.cnm"
 
+# From here on a window manager maps each window as its hints ask, as on a desktop.
+mkdir "$work/openbox" && echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbox_config>' \
+  >"$work/openbox/rc.xml"
+XDG_CONFIG_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
+openbox_pid=$!
+wait_for 30 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox does not start"
+wait_for 3 viewable || xdotool windowactivate "$window"
+wait_for 30 viewable || fail "the window is not shown under openbox"
+in_front() { viewable && xprop -id "$window" WM_STATE | grep -q 'state: Normal' && [[ $(xdotool getactivewindow) == "$window" ]]; }
+
 # The window closed during a stall: the Action is to stop after the file in progress. Started again meanwhile,
-# the program takes the close back: the window returns and the Action goes on to its end.
+# the program takes the close back: the window returns, restored and in front, and the Action goes on to its end.
 stalled_action "$corpus/closing"
 "$wm_message" close "$window" || fail "cannot send WM_DELETE_WINDOW"
 sleep 1
 program_runs || fail "the program ended at once when its window was closed during an Action"
 XDG_RUNTIME_DIR=$work/xdg timeout 60 "$program" >>"$work/program.log" 2>&1 || fail "the second start did not end by itself"
-wait_for 30 viewable || fail "starting the program again did not bring its window back"
+wait_for 30 in_front || fail "starting the program again did not bring its window back in front"
 kill -CONT "$innd" || fail "cannot let the news server go on"
 posted "$corpus/closing/i-closing.cnm"
 wait_for 30 connection_closed || fail "the Action taken back did not end"
 sleep 1
 program_runs || fail "the program ended after its close was taken back"
+in_front || fail "the window is not in front after the Action taken back"
 
 # Stopped by SIGTERM during a stall (the session's end, a service manager), as closing its window does: once the
 # server answers, the Action stops before its next file, closes its connection and the program ends with status 0.
+# Unlike a close, a start 0.3 s later does not take the stop back: it says so, waits, and then takes the place.
 kill -STOP "$innd" || fail "cannot stop the news server"
 double_click
 wait_for 30 connection_open || fail "the double-click did not connect to the server"
 kill -TERM "$program_pid"
+sleep 0.3
+XDG_RUNTIME_DIR=$work/xdg "$program" >"$work/later.log" 2>&1 &
+later_pid=$!
 sleep 1
 program_runs || fail "the program ended at once on SIGTERM during an Action"
+kill -0 $later_pid 2>/dev/null || fail "a start after SIGTERM ended at once: $(cat "$work/later.log")"
+grep -q 'the running instance is ending' "$work/later.log" || fail "a start after SIGTERM does not say that it waits"
 kill -CONT "$innd" || fail "cannot let the news server go on"
 for _ in {1..300}; do program_runs && sleep 0.2; done
 ! program_runs || fail "the program did not end on SIGTERM"
-wait $program_pid; status=$? program_pid=
+wait $program_pid; status=$? program_pid=$later_pid
 ((status == 0)) || fail "the program ended with status $status on SIGTERM"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action stopped by SIGTERM left $(listing "$drop")"
+wait_for 30 find_window || fail "the start that waited shows no window: $(cat "$work/later.log")"
 echo "PASS; screenshots in $screens"

@@ -56,7 +56,8 @@ class MainWindow : public QWidget, public StatusBoard {
   // Shows the window's icon in the picture `control` (img_Ico).
   void ShowWindowIcon(std::string_view control);
 
-  // Restores the window if it is minimised and brings it to the foreground.
+  // Shows the window restored, when it is minimised or hidden (closed during
+  // an Action), and brings it to the foreground.
   void ComeForward();
 
   // StatusBoard. Controls are addressed by object name; the window's caption

@@ -58,13 +58,13 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
            "Subject: folded\r\n kept continuation\r\n"
            "    \r\n"  // spaces after a kept line: kept
            "Reply-To: kept\r\n"
-           "X-Envelope-To:\tbox_NOSPAM@site\r\n"
+           "X-Envelope-To:\r\n\tbox_NOSPAM@site\r\n"  // folded: the guard is on the continuation line
            "From:J.Doe <j.doe@mail.org>\r\n"
            "\tcontinued.line@host\r\n"    // continuation of From: kept as is
            "X-Envelope-To: box@site\r\n"  // the last one decides: no guard
            "From: plain.name@host\r\n"
            "newsgroups:\tlocal.test\r\n"
-           "Message-Id:<first@host> \r\n"
+           "Message-Id:\r\n <first@host> \r\n"  // folded: one field, sent unfolded
            "\r\n"
            "..two dots\r"  // a line may end at CR alone
            "\r\n"
@@ -74,9 +74,10 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
               ElementsAre("From: early.bird@host\r\nTooth: a longer name is another field\r\n"
                           "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
                           "From:J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
-                          "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id:<first@host> \r\n\r\n",
+                          "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id: <first@host> \r\n\r\n",
                           "..two dots\r\n", "\r\n", "lone\r\n", "feed\r\n", "no ending\r\n"));
   EXPECT_EQ(outcome.disposal, MessageOutcome::Disposal::kPosted);
+  EXPECT_EQ(outcome.message_id, "<first@host>");
   EXPECT_FALSE(fs::exists(settings_.drop_folder + "/filter.cnm"));
 }
 
@@ -96,7 +97,7 @@ TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
   EXPECT_THAT(first, derived);
   EXPECT_EQ(header_posted("b.cnm", bytes), first);  // a copy: another name, inode and time
   EXPECT_NE(header_posted("c.cnm", bytes + "x"), first);
-  EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n" + bytes), derived);
+  EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n \r\n" + bytes), derived);
 }
 
 TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/durable_write.h"
+#include "common/message_name.h"
 #include "common/path_join.h"
 #include "deliver/delivery_failure.h"
 
@@ -52,7 +53,7 @@ mode_t MessageFileMode() {
 
 }  // namespace
 
-DropFile::DropFile(std::string folder) : folder_(std::move(folder)), file_(folder_, "quillport-deliver") {
+DropFile::DropFile(std::string folder) : folder_(std::move(folder)), file_(folder_, std::string(kDeliveryOwner)) {
   if (!file_.valid()) TemporaryFailure("cannot create a file in the drop folder " + folder_, file_.error());
 }
 

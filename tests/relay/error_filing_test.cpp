@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/message_name.h"
 #include "relay/leftover_sweep.h"
 #include "tests/testing/failing_file_system.h"
 #include "tests/testing/temp_folder.h"
@@ -75,14 +76,19 @@ TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversA
   EXPECT_EQ(ReadFile(drop_ + "/big.cnm"), big);
 
   // What a copy killed before it was named leaves, where the file system has no unnamed files.
-  WriteFile(errors_ + "/.quillport-a1B2c3.part", "half");
-  WriteFile(drop_ + "/.quillport-deliver-x9Y8z7.part", "being written");
+  const std::string filer = TemporaryName(kFilingOwner), delivery = TemporaryName(kDeliveryOwner);
+  WriteFile(errors_ + "/" + filer, "half");
+  WriteFile(drop_ + "/" + delivery, "being written");
   WriteFile(drop_ + "/.quillport.lock", "");
+  for (const char* mine : {".quillport-backup.part", ".QUILLPORT-notes-backup.PART"}) {  // a user's, never swept
+    WriteFile(errors_ + "/" + mine, mine);
+  }
   const auto now = std::chrono::system_clock::now();
-  EXPECT_THAT(SweepLeftovers(files_, errors_, {}, now), ElementsAre(errors_ + "/.quillport-a1B2c3.part"));
+  EXPECT_THAT(SweepLeftovers(files_, errors_, {}, now), ElementsAre(errors_ + "/" + filer));
+  EXPECT_THAT(Names(errors_), ElementsAre(".QUILLPORT-notes-backup.PART", ".quillport-backup.part", "small.cnm"));
   EXPECT_THAT(SweepLeftovers(files_, drop_, std::chrono::minutes(10), now), ElementsAre());  // may be written now
   EXPECT_THAT(SweepLeftovers(files_, drop_, std::chrono::minutes(10), now + std::chrono::minutes(11)),
-              ElementsAre(drop_ + "/.quillport-deliver-x9Y8z7.part"));
+              ElementsAre(drop_ + "/" + delivery));
   EXPECT_THAT(Names(drop_), ElementsAre("big.cnm"));
 }
 

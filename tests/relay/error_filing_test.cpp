@@ -62,13 +62,13 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
 }
 
 TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversAreSwept) {
-  files_.Add("rename", EXDEV);  // the error folder on another file system: copied
+  files_.Add(testing::Operation::kRename, EXDEV);  // the error folder on another file system: copied
   const std::string small(1000, 's'), big(200 * 1024, 'b');
   EXPECT_EQ(File("small.cnm", small), errors_ + "/small.cnm");
   EXPECT_EQ(ReadFile(errors_ + "/small.cnm"), small);
 
   // The error folder's file system fills up during the copy: nothing partial is left there.
-  files_.Add("write", ENOSPC, errors_, 2);
+  files_.Add(testing::Operation::kWrite, ENOSPC, errors_, 2);
   WriteFile(drop_ + "/big.cnm", big);
   const Filing filing = MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_);
   EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));

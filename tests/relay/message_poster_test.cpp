@@ -116,13 +116,16 @@ TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   // A file that cannot be read, or could not be deleted after posting, is never posted: later Actions could
   // post it again.
   const std::string bytes = testing::ReadFile(path);
-  for (const auto& [operation, error] : std::vector<std::pair<std::string, int>>{
-           {"read", EIO}, {"read-at", EIO}, {"check-writable", EROFS}, {"undeletable", EPERM}}) {
+  using Operation = testing::Operation;
+  for (const auto& [operation, error] : std::vector<std::pair<Operation, int>>{{Operation::kRead, EIO},
+                                                                               {Operation::kReadAt, EIO},
+                                                                               {Operation::kCheckWritable, EROFS},
+                                                                               {Operation::kUndeletable, EPERM}}) {
     files_.Clear();
     files_.Add(operation, error);
     client_.calls.clear();
-    EXPECT_EQ(TryPost("growing.cnm", bytes).failure().reach, Failure::Reach::kFile) << operation;
-    EXPECT_TRUE(client_.calls.empty()) << operation;
+    EXPECT_EQ(TryPost("growing.cnm", bytes).failure().reach, Failure::Reach::kFile) << static_cast<int>(operation);
+    EXPECT_TRUE(client_.calls.empty()) << static_cast<int>(operation);
     EXPECT_EQ(testing::ReadFile(path), bytes);
   }
 }

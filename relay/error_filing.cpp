@@ -87,7 +87,12 @@ MoveResult CopyWithoutReplacing(FileSystem& files, const std::string& from, cons
   if (error = files.NameUnnamedFile(*copy, to); error != 0) {
     return {"cannot file it as " + to + ": " + ErrorText(error), error == EEXIST};
   }
-  files.SyncFolder(folder);
+  // Until the copy's name is on disk, a crash could lose it: the source
+  // stays then, and the next filing finds the copy.
+  if (error = files.SyncFolder(folder); error != 0) {
+    return {"it was filed as " + to + ", but " + folder + " could not be flushed to disk (" + ErrorText(error) +
+            "), so " + from + " stays"};
+  }
   if (error = files.Delete(from); error != 0) {
     return {"it was filed as " + to + ", but " + from + " could not be deleted: " + ErrorText(error)};
   }

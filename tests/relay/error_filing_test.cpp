@@ -9,7 +9,7 @@
 
 #include "common/message_name.h"
 #include "relay/leftover_sweep.h"
-#include "tests/testing/failing_file_system.h"
+#include "tests/testing/crash_file_system.h"
 #include "tests/testing/temp_folder.h"
 
 namespace quillport {
@@ -33,7 +33,7 @@ class ErrorFiling : public ::testing::Test {
     return MoveUnderFreeName(files_, {drop_, name}, errors_, names_).target;
   }
   testing::TempFolder folder_;
-  testing::FailingFileSystem files_;
+  testing::CrashFileSystem files_;
   const std::string drop_ = folder_ / "drop", errors_ = folder_ / "errors";
   QueueNameGenerator names_;
 };
@@ -74,6 +74,18 @@ TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversA
   EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
   EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
   EXPECT_EQ(ReadFile(drop_ + "/big.cnm"), big);
+
+  // The error folder cannot be flushed: the copy may not last, so the message stays in the drop folder too.
+  files_.Clear();
+  files_.Add(testing::Operation::kRename, EXDEV);
+  files_.Add(testing::Operation::kSyncFolder, EIO, errors_);
+  files_.Watch(drop_);
+  files_.Watch(errors_);
+  EXPECT_THAT(MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_).problem, ::testing::HasSubstr("flush"));
+  files_.Crash();
+  EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
+  files_.Clear();
+  fs::remove(errors_ + "/big.cnm");
 
   // What a copy killed before it was named leaves, where the file system has no unnamed files.
   const std::string filer = TemporaryName(kFilingOwner), delivery = TemporaryName(kDeliveryOwner);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/testing/failing_file_system.h"
+#include "tests/testing/crash_file_system.h"
 #include "tests/testing/fake_news_client.h"
 #include "tests/testing/temp_folder.h"
 
@@ -28,6 +28,8 @@ class PostMessageFileTest : public ::testing::Test {
   // Writes a message file into the drop folder and posts it.
   Result<MessageOutcome> TryPost(const std::string& name, const std::string& bytes) {
     testing::WriteFile(settings_.drop_folder + "/" + name, bytes);
+    files_.Watch(settings_.drop_folder);  // the test's files count as on disk
+    files_.Watch(settings_.error_folder);
     QueuedFile file = std::move(
         QueuedFile::Open(files_, {settings_.drop_folder, name, bytes.size()}, {}, std::chrono::system_clock::now())
             .value());
@@ -35,11 +37,14 @@ class PostMessageFileTest : public ::testing::Test {
     return PostMessageFile(file, context_);
   }
   MessageOutcome Post(const std::string& name, const std::string& bytes) { return *TryPost(name, bytes); }
+  // A crash once the relay's word is that what it did lasts: PostMessageFile's outcome says so of its deletion
+  // or filing. (Were deletions flushed once per batch, the crash would come after the batch's flush.)
+  void CrashOnceTheRelaySaysItsWorkLasts() { files_.Crash(); }
 
   testing::TempFolder folder_;
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
-  testing::FailingFileSystem files_;
+  testing::CrashFileSystem files_;
   QueueNameGenerator names_;
   PostingContext context_{client_, names_, settings_, files_};
 };
@@ -127,6 +132,51 @@ TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
     EXPECT_EQ(TryPost("growing.cnm", bytes).failure().reach, Failure::Reach::kFile) << static_cast<int>(operation);
     EXPECT_TRUE(client_.calls.empty()) << static_cast<int>(operation);
     EXPECT_EQ(testing::ReadFile(path), bytes);
+  }
+}
+
+// The server's answer decides where the message goes, and that lasts a crash once PostMessageFile has
+// returned; a failure leaves it where it was. Only what the server confirmed is ever deleted.
+TEST_F(PostMessageFileTest, TheServersAnswerDecidesWhereTheMessageGoesAndThatLastsACrash) {
+  using Disposal = MessageOutcome::Disposal;
+  using Operation = testing::Operation;
+  constexpr std::int16_t kLost = testing::FakeNewsClient::kFailure;
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::int16_t>> answers;
+    std::optional<Operation> fault;
+    std::optional<Disposal> disposal;  // none: a failure
+    std::string left;                  // the folder it is left in; none when deleted
+  } rows[] = {
+      {"accepted", {}, {}, Disposal::kPosted, ""},
+      {"refused, held", {{"EndArticle", 441}}, {}, Disposal::kHeld, ""},
+      {"refused, not held", {{"EndArticle", 441}, {"Command:Head", 430}}, {}, Disposal::kFiled, "errors"},
+      {"refused, not held, cannot be filed",
+       {{"EndArticle", 441}, {"Command:Head", 430}},
+       Operation::kRename,
+       {},
+       "drop"},
+      {"refused, the check fails", {{"EndArticle", 441}, {"Command:Head", kLost}}, {}, {}, "drop"},
+      {"an answer about the session", {{"EndArticle", 480}}, {}, {}, "drop"},
+      {"not invited", {{"BeginArticle", 440}}, {}, {}, "drop"},
+      {"the connection lost at the end", {{"EndArticle", kLost}}, {}, {}, "drop"},
+      {"accepted, cannot be deleted", {}, Operation::kDelete, {}, "drop"},
+      {"accepted, the deletion cannot be flushed", {}, Operation::kSyncFolder, {}, "drop"},
+  };
+  const std::string bytes = "Newsgroups: local.test\r\nMessage-ID: <a@b>\r\n\r\nbody\r\n";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const auto& [call, code] : row.answers) client_.Answer(call, code);
+    if (row.fault) files_.Add(*row.fault, EIO);
+    Result<MessageOutcome> outcome = TryPost("a.cnm", bytes);
+    files_.Clear();
+    EXPECT_EQ(outcome ? std::optional(outcome->disposal) : std::nullopt, row.disposal);
+    CrashOnceTheRelaySaysItsWorkLasts();
+    for (const std::string folder : {"drop", "errors"}) {
+      EXPECT_EQ(Names(folder_ / folder),
+                folder == row.left ? std::vector<std::string>{"a.cnm"} : std::vector<std::string>{});
+      fs::remove(folder_ / (folder + "/a.cnm"));
+    }
   }
 }
 

@@ -45,7 +45,8 @@ class FakeNewsClient : public NewsClient {
  private:
   std::optional<Refusal> Call(std::string name) {
     calls.push_back(name);
-    const auto scripted = std::ranges::find_if(script_, [&](const auto& answer) { return name.starts_with(answer.first); });
+    const auto scripted =
+        std::ranges::find_if(script_, [&](const auto& answer) { return name.starts_with(answer.first); });
     if (scripted == script_.end()) return std::nullopt;
     const std::int16_t code = scripted->second;
     script_.erase(scripted);

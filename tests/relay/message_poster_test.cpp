@@ -103,6 +103,15 @@ TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
   EXPECT_EQ(header_posted("b.cnm", bytes), first);  // a copy: another name, inode and time
   EXPECT_NE(header_posted("c.cnm", bytes + "x"), first);
   EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n \r\n" + bytes), derived);
+
+  // Past the first 64 KiB, which one read takes: a CR LF across the reads is one line end, and every byte
+  // counts for the id.
+  std::string lines;
+  while (bytes.size() + lines.size() < 65536 - 1000) lines += std::string(998, 'x') + "\r\n";
+  lines += std::string(65535 - bytes.size() - lines.size(), 'y') + "\r\nlast\r\n";  // the CR is the read's last byte
+  const std::string long_one = header_posted("e.cnm", bytes + lines);
+  EXPECT_THAT(client_.pieces, ::testing::Not(::testing::Contains("\r\n")));
+  EXPECT_NE(header_posted("f.cnm", bytes + lines + "!"), long_one);
 }
 
 TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {

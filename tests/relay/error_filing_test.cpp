@@ -73,7 +73,17 @@ TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversA
   const Filing filing = MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_);
   EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
   EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
-  EXPECT_EQ(ReadFile(drop_ + "/big.cnm"), big);
+  EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
+  // So does any other step that fails before the copy is named.
+  for (const testing::Operation step :
+       {testing::Operation::kCreateUnnamed, testing::Operation::kSync, testing::Operation::kNameUnnamed}) {
+    files_.Clear();
+    files_.Add(testing::Operation::kRename, EXDEV);
+    files_.Add(step, EIO);
+    EXPECT_FALSE(MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_).filed()) << static_cast<int>(step);
+    EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
+    EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
+  }
 
   // The error folder cannot be flushed: the copy may not last, so the message stays in the drop folder too.
   files_.Clear();

@@ -118,6 +118,10 @@ TEST_F(RelayCycleTest, FailureEndsTheActionButNeverLeavesItHalfDone) {
   relay_.reset();
   EXPECT_TRUE(relay().DoAction(ActionTrigger::kTimer).broken_off);
   EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
+  files_.Clear();
+  files_.Add(testing::Operation::kClose, EIO, "nntp.log");  // a close that fails may have lost the record
+  relay_.reset();
+  EXPECT_TRUE(relay().DoAction(ActionTrigger::kTimer).broken_off);
 }
 
 TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarAsNeeded) {

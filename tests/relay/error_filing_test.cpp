@@ -27,9 +27,11 @@ class ErrorFiling : public ::testing::Test {
     fs::create_directories(drop_);
     fs::create_directories(errors_);
   }
-  // Drops `name` holding `bytes` and files it; returns where it went.
+  // Drops `name` holding `bytes` (on disk) and files it; returns where it went.
   std::string File(const std::string& name, const std::string& bytes = "x") {
     WriteFile(drop_ + "/" + name, bytes);
+    files_.Watch(drop_);
+    files_.Watch(errors_);
     return MoveUnderFreeName(files_, {drop_, name}, errors_, names_).target;
   }
   testing::TempFolder folder_;
@@ -43,6 +45,8 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
   std::string first = same_start.RandomQueueName(), second = same_start.RandomQueueName();
   for (std::string* name : {&first, &second}) std::ranges::transform(*name, name->begin(), ::tolower);
   EXPECT_EQ(File("MSG.B.CNM", "one"), errors_ + "/msg.b.cnm");
+  files_.Crash();  // a filing lasts
+  EXPECT_THAT(Names(drop_), ElementsAre());
   EXPECT_EQ(File("msg.b.cnm", "two"), errors_ + "/" + first + ".b.cnm");  // split at the first dot
   EXPECT_EQ(File("README", "three"), errors_ + "/readme");
   EXPECT_EQ(File("readme", "four"), errors_ + "/" + second);
@@ -65,7 +69,9 @@ TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversA
   files_.Add(testing::Operation::kRename, EXDEV);  // the error folder on another file system: copied
   const std::string small(1000, 's'), big(200 * 1024, 'b');
   EXPECT_EQ(File("small.cnm", small), errors_ + "/small.cnm");
+  files_.Crash();  // a copy lasts, and so does the deletion of its source
   EXPECT_EQ(ReadFile(errors_ + "/small.cnm"), small);
+  EXPECT_THAT(Names(drop_), ElementsAre());
 
   // The error folder's file system fills up during the copy: nothing partial is left there.
   files_.Add(testing::Operation::kWrite, ENOSPC, errors_, 2);

@@ -40,7 +40,7 @@ enum class Operation {
   kCreateUnnamed,
   kNameUnnamed,
   kStartWatcher,
-  kAddWatch,
+  kAddWatch
 };
 
 class FailingFileSystem : public PosixFileSystem {

@@ -148,7 +148,10 @@ Result<HeaderEnd> ReadHeader(MessageFile& reader, Header& header) {
   for (;;) {
     Result<MessageFile::Line> read = reader.ReadLine(line);
     if (!read) return read.failure();
-    if (*read == MessageFile::Line::kNone) return HeaderEnd::kFileEnded;
+    if (*read == MessageFile::Line::kNone) {
+      EndMessageIdField(header);  // for the report
+      return HeaderEnd::kFileEnded;
+    }
     if (*read == MessageFile::Line::kTooLong) return HeaderEnd::kTooLong;
     if (line.empty()) {
       header.skipping = false;

@@ -1,5 +1,7 @@
 #include "common/message_name.h"
 
+#include <random>
+
 #include "common/ignoring_case.h"
 #include "common/settings.h"
 
@@ -29,6 +31,24 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
 
 bool IsMessageName(std::string_view name) { return MatchesPattern(name, settings::kMessagePattern); }
 
-std::string TemporaryNameTemplate(std::string_view owner) { return std::string(".").append(owner) + "-XXXXXX.part"; }
+namespace {
+constexpr std::string_view kTemporarySuffix = ".part";
+constexpr std::string_view kHexDigits = "0123456789abcdef";
+}  // namespace
+
+std::string TemporaryName(std::string_view owner) {
+  std::random_device source;
+  std::string name = std::string(".").append(owner).append("-");
+  for (std::size_t i = 0; i < kTemporaryRandomLength; ++i) name += kHexDigits[source() % kHexDigits.size()];
+  return name.append(kTemporarySuffix);
+}
+
+bool IsTemporaryName(std::string_view name, std::string_view owner) {
+  const std::string prefix = std::string(".").append(owner).append("-");
+  if (name.size() != prefix.size() + kTemporaryRandomLength + kTemporarySuffix.size()) return false;
+  if (!name.starts_with(prefix) || !name.ends_with(kTemporarySuffix)) return false;
+  const std::string_view random = name.substr(prefix.size(), kTemporaryRandomLength);
+  return random.find_first_not_of(kHexDigits) == std::string_view::npos;
+}
 
 }  // namespace quillport

@@ -17,11 +17,19 @@ bool MatchesPattern(std::string_view name, std::string_view pattern);
 // whatever the case).
 bool IsMessageName(std::string_view name);
 
-// A template for mkstemps(3) naming a temporary file of `owner` (a word such
-// as "quillport"): a leading dot and ".part" at the end, so it is never a
-// message name. Its last kTemporarySuffixLength characters follow the
-// "XXXXXX" that mkstemps replaces.
-std::string TemporaryNameTemplate(std::string_view owner);
-inline constexpr int kTemporarySuffixLength = 5;
+// The programs that write under temporary names: the relay when it files a
+// message, quillport-deliver when it delivers one.
+inline constexpr std::string_view kFilingOwner = "quillport";
+inline constexpr std::string_view kDeliveryOwner = "quillport-deliver";
+
+// A new, random temporary name of `owner` (a word such as kFilingOwner): a
+// leading dot, the owner, "-", kTemporaryRandomLength random lower-case hex
+// digits and ".part" at the end, so it is never a message name.
+std::string TemporaryName(std::string_view owner);
+inline constexpr std::size_t kTemporaryRandomLength = 16;
+
+// True when `name` has exactly the form TemporaryName(owner) gives, in the
+// same case: a name a user gave a file of their own is never taken for one.
+bool IsTemporaryName(std::string_view name, std::string_view owner);
 
 }  // namespace quillport

@@ -1,7 +1,6 @@
 #include "common/unnamed_file.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,10 +19,14 @@ namespace {
 int OpenNewFile(const std::string& folder, const std::string& owner, std::string& temporary) {
   const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (unnamed >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return unnamed;
-  std::string path = JoinPath(folder, TemporaryNameTemplate(owner));
-  const int named = ::mkostemps(path.data(), kTemporarySuffixLength, O_CLOEXEC);
-  if (named >= 0) temporary = std::move(path);
-  return named;
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::string path = JoinPath(folder, TemporaryName(owner));
+    const int named = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (named >= 0) temporary = std::move(path);
+    if (named >= 0 || errno != EEXIST) return named;
+  }
+  return -1;  // errno is EEXIST
 }
 
 }  // namespace

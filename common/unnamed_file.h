@@ -14,7 +14,7 @@ class UnnamedFile {
  public:
   // Creates the file in `folder`: without any name (O_TMPFILE) where the
   // file system allows it, else under a temporary name made from
-  // TemporaryNameTemplate(owner), which the relay never takes for a message.
+  // TemporaryName(owner), which the relay never takes for a message.
   // valid() is false, with error() the errno value, when it cannot be made.
   UnnamedFile(const std::string& folder, const std::string& owner);
   UnnamedFile(const UnnamedFile&) = delete;

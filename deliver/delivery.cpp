@@ -66,13 +66,13 @@ void ReadToEnd(int input, std::string& buffer) {
 // message's own, 65 for one that can never be posted, whatever the disk.
 class DropFolderOutput {
  public:
-  explicit DropFolderOutput(const std::string& folder) : folder_(folder) {}
+  DropFolderOutput(const std::string& folder, DeliveryDisk& disk) : folder_(folder), disk_(disk) {}
 
   // Writes `converted` and empties it.
   void Write(std::string& converted) {
     if (!failure_) {
       try {
-        if (!file_) file_.emplace(folder_);
+        if (!file_) file_.emplace(folder_, disk_);
         file_->Write(converted);
       } catch (const DeliveryFailure& failure) {
         failure_ = failure;
@@ -92,13 +92,14 @@ class DropFolderOutput {
 
  private:
   std::string folder_;
+  DeliveryDisk& disk_;
   std::optional<DropFile> file_;  // created once there is something to write
   std::optional<DeliveryFailure> failure_;
 };
 
-std::string Deliver(int input, const std::string& drop_folder, const std::string& newsgroups) {
+std::string Deliver(int input, const std::string& drop_folder, const std::string& newsgroups, DeliveryDisk& disk) {
   MessageConverter converter(newsgroups);
-  DropFolderOutput output(drop_folder);
+  DropFolderOutput output(drop_folder, disk);
   std::string buffer(kPiece, '\0');
   std::string converted;
   try {
@@ -118,7 +119,7 @@ std::string Deliver(int input, const std::string& drop_folder, const std::string
 }  // namespace
 
 int RunDelivery(const std::vector<std::string>& arguments, int input, const std::string& drop_folder, std::ostream& out,
-                std::ostream& err) {
+                std::ostream& err, DeliveryDisk& disk) {
   try {
     const CommandLine command = ParseCommandLine(arguments);
     if (command.help) {
@@ -129,7 +130,7 @@ int RunDelivery(const std::vector<std::string>& arguments, int input, const std:
       out << "quillport-deliver " << QUILLPORT_VERSION << '\n';
       return EX_OK;
     }
-    Deliver(input, drop_folder, command.newsgroups);
+    Deliver(input, drop_folder, command.newsgroups, disk);
     return EX_OK;
   } catch (const DeliveryFailure& failure) {
     err << "quillport-deliver: " << failure.what() << '\n';

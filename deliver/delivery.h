@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "deliver/delivery_disk.h"
+
 namespace quillport {
 
 // Reads one message from `input` to its end, converts it (MessageConverter)
@@ -16,9 +18,9 @@ namespace quillport {
 // The status is the message's, not the disk's: one that can never be posted
 // is EX_DATAERR even when writing it failed first. A refused message is read
 // to its end all the same, so the mail system never meets a closed pipe.
-// --help and --version answer on `out`.
+// --help and --version answer on `out`. The file is flushed through `disk`.
 int RunDelivery(const std::vector<std::string>& arguments, int input, const std::string& drop_folder, std::ostream& out,
-                std::ostream& err);
+                std::ostream& err, DeliveryDisk& disk = SystemDeliveryDisk());
 
 // Makes SIGTERM, SIGINT and SIGHUP end a delivery instead of the process:
 // they are blocked, and let through only while RunDelivery waits for input,

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/durable_write.h"
+#include "common/message_name.h"
 #include "common/path_join.h"
 #include "deliver/delivery_failure.h"
 
@@ -52,7 +53,8 @@ mode_t MessageFileMode() {
 
 }  // namespace
 
-DropFile::DropFile(std::string folder) : folder_(std::move(folder)), file_(folder_, "quillport-deliver") {
+DropFile::DropFile(std::string folder, DeliveryDisk& disk)
+    : folder_(std::move(folder)), disk_(disk), file_(folder_, std::string(kDeliveryOwner)) {
   if (!file_.valid()) TemporaryFailure("cannot create a file in the drop folder " + folder_, file_.error());
 }
 
@@ -73,8 +75,11 @@ void DropFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
 }
 
 std::string DropFile::Commit(const std::function<std::string(int attempt)>& name_for) {
-  if (::fchmod(file_.descriptor(), MessageFileMode()) != 0 || ::fsync(file_.descriptor()) != 0) {
+  if (::fchmod(file_.descriptor(), MessageFileMode()) != 0) {
     TemporaryFailure("cannot write into the drop folder " + folder_, errno);
+  }
+  if (const int error = disk_.Sync(file_.descriptor()); error != 0) {
+    TemporaryFailure("cannot write into the drop folder " + folder_, error);
   }
   constexpr int kAttempts = 1000;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -83,9 +88,8 @@ std::string DropFile::Commit(const std::function<std::string(int attempt)>& name
     const int error = file_.Name(path);
     if (error == EEXIST) continue;
     if (error != 0) TemporaryFailure("cannot name the message " + path, error);
-    if (!file_.Close() || !SyncFolder(folder_)) {
-      const int sync_error = errno;
-      ::unlink(path.c_str());
+    const int sync_error = file_.Close() ? disk_.SyncFolder(folder_) : errno;
+    if (sync_error != 0 && disk_.Delete(path) == 0) {
       TemporaryFailure("cannot flush the drop folder " + folder_ + " to disk", sync_error);
     }
     return name;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/unnamed_file.h"
+#include "deliver/delivery_disk.h"
 
 namespace quillport {
 
@@ -24,7 +25,8 @@ class DropFile {
   // nothing can leave behind, not even a SIGKILL; where the file system has
   // no unnamed files, one under a temporary name. Throws DeliveryFailure
   // (EX_TEMPFAIL) when it cannot: the folder is missing or not writable.
-  explicit DropFile(std::string folder);
+  // Flushes and takes back through `disk`.
+  explicit DropFile(std::string folder, DeliveryDisk& disk = SystemDeliveryDisk());
   DropFile(const DropFile&) = delete;
   DropFile& operator=(const DropFile&) = delete;
 
@@ -40,13 +42,18 @@ class DropFile {
   // (a file there is never replaced) and flushes the folder. Returns the
   // name. The names tried are `name_for(0)`, `name_for(1)`, ... until one
   // is free. Throws DeliveryFailure (EX_TEMPFAIL) when any step fails; the
-  // file is gone then.
+  // file is gone then. Once named, the file is whole on disk and the relay
+  // may take it at once: when the folder cannot be flushed and the name
+  // cannot be taken back either, the message is there for the relay, and
+  // the name is returned (a failure would have the mail system deliver it
+  // again, a second copy).
   std::string Commit(const std::function<std::string(int attempt)>& name_for = MessageName);
 
   // Destruction without a Commit deletes the file.
 
  private:
   std::string folder_;
+  DeliveryDisk& disk_;
   UnnamedFile file_;
 };
 

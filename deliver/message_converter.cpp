@@ -104,7 +104,7 @@ void MessageConverter::HeaderByte(char c, std::string& out) {
   header_lines_ = true;
   ++line_length_;
   if (line_length_ > kJudgedLength) {
-    if (!dropping_field_) out += c;
+    FieldText(std::string_view(&c, 1), c != ' ' && c != '\t', out);
     return;
   }
   line_start_ += c;
@@ -112,22 +112,47 @@ void MessageConverter::HeaderByte(char c, std::string& out) {
 }
 
 void MessageConverter::JudgeHeaderLine(std::string& out) {
-  dropping_field_ = dropping_field_ && IsContinuation(line_start_);
-  if (IsHeaderField(line_start_, "Newsgroups")) has_newsgroups_ = true;
-  if (const auto id = HeaderFieldValue(line_start_, "Message-ID")) {
-    (id->empty() ? dropping_field_ : has_message_id_) = true;  // blanks after the colon are left out of *id
+  bool has_value = line_start_.find_first_not_of(" \t") != std::string::npos;
+  if (!IsContinuation(line_start_)) {
+    EndField(out);
+    const auto id = HeaderFieldValue(line_start_, "Message-ID");
+    const auto groups = HeaderFieldValue(line_start_, "Newsgroups");
+    field_ = id ? Field::kMessageId : groups ? Field::kNewsgroups : Field::kOther;
+    if (id || groups) has_value = !(id ? *id : *groups).empty();  // blanks after the colon are left out
   }
-  if (!dropping_field_) out += line_start_;
+  FieldText(line_start_, has_value, out);
   line_start_.clear();
+}
+
+void MessageConverter::FieldText(std::string_view text, bool has_value, std::string& out) {
+  if (field_ == Field::kOther || value_seen_) {
+    out += text;
+    return;
+  }
+  // Blanks past a line's length are left out: they would change nothing.
+  if (has_value || held_.size() < 2 * kJudgedLength) held_ += text;
+  if (!has_value) return;
+  value_seen_ = true;
+  (field_ == Field::kMessageId ? has_message_id_ : has_newsgroups_) = true;
+  out += std::exchange(held_, {});
+}
+
+void MessageConverter::EndField(std::string& out) {
+  // A Message-ID's lines were joined: its one line end comes now.
+  if (field_ == Field::kMessageId && value_seen_) out += kLineEnd;
+  field_ = Field::kOther;
+  value_seen_ = false;
+  held_.clear();
 }
 
 void MessageConverter::HeaderLineEnd(std::string& out) {
   if (line_length_ == 0) {
+    EndField(out);
     HeaderEnd(out);
     return;
   }
   if (line_length_ < kJudgedLength) JudgeHeaderLine(out);
-  if (!dropping_field_) out += kLineEnd;
+  if (field_ != Field::kMessageId) FieldText(kLineEnd, false, out);
   line_length_ = 0;
 }
 
@@ -136,7 +161,8 @@ void MessageConverter::HeaderLineEnd(std::string& out) {
 void MessageConverter::HeaderEnd(std::string& out) {
   if (!has_newsgroups_) {
     if (newsgroups_.empty()) {
-      throw DeliveryFailure(EX_DATAERR, "the message has no Newsgroups header and no -n names its groups");
+      throw DeliveryFailure(
+          EX_DATAERR, "the message names no newsgroups (no Newsgroups header, or an empty one) and no -n names any");
     }
     out += "Newsgroups: ";
     out += newsgroups_;

@@ -6,11 +6,17 @@
 //  - mbox framing is dropped: a first line starting with "From " and, after
 //    such a line, one empty line at the very end (Exim's pipe transport
 //    appends it);
-//  - a message without a Newsgroups header gets one with the groups given,
-//    as the last line of its header; a header line is judged by the rule
-//    the relay uses (IsHeaderField), on its first kJudgedLength bytes;
-//  - a Message-ID header with nothing but blanks after its colon is none:
-//    it is dropped with its continuation lines;
+//  - a header field is a line and the continuation lines after it (those
+//    that start with a space or TAB); a field's line is judged by the rule
+//    the relay uses (HeaderFieldValue), on its first kJudgedLength bytes;
+//  - a Message-ID or Newsgroups field with nothing but blanks in its value,
+//    over all its lines, names nothing: it is dropped with its continuation
+//    lines; it is held back until its value shows;
+//  - a Message-ID field is unfolded, its lines joined without their line
+//    ends, as news servers refuse it folded; every other field stays as it
+//    came;
+//  - a message without a Newsgroups field gets one with the groups given,
+//    as the last line of its header;
 //  - a message without a Message-ID gets one made of its converted content
 //    (AddedMessageId), as the very last line of its header, so that every
 //    copy of it, a mail system's retry included, has the same id and the
@@ -70,6 +76,8 @@ class MessageConverter {
   void LineEnd(std::string& out);
   void HeaderByte(char c, std::string& out);
   void JudgeHeaderLine(std::string& out);
+  void FieldText(std::string_view text, bool has_value, std::string& out);
+  void EndField(std::string& out);
   void HeaderLineEnd(std::string& out);
   void BodyRun(std::string_view run, std::string& out);
   void BodyLineEnd(std::string& out);
@@ -85,10 +93,15 @@ class MessageConverter {
   std::string line_start_;       // a header line's first bytes, until judged
   bool has_newsgroups_ = false;
   bool has_message_id_ = false;
-  bool dropping_field_ = false;  // the current header line belongs to a blank Message-ID
-  bool header_lines_ = false;    // a header line has begun
-  bool blank_held_ = false;      // an empty body line not written yet
-  Sha256 content_hash_;          // of the output so far, the placeholder included
+  // The header field being read: a Message-ID or Newsgroups field is held
+  // back (in held_) until a byte of its value shows (value_seen_).
+  enum class Field { kOther, kMessageId, kNewsgroups };
+  Field field_ = Field::kOther;
+  bool value_seen_ = false;
+  std::string held_;
+  bool header_lines_ = false;  // a header line has begun
+  bool blank_held_ = false;    // an empty body line not written yet
+  Sha256 content_hash_;        // of the output so far, the placeholder included
   std::uint64_t output_length_ = 0;
   std::size_t out_start_ = 0;  // where this call's output begins in `out`
   std::optional<AddedMessageId> added_message_id_;

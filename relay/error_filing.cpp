@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/message_name.h"
 #include "common/path_join.h"
 #include "relay/queued_file.h"
 
@@ -73,7 +74,7 @@ MoveResult CopyWithoutReplacing(FileSystem& files, const std::string& from, cons
   if (error == 0) error = files.ExamineOpen(source.get(), status);
   if (error != 0) return {"cannot read " + from + ": " + ErrorText(error)};
   std::unique_ptr<UnnamedFile> copy;
-  if (error = files.CreateUnnamedFile(folder, "quillport", copy); error != 0) {
+  if (error = files.CreateUnnamedFile(folder, std::string(kFilingOwner), copy); error != 0) {
     return {"cannot create a file in " + folder + ": " + ErrorText(error)};
   }
   if (std::string problem = CopyContent(files, source.get(), from, copy->descriptor(), folder); !problem.empty()) {
@@ -86,7 +87,12 @@ MoveResult CopyWithoutReplacing(FileSystem& files, const std::string& from, cons
   if (error = files.NameUnnamedFile(*copy, to); error != 0) {
     return {"cannot file it as " + to + ": " + ErrorText(error), error == EEXIST};
   }
-  files.SyncFolder(folder);
+  // Until the copy's name is on disk, a crash could lose it: the source
+  // stays then, and the next filing finds the copy.
+  if (error = files.SyncFolder(folder); error != 0) {
+    return {"it was filed as " + to + ", but " + folder + " could not be flushed to disk (" + ErrorText(error) +
+            "), so " + from + " stays"};
+  }
   if (error = files.Delete(from); error != 0) {
     return {"it was filed as " + to + ", but " + from + " could not be deleted: " + ErrorText(error)};
   }

@@ -101,6 +101,10 @@ class FileSystem {
   // Writes all of `bytes` where the file stands, going on after a partial
   // write.
   virtual int Write(int file, std::string_view bytes) = 0;
+  // Appends all of `bytes` at the end of the file, or nothing: when the
+  // write fails part way (a full disk), the file is cut back to the length
+  // it had, so a record is never torn nor the next one glued onto a piece.
+  virtual int AppendWhole(int file, std::string_view bytes) = 0;
   // Makes `bytes` the whole content of the file.
   virtual int Overwrite(int file, std::string_view bytes) = 0;
   // Sets the file's permission bits, past the umask.

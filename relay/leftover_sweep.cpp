@@ -6,7 +6,7 @@
 namespace quillport {
 
 bool IsLeftoverName(const std::string& name) {
-  return MatchesPattern(name, ".quillport-??????.part") || MatchesPattern(name, ".quillport-*-??????.part");
+  return IsTemporaryName(name, kFilingOwner) || IsTemporaryName(name, kDeliveryOwner);
 }
 
 std::vector<std::string> SweepLeftovers(FileSystem& files, const std::string& folder, std::chrono::milliseconds age,

@@ -11,8 +11,9 @@
 namespace quillport {
 
 // A file of a quillport program that has no name yet but had to be made
-// under a temporary one (see TemporaryNameTemplate): ".quillport-XXXXXX.part",
-// ".quillport-deliver-XXXXXX.part". Never a message name.
+// under a temporary one: exactly as TemporaryName makes them for the relay's
+// filing and for quillport-deliver, in their case and with their random part
+// (a user's ".quillport-backup.part" is none). Never a message name.
 bool IsLeftoverName(const std::string& name);
 
 // Deletes from `folder` every regular file with a leftover's name that has

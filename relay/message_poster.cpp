@@ -58,36 +58,80 @@ struct Header {
   int message_ids = 0;     // how many Message-ID fields it has
   std::string message_id;  // the first one's value
   bool skipping = false;   // the last line belonged to a dropped header
+  bool envelope = false;   // the dropped header is X-Envelope-To
   bool guard = false;      // From addresses are to be disguised
+  // A Message-ID field being read: its lines so far, unfolded (joined
+  // without their line ends), for its value may start on a continuation
+  // line. Empty when none is.
+  std::string id_field;
 };
 
-std::string_view TrimTrailingBlanks(std::string_view text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+std::string_view TrimBlanks(std::string_view text) {
+  const auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
   return text;
 }
 
+bool IsContinuation(std::string_view line) { return line[0] == ' ' || line[0] == '\t'; }
+
+// The Message-ID field read so far is complete. One whose value is empty
+// or blank names nothing: it is left out, and the message counts as one
+// without an id. Any other is kept unfolded, on one line, as news servers
+// take it.
+void EndMessageIdField(Header& header) {
+  if (header.id_field.empty()) return;
+  const std::string_view id = TrimBlanks(HeaderFieldValue(header.id_field, "Message-ID").value_or(""));
+  if (!id.empty()) {
+    if (++header.message_ids == 1) header.message_id = id;
+    header.block += header.id_field;
+    header.block += "\r\n";
+  }
+  header.id_field.clear();
+}
+
+// The length of the kept header so far with the empty line that will end it.
+std::size_t KeptLength(const Header& header) {
+  const std::size_t held = header.id_field.empty() ? 0 : header.id_field.size() + kEndOfHeader.size();
+  return header.block.size() + held + kEndOfHeader.size();
+}
+
 // Judges one header line (never empty): drops it, or keeps it in the block.
+// A continuation line belongs to the field before it: dropped with a
+// dropped one, joined to a Message-ID, kept after any other.
 void FilterLine(std::string_view line, Header& header) {
-  const auto dropped = std::find_if(kDroppedHeaders.begin(), kDroppedHeaders.end(),
-                                    [&](std::string_view name) { return IsHeaderField(line, name); });
-  if (dropped != kDroppedHeaders.end()) {
-    header.skipping = true;
-    if (*dropped == "X-Envelope-To") header.guard = ContainsNoSpam(line);
+  if (IsContinuation(line)) {
+    if (header.skipping) {
+      if (header.envelope && ContainsNoSpam(line)) header.guard = true;
+      return;
+    }
+    if (!header.id_field.empty()) {
+      header.id_field += line;
+      return;
+    }
+  }
+  EndMessageIdField(header);
+  if (IsContinuation(line)) {
+    header.block += line;
+    header.block += "\r\n";
     return;
   }
-  if (header.skipping && (line[0] == ' ' || line[0] == '\t')) return;
-
-  header.skipping = false;
+  const auto dropped = std::find_if(kDroppedHeaders.begin(), kDroppedHeaders.end(),
+                                    [&](std::string_view name) { return IsHeaderField(line, name); });
+  header.skipping = dropped != kDroppedHeaders.end();
+  if (header.skipping) {
+    header.envelope = *dropped == "X-Envelope-To";
+    if (header.envelope) header.guard = ContainsNoSpam(line);
+    return;
+  }
   std::string kept(line);
   if (header.guard && IsHeaderField(kept, "From")) {
     kept = ReplaceAll(ReplaceAll(kept, '.', " DOT "), '@', " AT ");
   }
   if (IsHeaderField(kept, "Newsgroups")) header.has_newsgroups = true;
-  if (const auto id = HeaderFieldValue(kept, "Message-ID")) {
-    // An empty or blank Message-ID names nothing: it is left out, and the
-    // message counts as one without an id.
-    if (TrimTrailingBlanks(*id).empty()) return;
-    if (++header.message_ids == 1) header.message_id = TrimTrailingBlanks(*id);
+  if (IsHeaderField(kept, "Message-ID")) {
+    header.id_field = std::move(kept);
+    return;
   }
   header.block += kept;
   header.block += "\r\n";
@@ -104,14 +148,18 @@ Result<HeaderEnd> ReadHeader(MessageFile& reader, Header& header) {
   for (;;) {
     Result<MessageFile::Line> read = reader.ReadLine(line);
     if (!read) return read.failure();
-    if (*read == MessageFile::Line::kNone) return HeaderEnd::kFileEnded;
+    if (*read == MessageFile::Line::kNone) {
+      EndMessageIdField(header);  // for the report
+      return HeaderEnd::kFileEnded;
+    }
     if (*read == MessageFile::Line::kTooLong) return HeaderEnd::kTooLong;
     if (line.empty()) {
       header.skipping = false;
+      EndMessageIdField(header);
       return HeaderEnd::kComplete;
     }
     FilterLine(line, header);
-    if (header.block.size() + kEndOfHeader.size() > kMaxPiece) return HeaderEnd::kTooLong;
+    if (KeptLength(header) > kMaxPiece) return HeaderEnd::kTooLong;
   }
 }
 

@@ -54,8 +54,16 @@ struct MessageOutcome {
 // exactly the lines the server will see, so no dropped header can reach it
 // hidden behind a kept one.
 //
+// A header field may be folded: a line that starts with a space or TAB
+// continues the field before it. The filter judges each field whole: a
+// dropped field goes with its continuation lines (an X-Envelope-To guards
+// when "_NoSpam" stands on any of its lines), and a Message-ID whose value
+// stands on a continuation line is that value; the Message-ID is sent
+// unfolded, on one line, as news servers refuse it folded. Every other kept
+// field goes out as it came.
+//
 // A message without a Message-ID (an empty or blank one counts as none and
-// is left out) is given the one DerivedMessageId makes of its content, so
+// is left out with its continuation lines) is given the one DerivedMessageId makes of its content, so
 // posting the same message again always meets the server's duplicate
 // check.
 //

@@ -136,6 +136,14 @@ int PosixFileSystem::ReadAt(int file, std::span<char> buffer, std::uint64_t offs
 
 int PosixFileSystem::Write(int file, std::string_view bytes) { return Answer(WriteAll(file, bytes)); }
 
+int PosixFileSystem::AppendWhole(int file, std::string_view bytes) {
+  struct stat before {};
+  if (::fstat(file, &before) != 0) return errno;
+  const int error = Write(file, bytes);
+  if (error != 0) ::ftruncate(file, before.st_size);  // what did fit goes again
+  return error;
+}
+
 int PosixFileSystem::Overwrite(int file, std::string_view bytes) {
   if (::ftruncate(file, 0) != 0) return errno;
   for (off_t at = 0; !bytes.empty();) {

@@ -20,6 +20,7 @@ class PosixFileSystem : public FileSystem {
   int Read(int file, std::span<char> buffer, std::size_t& count) override;
   int ReadAt(int file, std::span<char> buffer, std::uint64_t offset, std::size_t& count) override;
   int Write(int file, std::string_view bytes) override;
+  int AppendWhole(int file, std::string_view bytes) override;
   int Overwrite(int file, std::string_view bytes) override;
   int ChangeMode(int file, mode_t permissions) override;
   int Sync(int file) override;

@@ -125,6 +125,11 @@ Status QueuedFile::Remove() const {
   if (const int error = files_->Delete(path()); error != 0 && error != ENOENT) {
     return Failure::OfFile("cannot delete " + path() + ": " + ErrorText(error));
   }
+  // Only a deletion on disk lasts a crash: one lost would post the message again.
+  if (const int error = files_->SyncFolder(FolderOf(path())); error != 0) {
+    return Failure::OfFile("deleted " + path() +
+                           ", but the deletion may not last: cannot flush its folder to disk: " + ErrorText(error));
+  }
   return {};
 }
 

@@ -66,8 +66,9 @@ class QueuedFile {
   Status RequireRemovable() const;
 
   // Deletes the file from its folder, provided its path still names this
-  // very file. Fails when the deletion fails; a path that names another
-  // file by now is left alone.
+  // very file, and flushes the folder to disk, so the deletion lasts a
+  // crash. Fails when the deletion or the flush fails; a path that names
+  // another file by now is left alone.
   Status Remove() const;
 
   // Closes the file; it stays where it is.

@@ -342,7 +342,7 @@ Status RelayCycle::AppendLogRecord(std::int64_t size) const {
   FileStatus opened;
   if (const int error = files_.ExamineOpen(log.get(), opened); error != 0) return fail("examine", error);
   if (!opened.regular()) return refuse_kind(opened.mode);
-  int error = files_.Write(log.get(), LogRecord(clock_(), size));
+  int error = files_.AppendWhole(log.get(), LogRecord(clock_(), size));
   if (error == 0) error = files_.Close(log);
   if (error != 0) return fail("write", error);
   return {};

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -24,6 +25,7 @@
 #include "common/message_name.h"
 #include "deliver/delivery.h"
 #include "deliver/drop_file.h"
+#include "tests/testing/crash_file_system.h"
 #include "tests/testing/temp_folder.h"
 
 namespace quillport {
@@ -48,10 +50,11 @@ int MemoryFile(const std::string& bytes) {
 }
 
 // Delivers `input` (from a memory file, as standard input) into `folder`.
-Outcome Deliver(const std::vector<std::string>& arguments, const std::string& input, const std::string& folder) {
+Outcome Deliver(const std::vector<std::string>& arguments, const std::string& input, const std::string& folder,
+                DeliveryDisk& disk = SystemDeliveryDisk()) {
   const FileDescriptor descriptor(MemoryFile(input));
   std::ostringstream out, err;
-  return {RunDelivery(arguments, descriptor.get(), folder, out, err), err.str()};
+  return {RunDelivery(arguments, descriptor.get(), folder, out, err, disk), err.str()};
 }
 
 // Runs `body` in a child process, whose exit status is its result; Wait gives that status, or -1 for a signal.
@@ -115,11 +118,17 @@ const Case kCases[] = {
      "NEWSGROUPS \t:x\nmessage-id \t:<1@x>\n\nb\n",
      0,
      "NEWSGROUPS \t:x\r\nmessage-id \t:<1@x>\r\n\r\nb\r\n"},
-    {"an empty or blank Message-ID is none: dropped with its continuation lines",
+    {"a blank Message-ID or Newsgroups is none, dropped with its continuation lines; a folded Message-ID unfolded",
      {"-n", "a"},
-     "Message-ID:\nSubject: s\nMessage-ID: \t\n <1@x>\n\tz\nX: y\n\nb\n",
+     "Message-ID:\nSubject: s\nNewsgroups: \t\n \nMessage-ID: \t\n <1@x>\n\tz\nX: y\n\nb\n",
      0,
-     "Subject: s\r\nX: y\r\nNewsgroups: a\r\n\r\nb\r\n"},
+     "Subject: s\r\nMessage-ID: \t <1@x>\tz\r\nX: y\r\nNewsgroups: a\r\n\r\nb\r\n"},
+    {"a folded Newsgroups names its groups and stays folded",
+     {},
+     "Newsgroups:\n local.test\nMessage-ID:\n\t<2@x>\n\nb\n",
+     0,
+     "Newsgroups:\r\n local.test\r\nMessage-ID:\t<2@x>\r\n\r\nb\r\n"},
+    {"an empty Newsgroups and no -n", {}, "Newsgroups:\nSubject: s\n\nb\n", EX_DATAERR, ""},
     {"-n adds every group; look-alike and continuation lines are no Newsgroups",
      {"--newsgroups=a.b,c+d", "-n", "e_f"},
      "Newsgroups-X: 1\nSubject: s\n Newsgroups: y\n" + std::string(2000, 'x') + "Newsgroups: z\n\nb\n",
@@ -206,6 +215,36 @@ TEST(DeliverFaults, MissingOrFullDropFolderOrAFileSizeLimit) {
     EXPECT_THAT(Names(c.folder), IsEmpty());
   }
   ::umount((folder / "full").c_str());
+}
+
+// The files of `folder` with their content.
+std::map<std::string, std::string> Contents(const std::string& folder) {
+  std::map<std::string, std::string> contents;
+  for (const std::string& name : Names(folder)) contents[name] = ReadFile(folder + "/" + name);
+  return contents;
+}
+
+// Every message answered 0 for is whole on disk: a crash right after keeps it. When the folder cannot be
+// flushed the message is taken back (75); when it cannot be taken back either, it stays whole for the relay (0).
+TEST(DeliverFaults, WhatIsAnsweredForLastsACrash) {
+  TempFolder folder;
+  const std::string drop = folder / "drop";
+  fs::create_directory(drop);
+  testing::CrashFileSystem disk;
+  disk.Watch(drop);
+  for (const std::string& input : {kMessage, kMessage + std::string(100000, 'x') + "\n"}) {
+    EXPECT_EQ(Deliver({}, input, drop, disk).status, EX_OK);
+  }
+  const std::map<std::string, std::string> answered = Contents(drop);
+  disk.Add(testing::Operation::kSyncFolder, EIO);
+  EXPECT_EQ(Deliver({}, "Message-ID: <1@x>\n" + kMessage, drop, disk).status, EX_TEMPFAIL);
+  disk.Add(testing::Operation::kDelete, EIO);
+  EXPECT_EQ(Deliver({}, "Message-ID: <2@x>\n" + kMessage, drop, disk).status, EX_OK);
+  EXPECT_EQ(Names(drop).size(), 3u);
+  disk.Clear();
+  disk.Crash();
+  const std::map<std::string, std::string> kept = Contents(drop);
+  for (const auto& [name, content] : answered) EXPECT_TRUE(kept.contains(name) && kept.at(name) == content) << name;
 }
 
 // True when process `pid` has a file of `folder` open: a message being written.

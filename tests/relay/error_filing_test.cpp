@@ -7,8 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/message_name.h"
 #include "relay/leftover_sweep.h"
-#include "tests/testing/failing_file_system.h"
+#include "tests/testing/crash_file_system.h"
 #include "tests/testing/temp_folder.h"
 
 namespace quillport {
@@ -26,13 +27,15 @@ class ErrorFiling : public ::testing::Test {
     fs::create_directories(drop_);
     fs::create_directories(errors_);
   }
-  // Drops `name` holding `bytes` and files it; returns where it went.
+  // Drops `name` holding `bytes` (on disk) and files it; returns where it went.
   std::string File(const std::string& name, const std::string& bytes = "x") {
     WriteFile(drop_ + "/" + name, bytes);
+    files_.Watch(drop_);
+    files_.Watch(errors_);
     return MoveUnderFreeName(files_, {drop_, name}, errors_, names_).target;
   }
   testing::TempFolder folder_;
-  testing::FailingFileSystem files_;
+  testing::CrashFileSystem files_;
   const std::string drop_ = folder_ / "drop", errors_ = folder_ / "errors";
   QueueNameGenerator names_;
 };
@@ -42,6 +45,8 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
   std::string first = same_start.RandomQueueName(), second = same_start.RandomQueueName();
   for (std::string* name : {&first, &second}) std::ranges::transform(*name, name->begin(), ::tolower);
   EXPECT_EQ(File("MSG.B.CNM", "one"), errors_ + "/msg.b.cnm");
+  files_.Crash();  // a filing lasts
+  EXPECT_THAT(Names(drop_), ElementsAre());
   EXPECT_EQ(File("msg.b.cnm", "two"), errors_ + "/" + first + ".b.cnm");  // split at the first dot
   EXPECT_EQ(File("README", "three"), errors_ + "/readme");
   EXPECT_EQ(File("readme", "four"), errors_ + "/" + second);
@@ -61,28 +66,54 @@ TEST_F(ErrorFiling, FilesUnderLowerCaseNameThenUnderFreeRandomNames) {
 }
 
 TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversAreSwept) {
-  files_.Add("rename", EXDEV);  // the error folder on another file system: copied
+  files_.Add(testing::Operation::kRename, EXDEV);  // the error folder on another file system: copied
   const std::string small(1000, 's'), big(200 * 1024, 'b');
   EXPECT_EQ(File("small.cnm", small), errors_ + "/small.cnm");
+  files_.Crash();  // a copy lasts, and so does the deletion of its source
   EXPECT_EQ(ReadFile(errors_ + "/small.cnm"), small);
+  EXPECT_THAT(Names(drop_), ElementsAre());
 
-  // The error folder's file system fills up during the copy: nothing partial is left there.
-  files_.Add("write", ENOSPC, errors_, 2);
+  // The error folder's file system fills up during the copy, or any other step fails before the copy is named:
+  // nothing is left there.
   WriteFile(drop_ + "/big.cnm", big);
-  const Filing filing = MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_);
-  EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left"));
-  EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
-  EXPECT_EQ(ReadFile(drop_ + "/big.cnm"), big);
+  using Operation = testing::Operation;
+  for (const Operation step :
+       {Operation::kWrite, Operation::kCreateUnnamed, Operation::kSync, Operation::kNameUnnamed}) {
+    files_.Clear();
+    files_.Add(Operation::kRename, EXDEV);
+    files_.Add(step, ENOSPC, errors_, step == Operation::kWrite ? 2 : 0);
+    const Filing filing = MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_);
+    EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left")) << static_cast<int>(step);
+    EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
+    EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
+  }
+
+  // The error folder cannot be flushed: the copy may not last, so the message stays in the drop folder too.
+  files_.Clear();
+  files_.Add(Operation::kRename, EXDEV);
+  files_.Add(Operation::kSyncFolder, EIO, errors_);
+  files_.Watch(drop_);
+  files_.Watch(errors_);
+  EXPECT_THAT(MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_).problem, ::testing::HasSubstr("flush"));
+  files_.Crash();
+  EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
+  files_.Clear();
+  fs::remove(errors_ + "/big.cnm");
 
   // What a copy killed before it was named leaves, where the file system has no unnamed files.
-  WriteFile(errors_ + "/.quillport-a1B2c3.part", "half");
-  WriteFile(drop_ + "/.quillport-deliver-x9Y8z7.part", "being written");
+  const std::string filer = TemporaryName(kFilingOwner), delivery = TemporaryName(kDeliveryOwner);
+  WriteFile(errors_ + "/" + filer, "half");
+  WriteFile(drop_ + "/" + delivery, "being written");
   WriteFile(drop_ + "/.quillport.lock", "");
+  for (const char* mine : {".quillport-backup.part", ".QUILLPORT-notes-backup.PART"}) {  // a user's, never swept
+    WriteFile(errors_ + "/" + mine, mine);
+  }
   const auto now = std::chrono::system_clock::now();
-  EXPECT_THAT(SweepLeftovers(files_, errors_, {}, now), ElementsAre(errors_ + "/.quillport-a1B2c3.part"));
+  EXPECT_THAT(SweepLeftovers(files_, errors_, {}, now), ElementsAre(errors_ + "/" + filer));
+  EXPECT_THAT(Names(errors_), ElementsAre(".QUILLPORT-notes-backup.PART", ".quillport-backup.part", "small.cnm"));
   EXPECT_THAT(SweepLeftovers(files_, drop_, std::chrono::minutes(10), now), ElementsAre());  // may be written now
   EXPECT_THAT(SweepLeftovers(files_, drop_, std::chrono::minutes(10), now + std::chrono::minutes(11)),
-              ElementsAre(drop_ + "/.quillport-deliver-x9Y8z7.part"));
+              ElementsAre(drop_ + "/" + delivery));
   EXPECT_THAT(Names(drop_), ElementsAre("big.cnm"));
 }
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/testing/failing_file_system.h"
+#include "tests/testing/crash_file_system.h"
 #include "tests/testing/fake_news_client.h"
 #include "tests/testing/temp_folder.h"
 
@@ -28,6 +28,8 @@ class PostMessageFileTest : public ::testing::Test {
   // Writes a message file into the drop folder and posts it.
   Result<MessageOutcome> TryPost(const std::string& name, const std::string& bytes) {
     testing::WriteFile(settings_.drop_folder + "/" + name, bytes);
+    files_.Watch(settings_.drop_folder);  // the test's files count as on disk
+    files_.Watch(settings_.error_folder);
     QueuedFile file = std::move(
         QueuedFile::Open(files_, {settings_.drop_folder, name, bytes.size()}, {}, std::chrono::system_clock::now())
             .value());
@@ -35,11 +37,14 @@ class PostMessageFileTest : public ::testing::Test {
     return PostMessageFile(file, context_);
   }
   MessageOutcome Post(const std::string& name, const std::string& bytes) { return *TryPost(name, bytes); }
+  // A crash once the relay's word is that what it did lasts: PostMessageFile's outcome says so of its deletion
+  // or filing. (Were deletions flushed once per batch, the crash would come after the batch's flush.)
+  void CrashOnceTheRelaySaysItsWorkLasts() { files_.Crash(); }
 
   testing::TempFolder folder_;
   RelaySettings settings_{folder_ / "drop", "*.cnm", folder_ / "errors", ""};
   testing::FakeNewsClient client_;
-  testing::FailingFileSystem files_;
+  testing::CrashFileSystem files_;
   QueueNameGenerator names_;
   PostingContext context_{client_, names_, settings_, files_};
 };
@@ -58,13 +63,13 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
            "Subject: folded\r\n kept continuation\r\n"
            "    \r\n"  // spaces after a kept line: kept
            "Reply-To: kept\r\n"
-           "X-Envelope-To:\tbox_NOSPAM@site\r\n"
+           "X-Envelope-To:\r\n\tbox_NOSPAM@site\r\n"  // folded: the guard is on the continuation line
            "From:J.Doe <j.doe@mail.org>\r\n"
            "\tcontinued.line@host\r\n"    // continuation of From: kept as is
            "X-Envelope-To: box@site\r\n"  // the last one decides: no guard
            "From: plain.name@host\r\n"
            "newsgroups:\tlocal.test\r\n"
-           "Message-Id:<first@host> \r\n"
+           "Message-Id:\r\n <first@host> \r\n"  // folded: one field, sent unfolded
            "\r\n"
            "..two dots\r"  // a line may end at CR alone
            "\r\n"
@@ -74,9 +79,10 @@ TEST_F(PostMessageFileTest, HeaderFilterAndBodyLinesThenTheFileIsDeleted) {
               ElementsAre("From: early.bird@host\r\nTooth: a longer name is another field\r\n"
                           "Subject: folded\r\n kept continuation\r\n    \r\nReply-To: kept\r\n"
                           "From:J DOT Doe <j DOT doe AT mail DOT org>\r\n\tcontinued.line@host\r\n"
-                          "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id:<first@host> \r\n\r\n",
+                          "From: plain.name@host\r\nnewsgroups:\tlocal.test\r\nMessage-Id: <first@host> \r\n\r\n",
                           "..two dots\r\n", "\r\n", "lone\r\n", "feed\r\n", "no ending\r\n"));
   EXPECT_EQ(outcome.disposal, MessageOutcome::Disposal::kPosted);
+  EXPECT_EQ(outcome.message_id, "<first@host>");
   EXPECT_FALSE(fs::exists(settings_.drop_folder + "/filter.cnm"));
 }
 
@@ -96,7 +102,16 @@ TEST_F(PostMessageFileTest, TheDerivedMessageIdBelongsToTheContent) {
   EXPECT_THAT(first, derived);
   EXPECT_EQ(header_posted("b.cnm", bytes), first);  // a copy: another name, inode and time
   EXPECT_NE(header_posted("c.cnm", bytes + "x"), first);
-  EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n" + bytes), derived);
+  EXPECT_THAT(header_posted("d.cnm", "Message-ID: \t\r\n \r\n" + bytes), derived);
+
+  // Past the first 64 KiB, which one read takes: a CR LF across the reads is one line end, and every byte
+  // counts for the id.
+  std::string lines;
+  while (bytes.size() + lines.size() < 65536 - 1000) lines += std::string(998, 'x') + "\r\n";
+  lines += std::string(65535 - bytes.size() - lines.size(), 'y') + "\r\nlast\r\n";  // the CR is the read's last byte
+  const std::string long_one = header_posted("e.cnm", bytes + lines);
+  EXPECT_THAT(client_.pieces, ::testing::Not(::testing::Contains("\r\n")));
+  EXPECT_NE(header_posted("f.cnm", bytes + lines + "!"), long_one);
 }
 
 TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
@@ -111,18 +126,58 @@ TEST_F(PostMessageFileTest, NothingIsPostedThatCannotBeFinishedCleanly) {
   EXPECT_THAT(client_.calls, ::testing::Not(::testing::Contains("EndArticle")));
   EXPECT_TRUE(context_.connection_dropped);
   EXPECT_TRUE(fs::exists(path));
+}
 
-  // A file that cannot be read, or could not be deleted after posting, is never posted: later Actions could
-  // post it again.
-  const std::string bytes = testing::ReadFile(path);
-  for (const auto& [operation, error] : std::vector<std::pair<std::string, int>>{
-           {"read", EIO}, {"read-at", EIO}, {"check-writable", EROFS}, {"undeletable", EPERM}}) {
-    files_.Clear();
-    files_.Add(operation, error);
+// The server's answer decides where the message goes, and that lasts a crash once PostMessageFile has
+// returned; a failure leaves it where it was. Only what the server confirmed is ever deleted, and a file that
+// cannot be read, or could not be deleted after posting, is never posted: later Actions could post it again.
+TEST_F(PostMessageFileTest, TheServersAnswerDecidesWhereTheMessageGoesAndThatLastsACrash) {
+  using Disposal = MessageOutcome::Disposal;
+  using Operation = testing::Operation;
+  constexpr std::int16_t kLost = testing::FakeNewsClient::kFailure;
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::int16_t>> answers;
+    std::optional<Operation> fault;
+    std::optional<Disposal> disposal;  // none: a failure
+    std::string left;                  // the folder it is left in; none when deleted
+    bool posted = true;                // an article was begun
+  } rows[] = {
+      {"accepted", {}, {}, Disposal::kPosted, ""},
+      {"refused, held", {{"EndArticle", 441}}, {}, Disposal::kHeld, ""},
+      {"refused, not held", {{"EndArticle", 441}, {"Command:Head", 430}}, {}, Disposal::kFiled, "errors"},
+      {"refused, not held, cannot be filed",
+       {{"EndArticle", 441}, {"Command:Head", 430}},
+       Operation::kRename,
+       {},
+       "drop"},
+      {"refused, the check fails", {{"EndArticle", 441}, {"Command:Head", kLost}}, {}, {}, "drop"},
+      {"an answer about the session", {{"EndArticle", 480}}, {}, {}, "drop"},
+      {"not invited", {{"BeginArticle", 440}}, {}, {}, "drop"},
+      {"the connection lost at the end", {{"EndArticle", kLost}}, {}, {}, "drop"},
+      {"accepted, cannot be deleted", {}, Operation::kDelete, {}, "drop"},
+      {"accepted, the deletion cannot be flushed", {}, Operation::kSyncFolder, {}, "drop"},
+      {"cannot be read", {}, Operation::kRead, {}, "drop", false},
+      {"its id cannot be derived", {}, Operation::kReadAt, {}, "drop", false},
+      {"its folder is read-only", {}, Operation::kCheckWritable, {}, "drop", false},
+      {"undeletable", {}, Operation::kUndeletable, {}, "drop", false},
+  };
+  const std::string bytes = "Newsgroups: local.test\r\n\r\nbody\r\n";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
     client_.calls.clear();
-    EXPECT_EQ(TryPost("growing.cnm", bytes).failure().reach, Failure::Reach::kFile) << operation;
-    EXPECT_TRUE(client_.calls.empty()) << operation;
-    EXPECT_EQ(testing::ReadFile(path), bytes);
+    for (const auto& [call, code] : row.answers) client_.Answer(call, code);
+    if (row.fault) files_.Add(*row.fault, EIO);
+    Result<MessageOutcome> outcome = TryPost("a.cnm", bytes);
+    files_.Clear();
+    EXPECT_EQ(outcome ? std::optional(outcome->disposal) : std::nullopt, row.disposal);
+    EXPECT_EQ(std::ranges::count(client_.calls, "BeginArticle"), row.posted ? 1 : 0);
+    CrashOnceTheRelaySaysItsWorkLasts();
+    for (const std::string folder : {"drop", "errors"}) {
+      EXPECT_EQ(Names(folder_ / folder),
+                folder == row.left ? std::vector<std::string>{"a.cnm"} : std::vector<std::string>{});
+      fs::remove(folder_ / (folder + "/a.cnm"));
+    }
   }
 }
 

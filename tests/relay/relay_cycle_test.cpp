@@ -110,6 +110,18 @@ TEST_F(RelayCycleTest, FailureEndsTheActionButNeverLeavesItHalfDone) {
     EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "a.cnm"));
   }
   EXPECT_FALSE(fs::exists(folder_ / "nntp.log"));
+
+  // The disk fills up mid-record: the record is written whole or not at all.
+  settings_.log_file = folder_ / "nntp.log";
+  testing::WriteFile(settings_.log_file, kLogged);
+  files_.Add(testing::Operation::kWrite, ENOSPC, "nntp.log");
+  relay_.reset();
+  EXPECT_TRUE(relay().DoAction(ActionTrigger::kTimer).broken_off);
+  EXPECT_EQ(ReadFile(settings_.log_file), kLogged);
+  files_.Clear();
+  files_.Add(testing::Operation::kClose, EIO, "nntp.log");  // a close that fails may have lost the record
+  relay_.reset();
+  EXPECT_TRUE(relay().DoAction(ActionTrigger::kTimer).broken_off);
 }
 
 TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarAsNeeded) {
@@ -131,7 +143,7 @@ TEST_F(RelayCycleTest, SizesOfTwoGibibytesAndMoreCountInFullAndAreReadOnlyAsFarA
 TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasSettled) {
   for (const bool leased : {true, false}) {
     SCOPED_TRACE(leased ? "leased" : "not leasable");
-    if (!leased) files_.Add("lease", EPERM), relay_.reset();
+    if (!leased) files_.Add(testing::Operation::kLease, EPERM), relay_.reset();
     settings_.quiet_period = std::chrono::milliseconds(leased ? 300 : 0);  // leased, met again just closed
     relay();                                                               // watching from here on
     client_.calls.clear();
@@ -159,8 +171,8 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
     Drop(name, kMessage);
     fs::last_write_time(drop_ + name, fs::file_time_type::clock::now() - age);
   };
-  files_.Add("lease", EPERM);
-  files_.Add("start-watcher", EMFILE);
+  files_.Add(testing::Operation::kLease, EPERM);
+  files_.Add(testing::Operation::kStartWatcher, EMFILE);
   testing::SystemLogCapture system_log;
   relay();
   drop_unleasable("fresh.cnm", std::chrono::minutes(0));
@@ -173,7 +185,7 @@ TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWa
   EXPECT_EQ(Calls("EndArticle"), 1);  // only the file quiet for the long quiet period
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
   files_.Clear();
-  files_.Add("lease", EPERM);
+  files_.Add(testing::Operation::kLease, EPERM);
   // Watching again; but what changed while nothing watched stays unvouched.
   EXPECT_FALSE(relay().DoAction(ActionTrigger::kTimer).last_failure);
   EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "fresh.cnm"));
@@ -190,7 +202,7 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
   Drop("a.cnm", kMessage);
   Drop("b.cnm", "Newsgroups: local.test\r\n\r\n" + std::string(40000, 'x') + "\r\n");  // an over-long line
   Drop("c.cnm", kMessage);
-  files_.Add("open-read", EACCES, "c.cnm");
+  files_.Add(testing::Operation::kOpenRead, EACCES, "c.cnm");
   ASSERT_EQ(::mkfifo((drop_ + "d.cnm").c_str(), 0666), 0);
   fs::create_symlink(outside, drop_ + "e\x1b[1m\n.cnm");  // control characters are shown escaped
   Drop("f.cnm", kMessage);
@@ -254,7 +266,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
   {  // a second relay, of a user who may only read the lock file
     testing::FakeNewsClient client;
     testing::FailingFileSystem read_only;
-    read_only.Add("open-read-write", EACCES, lock);
+    read_only.Add(testing::Operation::kOpenReadWrite, EACCES, lock);
     testing::RecordingListener heard;
     RelayCycle other(client, heard, settings_, std::chrono::system_clock::now, read_only);
     other.DoAction(ActionTrigger::kTimer);

@@ -3,22 +3,22 @@
 namespace quillport::testing {
 namespace {
 
-const char* OpenName(FileSystem::OpenMode mode) {
+Operation OpenOperation(FileSystem::OpenMode mode) {
   switch (mode) {
-    case FileSystem::OpenMode::kRead: return "open-read";
-    case FileSystem::OpenMode::kReadWrite: return "open-read-write";
-    case FileSystem::OpenMode::kCreateNew: return "open-create";
-    case FileSystem::OpenMode::kAppend: return "open-append";
-    case FileSystem::OpenMode::kFolder: return "open-folder";
+    case FileSystem::OpenMode::kRead: return Operation::kOpenRead;
+    case FileSystem::OpenMode::kReadWrite: return Operation::kOpenReadWrite;
+    case FileSystem::OpenMode::kCreateNew: return Operation::kOpenCreate;
+    case FileSystem::OpenMode::kAppend: return Operation::kOpenAppend;
+    case FileSystem::OpenMode::kFolder: return Operation::kOpenFolder;
   }
-  return "open";
+  return Operation::kOpenRead;
 }
 
 }  // namespace
 
-void FailingFileSystem::Add(std::string operation, int error, std::string path_part, int nth) {
+void FailingFileSystem::Add(Operation operation, int error, std::string path_part, int nth) {
   const std::scoped_lock lock(mutex_);
-  faults_.push_back({std::move(operation), error, std::move(path_part), nth, 0});
+  faults_.push_back({operation, error, std::move(path_part), nth, 0});
 }
 
 void FailingFileSystem::Clear() {
@@ -26,7 +26,7 @@ void FailingFileSystem::Clear() {
   faults_.clear();
 }
 
-int FailingFileSystem::Fault(std::string_view operation, const std::string& path) {
+int FailingFileSystem::Fault(Operation operation, const std::string& path) {
   const std::scoped_lock lock(mutex_);
   for (Armed& fault : faults_) {
     if (fault.operation != operation || path.find(fault.path_part) == std::string::npos) continue;
@@ -47,21 +47,29 @@ void FailingFileSystem::Opened(int file, const std::string& path) {
 }
 
 int FailingFileSystem::Open(const std::string& path, OpenMode mode, FileDescriptor& file, mode_t permissions) {
-  const int error = Due(OpenName(mode), path, [&] { return PosixFileSystem::Open(path, mode, file, permissions); });
+  const int error =
+      Due(OpenOperation(mode), path, [&] { return PosixFileSystem::Open(path, mode, file, permissions); });
   if (error == 0) Opened(file.get(), path);
   return error;
 }
 
 int FailingFileSystem::Close(FileDescriptor& file) {
-  const int error = Fault("close", PathOf(file.get()));
+  const int error = Fault(Operation::kClose, PathOf(file.get()));
   const int closed = PosixFileSystem::Close(file);  // closed whatever the fault: a close never leaves it open
   return error != 0 ? error : closed;
+}
+
+int FailingFileSystem::Write(int file, std::string_view bytes) {
+  const int error = Fault(Operation::kWrite, PathOf(file));
+  if (error == 0) return PosixFileSystem::Write(file, bytes);
+  PosixFileSystem::Write(file, bytes.substr(0, bytes.size() / 2));
+  return error;
 }
 
 int FailingFileSystem::CreateUnnamedFile(const std::string& folder, const std::string& owner,
                                          std::unique_ptr<UnnamedFile>& file) {
   const int error =
-      Due("create-unnamed", folder, [&] { return PosixFileSystem::CreateUnnamedFile(folder, owner, file); });
+      Due(Operation::kCreateUnnamed, folder, [&] { return PosixFileSystem::CreateUnnamedFile(folder, owner, file); });
   if (error == 0) Opened(file->descriptor(), folder + "/");
   return error;
 }

@@ -13,15 +13,43 @@
 
 namespace quillport::testing {
 
+// The operations a fault can be armed for, one for each of FileSystem's, the opens by mode.
+enum class Operation {
+  kList,
+  kExamine,
+  kCheckWritable,
+  kDelete,
+  kRename,
+  kSyncFolder,
+  kOpenRead,
+  kOpenReadWrite,
+  kOpenCreate,
+  kOpenAppend,
+  kOpenFolder,
+  kExamineOpen,
+  kRead,
+  kReadAt,
+  kWrite,
+  kOverwrite,
+  kChangeMode,
+  kSync,
+  kClose,
+  kLease,
+  kUndeletable,
+  kLock,
+  kCreateUnnamed,
+  kNameUnnamed,
+  kStartWatcher,
+  kAddWatch
+};
+
 class FailingFileSystem : public PosixFileSystem {
  public:
   // Makes `operation` fail with `error` from now on, on paths that hold `path_part` (any path when empty), at
-  // every call or only at the `nth` that matches (from 1). The operation goes by name: "list", "examine",
-  // "check-writable", "delete", "rename", "sync-folder", "open-read", "open-read-write", "open-create", "open-append",
-  // "open-folder", "examine-open", "read", "read-at", "write", "overwrite", "change-mode", "sync", "close", "lease",
-  // "undeletable", "lock", "create-unnamed", "name-unnamed", "start-watcher", "add-watch". An operation on an open file
-  // goes by the path it was opened under.
-  void Add(std::string operation, int error, std::string path_part = {}, int nth = 0);
+  // every call or only at the `nth` that matches (from 1). An operation on an open file goes by the path it was
+  // opened under. A failing kWrite writes the first half of its bytes before it fails, as a disk that fills up
+  // during the write does.
+  void Add(Operation operation, int error, std::string path_part = {}, int nth = 0);
   // Ends every failure.
   void Clear();
 
@@ -31,58 +59,60 @@ class FailingFileSystem : public PosixFileSystem {
     return Due(operation, path, [&] { return PosixFileSystem::name arguments; }); \
   }
 
-  QUILLPORT_FAILING(ListFolder, "list", f, (const std::string& f, std::vector<FolderEntry>& out), (f, out))
-  QUILLPORT_FAILING(Examine, "examine", path, (const std::string& path, FileStatus& s, Follow follow),
+  QUILLPORT_FAILING(ListFolder, Operation::kList, f, (const std::string& f, std::vector<FolderEntry>& out), (f, out))
+  QUILLPORT_FAILING(Examine, Operation::kExamine, path, (const std::string& path, FileStatus& s, Follow follow),
                     (path, s, follow))
-  QUILLPORT_FAILING(CheckFolderWritable, "check-writable", folder, (const std::string& folder), (folder))
-  QUILLPORT_FAILING(Delete, "delete", path, (const std::string& path), (path))
-  QUILLPORT_FAILING(RenameWithoutReplacing, "rename", from + " " + to, (const std::string& from, const std::string& to),
-                    (from, to))
-  QUILLPORT_FAILING(SyncFolder, "sync-folder", folder, (const std::string& folder), (folder))
-  QUILLPORT_FAILING(ExamineOpen, "examine-open", file, (int file, FileStatus& status), (file, status))
-  QUILLPORT_FAILING(Read, "read", file, (int file, std::span<char> buffer, std::size_t& count), (file, buffer, count))
-  QUILLPORT_FAILING(ReadAt, "read-at", file, (int file, std::span<char> b, std::uint64_t at, std::size_t& count),
-                    (file, b, at, count))
-  QUILLPORT_FAILING(Write, "write", file, (int file, std::string_view bytes), (file, bytes))
-  QUILLPORT_FAILING(Overwrite, "overwrite", file, (int file, std::string_view bytes), (file, bytes))
-  QUILLPORT_FAILING(ChangeMode, "change-mode", file, (int file, mode_t permissions), (file, permissions))
-  QUILLPORT_FAILING(Sync, "sync", file, (int file), (file))
-  QUILLPORT_FAILING(TakeReadLease, "lease", file, (int file), (file))
-  QUILLPORT_FAILING(Lock, "lock", file, (int file), (file))
-  QUILLPORT_FAILING(NameUnnamedFile, "name-unnamed", path, (UnnamedFile & file, const std::string& path), (file, path))
-  QUILLPORT_FAILING(StartWatcher, "start-watcher", std::string(), (FileDescriptor & watcher), (watcher))
+  QUILLPORT_FAILING(CheckFolderWritable, Operation::kCheckWritable, folder, (const std::string& folder), (folder))
+  QUILLPORT_FAILING(Delete, Operation::kDelete, path, (const std::string& path), (path))
+  QUILLPORT_FAILING(RenameWithoutReplacing, Operation::kRename, from + " " + to,
+                    (const std::string& from, const std::string& to), (from, to))
+  QUILLPORT_FAILING(SyncFolder, Operation::kSyncFolder, folder, (const std::string& folder), (folder))
+  QUILLPORT_FAILING(ExamineOpen, Operation::kExamineOpen, file, (int file, FileStatus& status), (file, status))
+  QUILLPORT_FAILING(Read, Operation::kRead, file, (int file, std::span<char> buffer, std::size_t& count),
+                    (file, buffer, count))
+  QUILLPORT_FAILING(ReadAt, Operation::kReadAt, file,
+                    (int file, std::span<char> b, std::uint64_t at, std::size_t& count), (file, b, at, count))
+  QUILLPORT_FAILING(Overwrite, Operation::kOverwrite, file, (int file, std::string_view bytes), (file, bytes))
+  QUILLPORT_FAILING(ChangeMode, Operation::kChangeMode, file, (int file, mode_t permissions), (file, permissions))
+  QUILLPORT_FAILING(Sync, Operation::kSync, file, (int file), (file))
+  QUILLPORT_FAILING(TakeReadLease, Operation::kLease, file, (int file), (file))
+  QUILLPORT_FAILING(Lock, Operation::kLock, file, (int file), (file))
+  QUILLPORT_FAILING(NameUnnamedFile, Operation::kNameUnnamed, path, (UnnamedFile & file, const std::string& path),
+                    (file, path))
+  QUILLPORT_FAILING(StartWatcher, Operation::kStartWatcher, std::string(), (FileDescriptor & watcher), (watcher))
 #undef QUILLPORT_FAILING
   int Open(const std::string& path, OpenMode mode, FileDescriptor& file, mode_t permissions = 0) override;
   int Close(FileDescriptor& file) override;
+  int Write(int file, std::string_view bytes) override;
   int CreateUnnamedFile(const std::string& folder, const std::string& owner,
                         std::unique_ptr<UnnamedFile>& file) override;
   bool Undeletable(int file) override {
-    return Due("undeletable", file, [] { return 0; }) != 0 || PosixFileSystem::Undeletable(file);
+    return Due(Operation::kUndeletable, file, [] { return 0; }) != 0 || PosixFileSystem::Undeletable(file);
   }
   int AddWatch(int watcher, const std::string& folder, std::uint32_t events, int& watch) override {
     watch = -1;
-    return Due("add-watch", folder, [&] { return PosixFileSystem::AddWatch(watcher, folder, events, watch); });
+    return Due(Operation::kAddWatch, folder, [&] { return PosixFileSystem::AddWatch(watcher, folder, events, watch); });
   }
 
  private:
   struct Armed {
-    std::string operation;
+    Operation operation;
     int error = 0;
     std::string path_part;
     int nth = 0;
     int calls = 0;  // that matched so far
   };
   // The errno a call of `operation` on `path` is to fail with; 0 to run it.
-  int Fault(std::string_view operation, const std::string& path);
+  int Fault(Operation operation, const std::string& path);
   std::string PathOf(int file);
   // The fault's errno, or what `real` returns.
   template <class Real>
-  int Due(std::string_view operation, const std::string& path, Real real) {
+  int Due(Operation operation, const std::string& path, Real real) {
     const int error = Fault(operation, path);
     return error != 0 ? error : real();
   }
   template <class Real>
-  int Due(std::string_view operation, int file, Real real) {
+  int Due(Operation operation, int file, Real real) {
     return Due(operation, PathOf(file), real);
   }
   void Opened(int file, const std::string& path);

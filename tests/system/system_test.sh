@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The packages under a real systemd: a Debian 12 container booted with systemd-nspawn, on a private
+# network, driven from outside with nsenter. It installs INN, Exim and the packages in DEBS as the
+# administrator's guide says, then runs the checks of tests/system/inside.sh: mail through Exim posted
+# once, an upgrade restarts the service, a stop mid-backlog, a drop folder made again, a reboot, remove
+# and purge (which leave Exim delivering). A container that cannot boot fails the test, with the reason.
+#
+# Booting works on a host whose PID 1 is not systemd and whose cgroups are v1/hybrid (this machine's):
+# nspawn then mounts a hybrid hierarchy for the container, systemd 252 runs in it and the hardened unit
+# starts; no SYSTEMD_NSPAWN_UNIFIED_HIERARCHY and no --private-users setting is needed (user namespaces
+# would only stand in the way of the unit's own sandbox). --register=no: the host has no system bus.
+#
+# The container's root is made once with debootstrap from the mirror the host's apt sources name, and
+# the packages it needs are downloaded into it in a non-booted nspawn (the booted one has no network):
+# that pristine root is kept under CACHE (default /var/cache/quillport-system-test), keyed by the
+# package list, and copied for each run.
+# usage: system_test.sh DEBS (a folder with the quillport-common, quillportd and quillport packages)
+set -u
+debs=$(realpath "$1")
+here=$(dirname "$(realpath "$0")")
+cache=${QUILLPORT_SYSTEM_CACHE:-/var/cache/quillport-system-test}
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[[ $(id -u) == 0 ]] || fail "the system test needs root (debootstrap, systemd-nspawn)"
+for tool in debootstrap systemd-nspawn nsenter dpkg-deb flock; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
+done
+common=$(echo "$debs"/quillport-common_*.deb) daemon=$(echo "$debs"/quillportd_*.deb)
+[[ -f $common && -f $daemon ]] || fail "no quillport-common and quillportd package in $debs"
+
+work=$(mktemp -d /var/tmp/quillport-system.XXXXXX)
+nspawn_pid=
+# Stops the container (a clean poweroff, then by force) and deletes the run's copy, whatever happened.
+stop_container() {
+  [[ -n $nspawn_pid ]] || return 0
+  if kill -0 "$nspawn_pid" 2>/dev/null; then
+    inside systemctl poweroff >/dev/null 2>&1
+    for _ in $(seq 60); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.5; done
+    kill -KILL "$nspawn_pid" 2>/dev/null
+  fi
+  wait "$nspawn_pid" 2>/dev/null
+  nspawn_pid=
+}
+trap 'stop_container; rm -rf "$work"' EXIT
+
+# The pristine root: Debian 12 with systemd, and in its apt cache everything the run installs.
+mirror=$(sed -n 's/^URIs: *\(http[^ ]*debian\)$/\1/p; s/^deb \(http[^ ]*debian\) bookworm main.*/\1/p' \
+  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1)
+mirror=${mirror:-http://deb.debian.org/debian}
+wanted="inn2 exim4-daemon-light $(dpkg-deb -f "$common" Depends) $(dpkg-deb -f "$daemon" Depends)"
+key=$(echo "bookworm $mirror systemd-sysv dbus $wanted" | sha256sum | cut -c1-16)
+pristine=$cache/$key
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
+if [[ ! -d $pristine ]]; then
+  echo "making the pristine root $pristine (debootstrap from $mirror)"
+  rm -rf "$cache/new" && mkdir -p "$cache/new/debs"
+  debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm "$cache/new/root" "$mirror" \
+    >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log"; fail "debootstrap failed"; }
+  cp "$common" "$daemon" "$cache/new/debs/"
+  systemd-nspawn -q -D "$cache/new/root" --register=no --bind-ro="$cache/new/debs:/debs" \
+    sh -c 'apt-get update -q && apt-get install -y -q --download-only inn2 exim4-daemon-light /debs/*.deb' \
+    >"$work/download.log" 2>&1 </dev/null || { tail -20 "$work/download.log"; fail "downloading the packages failed"; }
+  rm -rf "$cache/new/debs"
+  find "$cache" -mindepth 1 -maxdepth 1 -type d ! -name new -exec rm -rf {} +  # older keys
+  mv "$cache/new" "$pristine"
+fi
+root=$work/root
+cp -a "$pristine/root" "$root" || fail "cannot copy the pristine root"
+flock -u 9
+
+# The run's packages, and a newer build of the same sources (a higher version, every file unpacked again).
+mkdir -p "$root/debs/newer"
+cp "$common" "$daemon" "$root/debs/"
+version=$(dpkg-deb -f "$common" Version)
+for deb in "$common" "$daemon"; do
+  rm -rf "$work/repack" && dpkg-deb -R "$deb" "$work/repack"
+  sed -i "s/^Version: .*/Version: $version+1/; s/(= $version)/(= $version+1)/" "$work/repack/DEBIAN/control"
+  dpkg-deb -b "$work/repack" "$root/debs/newer/" >/dev/null || fail "cannot repack $deb"
+done
+cp "$here/inside.sh" "$root/root/inside.sh"
+echo relay.quillport.test >"$root/etc/hostname"
+printf '127.0.0.1 localhost\n127.0.1.1 relay.quillport.test relay\n' >"$root/etc/hosts"
+
+# Boots the container and waits until its boot is done; fails with the console's end if it is not.
+boot() {
+  systemd-nspawn -q -b -D "$root" --private-network --register=no --keep-unit --hostname=relay.quillport.test \
+    >>"$work/console.log" 2>&1 </dev/null &
+  nspawn_pid=$!
+  local pid1= state
+  for _ in $(seq 120); do
+    pid1=$(pgrep -P "$nspawn_pid" | head -1)
+    [[ -n $pid1 ]] && state=$(inside timeout 5 systemctl is-system-running 2>/dev/null) \
+      && [[ $state == running || $state == degraded ]] && return 0
+    kill -0 "$nspawn_pid" 2>/dev/null || break
+    sleep 1
+  done
+  tail -30 "$work/console.log"
+  fail "the Debian 12 container did not boot (state '${state-}'): systemd-nspawn -b cannot run systemd here"
+}
+# Runs a command in the booted container (all its namespaces), with a clean environment.
+inside() {
+  nsenter -t "$(pgrep -P "$nspawn_pid" | head -1)" -a \
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 HOME=/root "$@"
+}
+phase() { inside bash /root/inside.sh "$1" || fail "inside the container, phase $1 (log above)"; }
+
+boot
+phase install
+phase checks
+stop_container  # a reboot: the container's poweroff, and a new boot of the same root
+boot
+phase after-reboot
+echo "PASS: under systemd 252: mail posted once; upgrade restarted the service; stop mid-backlog; drop folder" \
+  "made again; reboot; remove stopped it; purge left no link and a working Exim"

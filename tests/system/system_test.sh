@@ -54,14 +54,18 @@ exec 9>"$cache/.lock"
 flock 9
 if [[ ! -d $pristine ]]; then
   echo "making the pristine root $pristine (debootstrap from $mirror)"
-  rm -rf "$cache/new" && mkdir -p "$cache/new/debs"
-  debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm "$cache/new/root" "$mirror" \
-    >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log"; fail "debootstrap failed"; }
-  cp "$common" "$daemon" "$cache/new/debs/"
-  systemd-nspawn -q -D "$cache/new/root" --register=no --bind-ro="$cache/new/debs:/debs" \
+  # A root an earlier run bootstrapped but could not finish is taken up again.
+  if [[ ! -f $cache/new/bootstrapped ]]; then
+    rm -rf "$cache/new" && mkdir -p "$cache/new"
+    debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm "$cache/new/root" "$mirror" \
+      >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log"; fail "debootstrap failed"; }
+    touch "$cache/new/bootstrapped"
+  fi
+  mkdir -p "$cache/new/debs" && cp "$common" "$daemon" "$cache/new/debs/"
+  systemd-nspawn -q -D "$cache/new/root" --register=no --keep-unit --bind-ro="$cache/new/debs:/debs" \
     sh -c 'apt-get update -q && apt-get install -y -q --download-only inn2 exim4-daemon-light /debs/*.deb' \
     >"$work/download.log" 2>&1 </dev/null || { tail -20 "$work/download.log"; fail "downloading the packages failed"; }
-  rm -rf "$cache/new/debs"
+  rm -rf "$cache/new/debs" "$cache/new/bootstrapped"
   find "$cache" -mindepth 1 -maxdepth 1 -type d ! -name new -exec rm -rf {} +  # older keys
   mv "$cache/new" "$pristine"
 fi

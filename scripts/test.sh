@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test, in three stages:
+# Installs what is missing, builds, and runs every test, in four stages:
 #  1. the normal build (BUILD_DIR, default build) and all its tests, with
 #     any compiler warning an error, and the style checks (clang-format;
-#     clang-tidy beside the tests);
+#     clang-tidy beside the tests); among them the packages' tests, which
+#     share one package build, and the system test (label system), which
+#     boots a Debian 12 container with the packages and mostly waits, so it
+#     runs beside the others;
 #  2. the tests built once more with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (ASAN_BUILD_DIR, default build-asan), without
 #     the benchmark and the Qt program, and so without the tests that need a
@@ -78,7 +81,7 @@ cmake -S . -B "$tsan_dir" -G Ninja -DQUILLPORT_WARNINGS_AS_ERRORS=ON -DQUILLPORT
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 cmake --build "$tsan_dir" --parallel "$(nproc)" --target relay_test relay_server_test news_test app_test daemon_test
 ctest --test-dir "$tsan_dir" --output-on-failure --parallel 2 --timeout 600 --exclude-regex '_NOT_BUILT$' \
-  --label-exclude 'gui|install'
+  --label-exclude 'gui|install|system'
 unset TSAN_OPTIONS
 stage_done "thread sanitizer build and tests"
 

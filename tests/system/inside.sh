@@ -16,14 +16,18 @@ wait_for() {
   for _ in $(seq $((seconds * 4))); do "$@" && return 0; sleep 0.25; done
   return 1
 }
-# The number of articles in local.test, from INN's GROUP answer.
+# The number of articles in local.test, from INN's GROUP answer (after MODE READER, answered before
+# the next command: INN hands the connection over to its reader then).
 articles() {
-  local reply
+  local line count=0
   exec 3<>/dev/tcp/127.0.0.1/119 || return 1
-  printf 'GROUP local.test\r\nQUIT\r\n' >&3
-  reply=$(timeout 10 cat <&3 | sed -n 's/^211 \([0-9]*\) .*/\1/p')
+  read -r -t 10 line <&3
+  printf 'MODE READER\r\n' >&3 && read -r -t 10 line <&3
+  printf 'GROUP local.test\r\n' >&3 && read -r -t 10 line <&3
+  [[ $line =~ ^211\ ([0-9]+) ]] && count=${BASH_REMATCH[1]}
+  printf 'QUIT\r\n' >&3
   exec 3<&-
-  echo "${reply:-0}"
+  echo "$count"
 }
 articles_are() { [[ $(articles) == "$1" ]]; }
 waiting() { find "$drop" -maxdepth 1 -name '*.cnm' | wc -l; }

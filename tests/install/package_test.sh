@@ -47,6 +47,7 @@ done | sort -k3 >"$work/files"
     echo "$p 644 /usr/share/doc/$p/copyright"
   done
   echo "quillport-common 755 /usr/bin/quillport-deliver"
+  echo "quillport-common 644 /usr/share/doc/quillport-common/administration.md"
   for page in man1/quillport.1 man1/quillport-deliver.1 man8/quillportd.8; do
     echo "quillport-common 644 /usr/share/man/$page.gz"
   done

@@ -111,7 +111,7 @@ after_reboot() {
   [[ -z $links ]] || fail "purge left dangling links: $links"
   id alice >/dev/null 2>&1 || useradd -m alice
   printf 'Subject: after purge\n\nstill here\n' | sendmail -oi alice || fail "sendmail failed after the purge"
-  wait_for 20 grep -q 'still here' /var/mail/alice || fail "Exim did not deliver after the purge"
+  wait_for 20 grep -qs 'still here' /var/mail/alice || fail "Exim did not deliver after the purge"
   systemctl restart exim4 || fail "Exim does not restart after the purge"
 }
 

@@ -37,6 +37,8 @@ for deb in "$common" "$daemon"; do
     || fail "$deb does not take over files from quillport 1.0"
 done
 
+conffiles=(/etc/exim4/conf.d/router/390_quillport_news-aliases /etc/exim4/conf.d/transport/30_quillport_news-pipe
+  /etc/logrotate.d/quillport)
 # "PACKAGE MODE PATH" of every file.
 for deb in "$common" "$daemon" "$window"; do
   dpkg-deb --contents "$deb" | awk -v p="$(field "$deb" Package)" '$1 ~ /^-/ { print p, ($1 ~ /x/ ? 755 : 644), substr($6, 2) }'
@@ -51,8 +53,6 @@ done | sort -k3 >"$work/files"
   for page in man1/quillport.1 man1/quillport-deliver.1 man8/quillportd.8; do
     echo "quillport-common 644 /usr/share/man/$page.gz"
   done
-  conffiles=(/etc/exim4/conf.d/router/390_quillport_news-aliases /etc/exim4/conf.d/transport/30_quillport_news-pipe
-    /etc/logrotate.d/quillport)
   printf 'quillport-common 644 %s\n' "${conffiles[@]}"
   echo "quillportd 755 /usr/sbin/quillportd"
   echo "quillportd 644 /usr/lib/systemd/system/quillportd.service"
@@ -62,12 +62,13 @@ done | sort -k3 >"$work/files"
   echo "quillport 644 /usr/share/icons/hicolor/scalable/apps/quillport.svg"
 } | sort -k3 >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the packages' files differ from the expected list"
-dpkg-deb --contents "$common" | awk '$2 != "root/root"' | grep . && fail "entries not owned by root"
+dpkg-deb --contents "$common" >"$work/common.contents"
+awk '$2 != "root/root"' "$work/common.contents" | grep . && fail "entries not owned by root"
 folders=("$(setting QUILLPORT_DROP_FOLDER)" "$(setting QUILLPORT_ERROR_FOLDER)")
 log=$(setting QUILLPORT_LOG_FILE)
 folders+=("${log%/*}")
 for dir in "${folders[@]}"; do
-  dpkg-deb --contents "$common" | grep -q " \.$dir/\$" || fail "quillport-common does not hold the folder $dir"
+  grep -q " \.$dir/\$" "$work/common.contents" || fail "quillport-common does not hold the folder $dir"
 done
 dpkg-deb --control "$common" "$work/control"
 diff <(printf '%s\n' "${conffiles[@]}") <(sort "$work/control/conffiles") || fail "the conffiles are not the files in /etc"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the packages scripts/package.sh made (DEBS, from the shared build in package_build.sh): lintian
-# --pedantic shows no tag; the fields (the service without Qt or X11, an upgrade from the single 1.0
-# package); each file in its package; the conffiles. Then, as root on a machine without the packages,
-# installs them for real: folders and log file, logrotate, dpkg-reconfigure, purge (the machine is left
-# as it was found). What needs systemd is the system test's (tests/system).
+# --pedantic shows no tag; the fields (the service without Qt or X11); each file in its package; the
+# conffiles. Then, as root on a machine without the packages, installs them for real, over a stand-in
+# for the single 1.0 package: files taken over, folders and log file, logrotate, dpkg-reconfigure, purge
+# (the machine is left as it was found). What needs systemd is the system test's (tests/system).
 # usage: package_test.sh DEBS BUILD
 set -u
 debs=$1 build=$2
@@ -86,7 +86,23 @@ getent passwd quillport >/dev/null && had_user=yes
 trap 'installed && dpkg --purge quillport quillportd quillport-common >/dev/null 2>&1
   [[ -v had_user ]] || deluser --system quillport >/dev/null 2>&1; [[ -v had_group ]] || groupdel quillport 2>/dev/null
   rm -rf "$work"' EXIT
-dpkg -i "$common" "$daemon" "$window" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
+# First the single package of version 1.0, which held every file (here with stand-ins): the three take
+# its files over, conffiles included.
+mkdir -p "$work/old/DEBIAN"
+printf 'Package: quillport\nVersion: 1.0\nArchitecture: %s\nMaintainer: Q <q@example.org>\nDescription: old\n' \
+  "$(dpkg --print-architecture)" >"$work/old/DEBIAN/control"
+printf '%s\n' "${conffiles[@]}" >"$work/old/DEBIAN/conffiles"
+for path in $(awk '{ print $3 }' "$work/expected"); do
+  mkdir -p "$work/old${path%/*}" && echo 1.0 >"$work/old$path"
+done
+dpkg-deb -b "$work/old" "$work/quillport_1.0.deb" >/dev/null && dpkg -i "$work/quillport_1.0.deb" >"$work/dpkg.log" 2>&1 \
+  || { cat "$work/dpkg.log"; fail "the stand-in for quillport 1.0 does not install"; }
+# (quillport-common first, while 1.0 is still there: it takes the files over)
+dpkg -i --auto-deconfigure "$common" "$daemon" "$window" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
+while read -r package mode path; do
+  [[ $(dpkg -S "$path" 2>/dev/null) == "$package: $path" && $(head -c 4 "$path") != 1.0 ]] \
+    || fail "$path is not $package's after the upgrade from 1.0"
+done <"$work/expected"
 for dir in "${folders[@]}"; do
   [[ $(stat -c '%U:%G %a' "$dir") == "root:quillport 2775" ]] || fail "$dir is not root:quillport 2775"
 done

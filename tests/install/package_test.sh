@@ -7,7 +7,7 @@
 # usage: package_test.sh DEBS BUILD
 set -u
 debs=$1 build=$2
-for tool in dpkg-deb lintian logrotate; do
+for tool in dpkg-deb lintian logrotate man; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -70,6 +70,10 @@ folders+=("${log%/*}")
 for dir in "${folders[@]}"; do
   grep -q " \.$dir/\$" "$work/common.contents" || fail "quillport-common does not hold the folder $dir"
 done
+# The default news server: a build after one with another server is back to the default.
+dpkg-deb -x "$common" "$work/common"
+LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$work/common/usr/share/man/man1/quillport.1.gz" 2>/dev/null \
+  | grep -qF "Connected To $(setting QUILLPORT_SERVER_HOST)" || fail "quillport(1) does not name the default news server"
 dpkg-deb --control "$common" "$work/control"
 diff <(printf '%s\n' "${conffiles[@]}") <(sort "$work/control/conffiles") || fail "the conffiles are not the files in /etc"
 

@@ -1,20 +1,15 @@
 #!/usr/bin/env bash
-# The packages under a real systemd: a Debian 12 container booted with systemd-nspawn, on a private
-# network, driven from outside with nsenter. It installs INN, Exim and the packages in DEBS as the
-# administrator's guide says, then runs the checks of tests/system/inside.sh: mail through Exim posted
-# once, an upgrade restarts the service, a stop mid-backlog, a drop folder made again, a reboot, remove
-# and purge (which leave Exim delivering). A container that cannot boot fails the test, with the reason.
-#
-# Booting works on a host whose PID 1 is not systemd and whose cgroups are v1/hybrid (this machine's):
-# nspawn then mounts a hybrid hierarchy for the container, systemd 252 runs in it and the hardened unit
-# starts; no SYSTEMD_NSPAWN_UNIFIED_HIERARCHY and no --private-users setting is needed (user namespaces
-# would only stand in the way of the unit's own sandbox). --register=no: the host has no system bus.
-#
-# The container's root is made once with debootstrap from the mirror the host's apt sources name, and
-# the packages it needs are downloaded into it in a non-booted nspawn (the booted one has no network):
-# that pristine root is kept under CACHE (default /var/cache/quillport-system-test), keyed by the
-# package list, and copied for each run.
-# usage: system_test.sh DEBS (a folder with the quillport-common, quillportd and quillport packages)
+# The packages under a real systemd: a Debian 12 container booted with systemd-nspawn on a private
+# network, driven with nsenter. It installs INN, Exim and the packages in DEBS as the administrator's
+# guide says and runs the checks of inside.sh. A container that cannot boot fails the test, with the reason.
+# Here PID 1 is not systemd and the cgroups are v1/hybrid: nspawn boots systemd 252 on the host's
+# hierarchy as it is, and the hardened unit runs; neither SYSTEMD_NSPAWN_UNIFIED_HIERARCHY nor
+# --private-users is needed (user namespaces would hinder the unit's own sandbox). --register=no and
+# --keep-unit: the host has no system bus.
+# The root is made once with debootstrap from the host's apt mirror, the packages downloaded into it in
+# a non-booted nspawn (the booted one has no network), and kept under QUILLPORT_SYSTEM_CACHE (default
+# /var/cache/quillport-system-test), keyed by the package list; each run boots a copy.
+# usage: system_test.sh DEBS (a folder with the quillport-common and quillportd packages)
 set -u
 debs=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
@@ -41,6 +36,7 @@ stop_container() {
   nspawn_pid=
 }
 trap 'stop_container; rm -rf "$work"' EXIT
+trap 'exit 1' TERM INT
 
 # The pristine root: Debian 12 with systemd, and in its apt cache everything the run installs.
 mirror=$(sed -n 's/^URIs: *\(http[^ ]*debian\)$/\1/p; s/^deb \(http[^ ]*debian\) bookworm main.*/\1/p' \

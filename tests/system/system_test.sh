@@ -15,7 +15,11 @@ debs=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
 cache=${QUILLPORT_SYSTEM_CACHE:-/var/cache/quillport-system-test}
 fail() { echo "FAIL: $*" >&2; exit 1; }
-[[ $(id -u) == 0 ]] || fail "the system test needs root (debootstrap, systemd-nspawn)"
+# debootstrap and systemd-nspawn need root: a user who may sudo without a password runs it through sudo.
+if [[ $(id -u) != 0 ]]; then
+  sudo -n true 2>/dev/null || fail "the system test needs root (debootstrap, systemd-nspawn), or sudo without a password"
+  exec sudo -n "$0" "$@"
+fi
 for tool in debootstrap systemd-nspawn nsenter dpkg-deb flock; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done

@@ -20,7 +20,8 @@ source_copy=$build_dir/quillport
 # nothing of an earlier build's staging behind.
 rm -rf "$source_copy" "$build_dir"/*.deb "$build_dir"/*.buildinfo "$build_dir"/*.changes
 mkdir -p "$source_copy"
-tar -C . --exclude='./build*' --exclude=./.git --exclude=./out -cf - . | tar -C "$source_copy" -xf -
+inside=$(realpath -m --relative-to=. "$build_dir")
+tar -C . --exclude='./build*' --exclude=./.git --exclude=./out --exclude="./$inside" -cf - . | tar -C "$source_copy" -xf -
 
 # debhelper gives each build a HOME of its own: ccache keeps using its cache.
 if command -v ccache >/dev/null; then

@@ -2,7 +2,8 @@
 # The system test's checks, run as root inside the booted Debian 12 container by system_test.sh:
 #   install       INN, Exim and the packages from /debs as the administrator's guide says; the service
 #                 package alone pulls in no Qt or X11;
-#   checks        a mail posted once, upgrade, stop mid-backlog, drop folder made again;
+#   checks        a mail posted once, upgrade, stop mid-backlog, drop folder made again (while the
+#                 service runs, and after it started without one);
 #   after-reboot  the service came up and posts; remove stops it; purge leaves no link and Exim working.
 set -u
 drop=/var/spool/quillport/_M2News
@@ -97,12 +98,17 @@ checks() {
   systemctl kill -s USR1 quillportd
   wait_for 30 articles_are 302 || fail "the drop folder made again is not served ($(waiting) waiting)"
   [[ $(main_pid) == "$old" ]] || fail "the service restarted"
+  # Missing when the service starts, made again later.
+  systemctl stop quillportd && rm -rf "$drop" && systemctl start quillportd
+  dpkg-reconfigure quillport-common && mail_in missing-at-start
+  systemctl kill -s USR1 quillportd
+  wait_for 40 articles_are 303 || fail "a drop folder missing at the start is not served once made ($(waiting) waiting)"
 }
 
 after_reboot() {
   systemctl is-active -q quillportd || fail "the service is not active after the reboot"
   mail_in rebooted
-  wait_for 60 articles_are 303 || fail "nothing posted after the reboot ($(waiting) waiting)"
+  wait_for 60 articles_are 304 || fail "nothing posted after the reboot ($(waiting) waiting)"
 
   apt-get remove -y -q quillportd >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "apt-get remove failed"; }
   ! systemctl is-active -q quillportd && ! pidof quillportd >/dev/null || fail "remove left the service running"

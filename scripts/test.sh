@@ -42,6 +42,9 @@ tidy_log=$(mktemp)
 BUILD_DIR=$build_dir setsid bash scripts/tidy.sh >"$tidy_log" 2>&1 &
 tidy_pid=$!
 trap 'kill -- -$tidy_pid 2>/dev/null || true; rm -f "$tidy_log"' EXIT
+# The system test boots a container as root: a user who may sudo is asked
+# once, here, not in the middle of the tests.
+if [ "$(id -u)" -ne 0 ]; then sudo -v; fi
 # Three at a time on two cores: the system test holds one place for minutes
 # while it mostly waits on its container.
 ctest --test-dir "$build_dir" --output-on-failure --parallel 3 --timeout 600

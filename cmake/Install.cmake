@@ -5,9 +5,10 @@
 # both manual pages (showing the settings this build was configured with),
 # the copyright and changelog, and, with QUILLPORT_AUTOSTART, an XDG
 # autostart entry. Nothing else: no tests, benchmark, fuzzers or static
-# libraries. The component `system` (the relay's folders, log rotation,
-# Exim's router and transport for the news aliases) goes into the Debian
-# package only: an install from source makes no group for them to name.
+# libraries. The component `system` (the relay's folders, Exim's router and
+# transport for the news aliases) goes into the Debian package only
+# (debian/rules installs it): an install from source makes no group for
+# them to name.
 include(GNUInstallDirs)
 
 option(QUILLPORT_AUTOSTART "Install an XDG autostart entry so the relay starts at every desktop login" OFF)
@@ -64,9 +65,8 @@ foreach(page quillport quillport-deliver)
   configure_file(${QUILLPORT_PACKAGING_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)
 endforeach()
 configure_file(${QUILLPORT_PACKAGING_DIR}/quillportd.8.in ${CMAKE_BINARY_DIR}/man/quillportd.8 @ONLY)
-set(QUILLPORT_PACKAGE_MAINTAINER "Quillport developers <quillport@example.org>"
-    CACHE STRING "Maintainer named in the changelog and the Debian package")
-configure_file(${QUILLPORT_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+# The changelog is the Debian package's, the one record of each version.
+configure_file(${PROJECT_SOURCE_DIR}/debian/changelog ${CMAKE_BINARY_DIR}/doc/changelog COPYONLY)
 
 # Manual page and changelog are installed compressed, as Debian wants them
 # (gzip -n: no name or time stamp, so the same input gives the same file).
@@ -82,7 +82,7 @@ endforeach()
 install(FILES ${CMAKE_BINARY_DIR}/man/quillport.1.gz ${CMAKE_BINARY_DIR}/man/quillport-deliver.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 install(FILES ${CMAKE_BINARY_DIR}/man/quillportd.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT program)
-install(FILES ${QUILLPORT_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
+install(FILES ${PROJECT_SOURCE_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION ${QUILLPORT_DOC_DIR} COMPONENT program)
 
 add_custom_target(quillport_install_files ALL DEPENDS ${icon_pngs} ${gzipped})
@@ -94,20 +94,16 @@ if(QUILLPORT_AUTOSTART)
           DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart COMPONENT autostart)
 endif()
 
-# For the Debian package only (cmake/Packaging.cmake adds the component):
-# the empty folders, so that dpkg knows them (the postinst gives them to the
-# group quillport), and files under /etc that name that group.
+# For the Debian package only (debian/rules installs the component into
+# quillport-common): the empty folders, so that dpkg knows them (the postinst
+# gives them to the group quillport), and Exim's router and transport, which
+# name that group. The log rotation snippet is configured here and installed
+# by dh_installlogrotate.
 get_filename_component(QUILLPORT_LOG_FOLDER "${QUILLPORT_LOG_FILE}" DIRECTORY)
 foreach(dir ${QUILLPORT_DROP_FOLDER} ${QUILLPORT_ERROR_FOLDER} ${QUILLPORT_LOG_FOLDER})
   install(DIRECTORY DESTINATION ${dir} COMPONENT system EXCLUDE_FROM_ALL)
 endforeach()
 configure_file(${QUILLPORT_PACKAGING_DIR}/logrotate.in ${CMAKE_BINARY_DIR}/etc/logrotate.d/quillport @ONLY)
-set(QUILLPORT_SYSTEM_CONFFILES
-    /etc/logrotate.d/quillport
-    /etc/exim4/conf.d/router/390_quillport_news-aliases
-    /etc/exim4/conf.d/transport/30_quillport_news-pipe)
-install(FILES ${CMAKE_BINARY_DIR}/etc/logrotate.d/quillport DESTINATION /etc/logrotate.d
-        COMPONENT system EXCLUDE_FROM_ALL)
 foreach(kind router transport)
   install(DIRECTORY ${QUILLPORT_PACKAGING_DIR}/exim4/${kind} DESTINATION /etc/exim4/conf.d
           COMPONENT system EXCLUDE_FROM_ALL)

@@ -17,6 +17,8 @@ packages=(
   librsvg2-bin  # rsvg-convert renders the icon's PNG sizes at build time
   desktop-file-utils man-db groff-base file  # checks of the installed desktop entry, manual page and icons
   dpkg-dev lintian  # the Debian package: run-time dependencies from the binary, and its check
+  debhelper adduser  # the packages are built with dh (debian/); quillport-common makes its user with adduser
+  debootstrap systemd-container  # the system test boots a Debian 12 container with systemd-nspawn
   logrotate  # the package test checks the log's rotation snippet with logrotate -d
   openbox  # a reparenting window manager, for the start-up placement test
   procmail  # the manual page's procmail recipe, tested end to end

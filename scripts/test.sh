@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test, in three stages:
+# Installs what is missing, builds, and runs every test, in four stages:
 #  1. the normal build (BUILD_DIR, default build) and all its tests, with
 #     any compiler warning an error, and the style checks (clang-format;
-#     clang-tidy beside the tests);
+#     clang-tidy beside the tests); among them the packages' tests, which
+#     share one package build, and the system test (label system), which
+#     boots a Debian 12 container with the packages and mostly waits, so it
+#     runs beside the others;
 #  2. the tests built once more with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (ASAN_BUILD_DIR, default build-asan), without
 #     the benchmark and the Qt program, and so without the tests that need a
@@ -39,7 +42,12 @@ tidy_log=$(mktemp)
 BUILD_DIR=$build_dir setsid bash scripts/tidy.sh >"$tidy_log" 2>&1 &
 tidy_pid=$!
 trap 'kill -- -$tidy_pid 2>/dev/null || true; rm -f "$tidy_log"' EXIT
-ctest --test-dir "$build_dir" --output-on-failure --parallel 2 --timeout 600
+# The system test boots a container as root: a user who may sudo is asked
+# once, here, not in the middle of the tests.
+if [ "$(id -u)" -ne 0 ]; then sudo -v; fi
+# Three at a time on two cores: the system test holds one place for minutes
+# while it mostly waits on its container.
+ctest --test-dir "$build_dir" --output-on-failure --parallel 3 --timeout 600
 stage_done "normal build and tests"
 tidy_status=0
 wait "$tidy_pid" || tidy_status=$?
@@ -78,7 +86,7 @@ cmake -S . -B "$tsan_dir" -G Ninja -DQUILLPORT_WARNINGS_AS_ERRORS=ON -DQUILLPORT
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 cmake --build "$tsan_dir" --parallel "$(nproc)" --target relay_test relay_server_test news_test app_test daemon_test
 ctest --test-dir "$tsan_dir" --output-on-failure --parallel 2 --timeout 600 --exclude-regex '_NOT_BUILT$' \
-  --label-exclude 'gui|install'
+  --label-exclude 'gui|install|system'
 unset TSAN_OPTIONS
 stage_done "thread sanitizer build and tests"
 

@@ -187,7 +187,7 @@ TEST(DaemonTest, PostsOnArrivalRunsOnSignalAndStopsAfterTheFileInProgress) {
   const std::string logged = ReadFile(log);
   EXPECT_EQ(std::ranges::count(logged, '\n'), 2 + kMany - left);
   const std::string output = service.Output();
-  EXPECT_THAT(output, HasSubstr("started: quillportd 1.0, process "));
+  EXPECT_THAT(output, HasSubstr("started: quillportd 1.1, process "));
   EXPECT_THAT(output, HasSubstr("drop/many0.cnm: posted, Message-ID <many0@daemon.test>"));
   EXPECT_THAT(output, ::testing::ContainsRegex("stopped: SIGTERM, process [0-9]+\n"));
 }

@@ -52,6 +52,5 @@ for prefix in /usr/local /usr; do
   DESTDIR=$work/auto cmake --install "$scratch" --component autostart >/dev/null || fail "no autostart install"
   want=${prefix%/usr}/etc/xdg/autostart/quillport.desktop
   diff <(echo "644 ${want#/}") <(listing "$work/auto") || fail "the autostart entry for $prefix is not $want"
-  grep -qxF "$want" "$scratch/debian/conffiles" || fail "the package does not keep $want as a conffile"
 done
 echo "PASS: the install holds exactly the programs, desktop entry, icons, manual page and docs; autostart goes to etc"

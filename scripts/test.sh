@@ -79,7 +79,7 @@ stage_done "sanitizer build and tests"
 # (which runs in the parent's memory until it executes), the sanitizer no
 # longer sees the locks of that process's main thread.
 tsan_dir=${TSAN_BUILD_DIR:-build-tsan}
-# Qt's own event-queue hand-over is invisible to the sanitizer: tests/tsan.supp.
+# Nothing is suppressed; tests/tsan.supp says why, and takes any suppression.
 export TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp
 cmake -S . -B "$tsan_dir" -G Ninja -DQUILLPORT_WARNINGS_AS_ERRORS=ON -DQUILLPORT_BUILD_APP=ON -DQUILLPORT_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer -Wno-tsan" \

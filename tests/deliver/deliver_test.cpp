@@ -42,19 +42,13 @@ struct Outcome {
   std::string error;  // what it wrote on standard error
 };
 
-// A memory file holding `bytes`, read from its start (its descriptor, for the caller to close).
-int MemoryFile(const std::string& bytes) {
-  FileDescriptor descriptor(::memfd_create("message", MFD_CLOEXEC));
-  if (!WriteAll(descriptor.get(), bytes) || ::lseek(descriptor.get(), 0, SEEK_SET) != 0) return -1;
-  return descriptor.release();
-}
-
 // Delivers `input` (from a memory file, as standard input) into `folder`.
 Outcome Deliver(const std::vector<std::string>& arguments, const std::string& input, const std::string& folder,
                 DeliveryDisk& disk = SystemDeliveryDisk()) {
-  const FileDescriptor descriptor(MemoryFile(input));
+  const FileDescriptor in(::memfd_create("message", MFD_CLOEXEC));
+  EXPECT_TRUE(WriteAll(in.get(), input) && ::lseek(in.get(), 0, SEEK_SET) == 0);
   std::ostringstream out, err;
-  return {RunDelivery(arguments, descriptor.get(), folder, out, err, disk), err.str()};
+  return {RunDelivery(arguments, in.get(), folder, out, err, disk), err.str()};
 }
 
 // Runs `body` in a child process, whose exit status is its result; Wait gives that status, or -1 for a signal.

@@ -1,6 +1,5 @@
-// The real file system, but for the failures a test asks for: any one
-// operation fails with a chosen errno, for every path or only for paths that
-// hold a given text, at every call or only at the nth.
+// The real file system, but for the failures a test asks for: an operation fails with a chosen errno, for every
+// path or only for paths that hold a given text, at every call or only at the nth.
 #pragma once
 
 #include <map>
@@ -40,8 +39,7 @@ class FailingFileSystem : public PosixFileSystem {
   // opened under. A failing kWrite writes the first half of its bytes before it fails, as a disk that fills up
   // during the write does.
   void Add(Operation operation, int error, std::string path_part = {}, int nth = 0);
-  // Ends every failure.
-  void Clear();
+  void Clear();  // ends every failure
 
 // An override of `name` that fails as armed for `operation` on `path` (or the open file's), else calls the real one.
 #define QUILLPORT_FAILING(name, operation, path, parameters, arguments)           \

@@ -74,6 +74,22 @@ void MakeDropFolder(const std::string& path) {
   ::chmod(path.c_str(), 02770);
 }
 
+// Runs the shell command `command` with `mail` as its standard input; returns its exit status.
+int Piped(const std::string& command, const std::string& mail) {
+  FILE* pipe = ::popen(command.c_str(), "w");
+  if (pipe == nullptr) return -1;
+  std::fputs(mail.c_str(), pipe);
+  return ::pclose(pipe);
+}
+
+// The content of the one file in `drop` (named as quillport-deliver names them) and its status in `file`.
+std::string OneDroppedFile(const std::string& drop, struct stat& file) {
+  const std::vector<std::string> dropped = testing::Names(drop);
+  if (dropped.size() != 1 || !IsMessageName(dropped[0])) ADD_FAILURE() << ::testing::PrintToString(dropped);
+  if (dropped.empty() || ::stat((drop + "/" + dropped[0]).c_str(), &file) != 0) return "";
+  return testing::ReadFile(drop + "/" + dropped[0]);
+}
+
 TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   if (::geteuid() != 0) GTEST_SKIP() << "Exim's delivery user needs root";
   if (::access("/usr/sbin/exim4", X_OK) != 0) GTEST_SKIP() << "no Exim (another mail system is installed)";
@@ -100,13 +116,11 @@ TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   TrustedEximConfig trusted(folder / "exim.conf");
   const std::string exim = "exim4 -C " + dir + "/exim.conf ";
 
-  FILE* sendmail = ::popen((exim + "-odi -oi news-list@quillport.test broken@quillport.test other").c_str(), "w");
-  ASSERT_NE(sendmail, nullptr);
-  std::fputs(
-      "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
-      "To: news-list@quillport.test\nSubject: Mail in\n\nFirst line.\n.\nd\xe9j\xe0 vu, 8 bits\nLast line.\n",
-      sendmail);
-  ASSERT_EQ(::pclose(sendmail), 0);
+  ASSERT_EQ(
+      Piped(exim + "-odi -oi news-list@quillport.test broken@quillport.test other",
+            "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
+            "To: news-list@quillport.test\nSubject: Mail in\n\nFirst line.\n.\nd\xe9j\xe0 vu, 8 bits\nLast line.\n"),
+      0);
   const std::string exim_log = testing::ReadFile(folder / "log/mainlog");
   ASSERT_THAT(exim_log, HasSubstr("R=quillport_news_aliases T=quillport_pipe\n")) << exim_log;
   // The deferred delivery's one-line reason is in the mainlog, beside Exim's "returned 75".
@@ -123,17 +137,13 @@ TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   ASSERT_EQ(std::system((exim + "-qff").c_str()), 0);
   EXPECT_EQ(testing::Names(repaired).size(), 1u) << testing::ReadFile(folder / "log/mainlog");
 
-  const std::vector<std::string> dropped = testing::Names(drop);
-  ASSERT_EQ(dropped.size(), 1u) << exim_log;
-  EXPECT_TRUE(IsMessageName(dropped[0])) << dropped[0];
   // Written by Exim's user, readable to the group quillport (the relay's users).
   struct stat file {};
-  ::stat((drop + "/" + dropped[0]).c_str(), &file);
+  const std::string message = OneDroppedFile(drop, file);
   EXPECT_EQ(file.st_uid, exim_user->pw_uid);
   EXPECT_EQ(file.st_gid, ::getgrnam("quillport")->gr_gid);
   EXPECT_EQ(file.st_mode & 0040, 0040);
   // Exim's framing gone, CR LF line ends, 8 bits and dots as they came, the alias's group added.
-  const std::string message = testing::ReadFile(drop + "/" + dropped[0]);
   EXPECT_THAT(message, ::testing::Not(HasSubstr("someone@example.org Mon")));
   EXPECT_THAT(message, HasSubstr("\r\nFrom: Someone <someone@example.org>\r\nTo: news-list@quillport.test\r\n"));
   EXPECT_THAT(message,
@@ -164,26 +174,17 @@ TEST(MailIn, ProcmailRunsTheManualPagesRecipeAndTheRelaysGroupCanReadTheFile) {
   testing::WriteFile(folder / "procmailrc", "LOGFILE=" + (folder / "log") + "\n" + recipe);
 
   const mode_t umask_before = ::umask(022);  // procmail's own umask is what counts
-  FILE* procmail = ::popen(("procmail -m " + (folder / "procmailrc")).c_str(), "w");
-  ASSERT_NE(procmail, nullptr);
-  std::fputs(
-      "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
-      "List-Id: An example list <list.example.org>\nMessage-ID: <1@example.org>\nSubject: s\n\n"
-      "First line.\n.\nLast line.\n",
-      procmail);
-  const int status = ::pclose(procmail);
+  const int status = Piped("procmail -m " + (folder / "procmailrc"),
+                           "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
+                           "List-Id: An example list <list.example.org>\nMessage-ID: <1@example.org>\nSubject: s\n\n"
+                           "First line.\n.\nLast line.\n");
   ::umask(umask_before);
   ASSERT_EQ(status, 0) << testing::ReadFile(folder / "log");
-
-  const std::vector<std::string> dropped = testing::Names(drop);
-  ASSERT_EQ(dropped.size(), 1u) << testing::ReadFile(folder / "log");
-  EXPECT_TRUE(IsMessageName(dropped[0])) << dropped[0];
-  EXPECT_EQ(testing::ReadFile(drop + "/" + dropped[0]),
+  struct stat file {};
+  EXPECT_EQ(OneDroppedFile(drop, file),
             "From: Someone <someone@example.org>\r\nList-Id: An example list <list.example.org>\r\n"
             "Message-ID: <1@example.org>\r\nSubject: s\r\nNewsgroups: local.test\r\n\r\n"
             "First line.\r\n.\r\nLast line.\r\n");
-  struct stat file {};
-  ::stat((drop + "/" + dropped[0]).c_str(), &file);
   EXPECT_EQ(file.st_mode & 0777, 0640);
 }
 

@@ -78,9 +78,7 @@ TEST_F(NntpClientTest, ConnectReturnsARefusalThrowsAFailureAndLogsIn) {
            {login({Send("281 Ok\r\n"), Expect("QUIT\r\n"), Send("205 Bye\r\n")}), 0}}) {
     Serve(script);
     EXPECT_EQ(CodeOf(client_.Connect(), &refused.emplace_back()), status);
-    if (status == 0) {
-      EXPECT_EQ(CodeOf(client_.Disconnect()), 0);
-    }
+    EXPECT_EQ(status == 0 ? CodeOf(client_.Disconnect()) : 0, 0);
     EXPECT_EQ(server_->Finish(), "") << status;
   }
   EXPECT_EQ(refused, (std::vector<std::string>{"502 No permission", "481 Authentication failed", ""}));

@@ -60,17 +60,13 @@ wait_for() {  # SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds
 }
 
 # --- The news server and the build
-port=
-for _ in {1..20}; do
-  candidate=$((20000 + RANDOM % 30000))
-  bash "$inn_script" start --watch $$ --temporary "$inn_dir" $candidate local.test >"$work/inn.log" 2>&1
-  case $? in
-    0) port=$candidate; break ;;
-    3) ;;  # the port is taken
-    *) fail "the news server does not start: $(cat "$work/inn.log")" ;;
-  esac
+for _ in {1..20}; do  # until a port is free (exit status 3: taken)
+  port=$((20000 + RANDOM % 30000))
+  bash "$inn_script" start --watch $$ --temporary "$inn_dir" $port local.test >"$work/inn.log" 2>&1
+  started=$?
+  ((started == 3)) || break
 done
-[[ -n $port ]] || fail "no free port for the news server"
+((started == 0)) || fail "the news server does not start: $(cat "$work/inn.log")"
 
 build=$work/build
 "$cmake" -S "$source_dir" -B "$build" -G "$generator" -DCMAKE_CXX_COMPILER="$compiler" \
@@ -169,8 +165,7 @@ wait_for 30 settled 4-after-fresh.png $BELOW_TIMER || fail "the window keeps cha
 alike 4-after-fresh.png $ERROR_NB 4-after-fresh.png $TOTAL_NB || fail "after FRESH txt_Error_Nb does not show 2"
 
 # --- 4. A stalling server: the busy window stays alive and takes no clicks
-innd=$(tr -dc '0-9' <"$inn_dir/run/innd.pid")
-[[ -n $innd ]] || fail "no pid file of the news server"
+innd=$(tr -dc '0-9' <"$inn_dir/run/innd.pid") && [[ -n $innd ]] || fail "no pid file of the news server"
 stalled_action() {  # CORPUS: drops it and double-clicks while the server stalls
   drop_corpus "$1"
   sleep 2.5  # the relay leaves a file alone for two seconds after it changed
@@ -200,8 +195,7 @@ alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click o
 posted "$corpus/stalled/h-stalled.cnm"
 
 # From here on a window manager maps each window as its hints ask, as on a desktop.
-mkdir "$work/openbox" && echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbox_config>' \
-  >"$work/openbox/rc.xml"
+mkdir "$work/openbox" && echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbox_config>' >"$work/openbox/rc.xml"
 XDG_CONFIG_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
 wait_for 30 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox does not start"

@@ -73,32 +73,29 @@ TEST_F(ErrorFiling, AcrossFileSystemsAMessageArrivesWholeOrNotAtAllAndLeftoversA
   EXPECT_EQ(ReadFile(errors_ + "/small.cnm"), small);
   EXPECT_THAT(Names(drop_), ElementsAre());
 
-  // The error folder's file system fills up during the copy, or any other step fails before the copy is named:
-  // nothing is left there.
+  // The error folder's file system fills up during the copy, or any other step fails before the copy is named,
+  // or the error folder cannot be flushed (so the copy may not last): the message stays whole in the drop folder,
+  // and after a crash nothing is left in the error folder.
   WriteFile(drop_ + "/big.cnm", big);
-  using Operation = testing::Operation;
-  for (const Operation step :
-       {Operation::kWrite, Operation::kCreateUnnamed, Operation::kSync, Operation::kNameUnnamed}) {
+  using Op = testing::Operation;
+  const std::pair<Op, int> steps[] = {{Op::kWrite, ENOSPC},
+                                      {Op::kCreateUnnamed, ENOSPC},
+                                      {Op::kSync, ENOSPC},
+                                      {Op::kNameUnnamed, ENOSPC},
+                                      {Op::kSyncFolder, EIO}};
+  for (const auto& [step, error] : steps) {
     files_.Clear();
-    files_.Add(Operation::kRename, EXDEV);
-    files_.Add(step, ENOSPC, errors_, step == Operation::kWrite ? 2 : 0);
+    files_.Add(Op::kRename, EXDEV);
+    files_.Add(step, error, errors_, step == Op::kWrite ? 2 : 0);
+    files_.Watch(drop_);
+    files_.Watch(errors_);
     const Filing filing = MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_);
-    EXPECT_THAT(filing.problem, ::testing::HasSubstr("No space left")) << static_cast<int>(step);
+    EXPECT_THAT(filing.problem, ::testing::HasSubstr(error == EIO ? "flush" : "No space left")) << filing.problem;
+    files_.Crash();
     EXPECT_THAT(Names(errors_), ElementsAre("small.cnm"));
     EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
   }
-
-  // The error folder cannot be flushed: the copy may not last, so the message stays in the drop folder too.
   files_.Clear();
-  files_.Add(Operation::kRename, EXDEV);
-  files_.Add(Operation::kSyncFolder, EIO, errors_);
-  files_.Watch(drop_);
-  files_.Watch(errors_);
-  EXPECT_THAT(MoveUnderFreeName(files_, {drop_, "big.cnm"}, errors_, names_).problem, ::testing::HasSubstr("flush"));
-  files_.Crash();
-  EXPECT_TRUE(ReadFile(drop_ + "/big.cnm") == big);
-  files_.Clear();
-  fs::remove(errors_ + "/big.cnm");
 
   // What a copy killed before it was named leaves, where the file system has no unnamed files.
   const std::string filer = TemporaryName(kFilingOwner), delivery = TemporaryName(kDeliveryOwner);

@@ -1,8 +1,6 @@
-// A file system that forgets, at a simulated crash, what was never flushed to disk (after leveldb's fault
-// injection test): the failing file system, which keeps what each sync made durable - a file's content at its
-// last Sync, a folder's names at its last SyncFolder - so that Crash() can put the watched folders back to it:
-// names made since the folder's last sync vanish, names removed come back, and every file holds what it held
-// at its last sync (nothing, if it never had one). Serves the relay and quillport-deliver alike.
+// The failing file system that forgets, at a simulated crash, what was never flushed (after leveldb's fault
+// injection test): Crash() puts the watched folders back to their names at their last SyncFolder, every file
+// holding what it held at its last Sync (nothing, if it never had one). For the relay and quillport-deliver.
 #pragma once
 
 #include <sys/types.h>

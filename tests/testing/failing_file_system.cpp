@@ -1,20 +1,6 @@
 #include "tests/testing/failing_file_system.h"
 
 namespace quillport::testing {
-namespace {
-
-Operation OpenOperation(FileSystem::OpenMode mode) {
-  switch (mode) {
-    case FileSystem::OpenMode::kRead: return Operation::kOpenRead;
-    case FileSystem::OpenMode::kReadWrite: return Operation::kOpenReadWrite;
-    case FileSystem::OpenMode::kCreateNew: return Operation::kOpenCreate;
-    case FileSystem::OpenMode::kAppend: return Operation::kOpenAppend;
-    case FileSystem::OpenMode::kFolder: return Operation::kOpenFolder;
-  }
-  return Operation::kOpenRead;
-}
-
-}  // namespace
 
 void FailingFileSystem::Add(Operation operation, int error, std::string path_part, int nth) {
   const std::scoped_lock lock(mutex_);
@@ -47,8 +33,10 @@ void FailingFileSystem::Opened(int file, const std::string& path) {
 }
 
 int FailingFileSystem::Open(const std::string& path, OpenMode mode, FileDescriptor& file, mode_t permissions) {
-  const int error =
-      Due(OpenOperation(mode), path, [&] { return PosixFileSystem::Open(path, mode, file, permissions); });
+  const auto open = [&] { return PosixFileSystem::Open(path, mode, file, permissions); };  // only these two fail
+  const int error = mode == OpenMode::kRead        ? Due(Operation::kOpenRead, path, open)
+                    : mode == OpenMode::kReadWrite ? Due(Operation::kOpenReadWrite, path, open)
+                                                   : open();
   if (error == 0) Opened(file.get(), path);
   return error;
 }

@@ -1,6 +1,5 @@
-// The real file system, but for the failures a test asks for: any one
-// operation fails with a chosen errno, for every path or only for paths that
-// hold a given text, at every call or only at the nth.
+// The real file system, but for the failures a test asks for: an operation fails with a chosen errno, for every
+// path or only for paths that hold a given text, at every call or only at the nth.
 #pragma once
 
 #include <map>
@@ -13,34 +12,24 @@
 
 namespace quillport::testing {
 
-// The operations a fault can be armed for, one for each of FileSystem's, the opens by mode.
+// The operations a fault can be armed for: those of FileSystem's that tests make fail, the opens by mode.
 enum class Operation {
-  kList,
-  kExamine,
   kCheckWritable,
   kDelete,
   kRename,
   kSyncFolder,
   kOpenRead,
   kOpenReadWrite,
-  kOpenCreate,
-  kOpenAppend,
-  kOpenFolder,
-  kExamineOpen,
   kRead,
   kReadAt,
   kWrite,
-  kOverwrite,
-  kChangeMode,
   kSync,
   kClose,
   kLease,
   kUndeletable,
-  kLock,
   kCreateUnnamed,
   kNameUnnamed,
-  kStartWatcher,
-  kAddWatch
+  kStartWatcher
 };
 
 class FailingFileSystem : public PosixFileSystem {
@@ -50,8 +39,7 @@ class FailingFileSystem : public PosixFileSystem {
   // opened under. A failing kWrite writes the first half of its bytes before it fails, as a disk that fills up
   // during the write does.
   void Add(Operation operation, int error, std::string path_part = {}, int nth = 0);
-  // Ends every failure.
-  void Clear();
+  void Clear();  // ends every failure
 
 // An override of `name` that fails as armed for `operation` on `path` (or the open file's), else calls the real one.
 #define QUILLPORT_FAILING(name, operation, path, parameters, arguments)           \
@@ -59,24 +47,17 @@ class FailingFileSystem : public PosixFileSystem {
     return Due(operation, path, [&] { return PosixFileSystem::name arguments; }); \
   }
 
-  QUILLPORT_FAILING(ListFolder, Operation::kList, f, (const std::string& f, std::vector<FolderEntry>& out), (f, out))
-  QUILLPORT_FAILING(Examine, Operation::kExamine, path, (const std::string& path, FileStatus& s, Follow follow),
-                    (path, s, follow))
   QUILLPORT_FAILING(CheckFolderWritable, Operation::kCheckWritable, folder, (const std::string& folder), (folder))
   QUILLPORT_FAILING(Delete, Operation::kDelete, path, (const std::string& path), (path))
   QUILLPORT_FAILING(RenameWithoutReplacing, Operation::kRename, from + " " + to,
                     (const std::string& from, const std::string& to), (from, to))
   QUILLPORT_FAILING(SyncFolder, Operation::kSyncFolder, folder, (const std::string& folder), (folder))
-  QUILLPORT_FAILING(ExamineOpen, Operation::kExamineOpen, file, (int file, FileStatus& status), (file, status))
   QUILLPORT_FAILING(Read, Operation::kRead, file, (int file, std::span<char> buffer, std::size_t& count),
                     (file, buffer, count))
   QUILLPORT_FAILING(ReadAt, Operation::kReadAt, file,
                     (int file, std::span<char> b, std::uint64_t at, std::size_t& count), (file, b, at, count))
-  QUILLPORT_FAILING(Overwrite, Operation::kOverwrite, file, (int file, std::string_view bytes), (file, bytes))
-  QUILLPORT_FAILING(ChangeMode, Operation::kChangeMode, file, (int file, mode_t permissions), (file, permissions))
   QUILLPORT_FAILING(Sync, Operation::kSync, file, (int file), (file))
   QUILLPORT_FAILING(TakeReadLease, Operation::kLease, file, (int file), (file))
-  QUILLPORT_FAILING(Lock, Operation::kLock, file, (int file), (file))
   QUILLPORT_FAILING(NameUnnamedFile, Operation::kNameUnnamed, path, (UnnamedFile & file, const std::string& path),
                     (file, path))
   QUILLPORT_FAILING(StartWatcher, Operation::kStartWatcher, std::string(), (FileDescriptor & watcher), (watcher))
@@ -88,10 +69,6 @@ class FailingFileSystem : public PosixFileSystem {
                         std::unique_ptr<UnnamedFile>& file) override;
   bool Undeletable(int file) override {
     return Due(Operation::kUndeletable, file, [] { return 0; }) != 0 || PosixFileSystem::Undeletable(file);
-  }
-  int AddWatch(int watcher, const std::string& folder, std::uint32_t events, int& watch) override {
-    watch = -1;
-    return Due(Operation::kAddWatch, folder, [&] { return PosixFileSystem::AddWatch(watcher, folder, events, watch); });
   }
 
  private:

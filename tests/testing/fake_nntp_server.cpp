@@ -59,8 +59,9 @@ std::string FakeNntpServer::Received() const {
 
 void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
   int connection = -1;
-  Clock::time_point deadline;
-  std::string taken;  // what the current step has read
+  Clock::time_point deadline = Clock::now() + step_limit_;  // the step's
+  std::string taken;                                        // what the step has read
+  // Waits until `fd` is ready for `events` or `until` has passed; ends the script once the destructor is called.
   auto ready = [&](int fd, short events, Clock::time_point until) {
     for (pollfd wanted{fd, events, 0};;) {
       if (stop_) throw std::runtime_error("stopped before the script ended");
@@ -68,12 +69,9 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
       if (Clock::now() >= until) return false;
     }
   };
-  // Reads at most `most` bytes; false when the client has closed the connection. Both wait no longer than `until`
-  // (`deadline`, the step's) and end the script once the destructor has been called.
-  auto read = [&](std::size_t most, const std::string& waiting_for) {
-    if (!ready(connection, POLLIN, deadline)) {
-      throw std::runtime_error("timed out waiting for " + waiting_for + "; received " + Visible(taken));
-    }
+  // Reads at most `most` bytes before the deadline; false when the client has closed the connection.
+  auto read = [&](std::size_t most) {
+    if (!ready(connection, POLLIN, deadline)) throw std::runtime_error("timed out; received " + Visible(taken));
     char chunk[4096];
     const ssize_t count = recv(connection, chunk, std::min(most, sizeof chunk), 0);
     if (count <= 0) return false;
@@ -87,7 +85,7 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
   };
 
   try {
-    if (!ready(listener_, POLLIN, Clock::now() + step_limit_)) throw std::runtime_error("no client connected in time");
+    if (!ready(listener_, POLLIN, deadline)) throw std::runtime_error("no client connected in time");
     connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) throw std::runtime_error(std::string("accept failed: ") + std::strerror(errno));
     for (const FakeStep& step : script) {
@@ -106,18 +104,16 @@ void FakeNntpServer::Play(const std::vector<FakeStep>& script) {
         case FakeStep::Kind::kExpect:
         case FakeStep::Kind::kReadThrough:
           while (!taken.ends_with(step.kind == FakeStep::Kind::kExpect ? "\n" : text)) {
-            if (!read(1, Visible(text)))
-              throw std::runtime_error("closed before " + Visible(text) + ", got " + Visible(taken));
+            if (!read(1)) throw std::runtime_error("closed before " + Visible(text) + ", got " + Visible(taken));
           }
           if (step.kind == FakeStep::Kind::kExpect && taken != text) {
             throw std::runtime_error("expected " + Visible(text) + ", received " + Visible(taken));
           }
           break;
-        case FakeStep::Kind::kAwaitClose:  // a reset while sending ends it too
-          for (;;) {
+        case FakeStep::Kind::kAwaitClose:  // sending `text` every gap meanwhile; a reset while sending ends it too
+          while (!ready(connection, POLLIN, text.empty() ? deadline : std::min(deadline, Clock::now() + step.gap)) ||
+                 read(SIZE_MAX)) {
             if (Clock::now() >= deadline) throw std::runtime_error("the client did not close the connection in time");
-            const auto until = text.empty() ? deadline : std::min(deadline, Clock::now() + step.gap);
-            if (ready(connection, POLLIN, until) && !read(SIZE_MAX, "the client")) break;
             if (!text.empty() && !send_all(text)) break;
           }
           break;

@@ -1,10 +1,7 @@
 #include "tests/testing/inn_server.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,15 +11,13 @@
 #include <random>
 #include <stdexcept>
 
-#include "common/file_descriptor.h"
+#include "news/nntp_client.h"
 #include "tests/testing/temp_folder.h"
 
 namespace quillport::testing {
 namespace {
 
 constexpr int kPortTaken = 3;  // the script's exit code when the port is in use
-
-std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Runs inn-instance.sh (killed after 90 s at most) without the test's open files, its output to `log`; returns
 // its exit code, or -1.
@@ -45,55 +40,39 @@ int RunScript(std::vector<std::string> args, const std::filesystem::path& log) {
   return ran ? WEXITSTATUS(status) : -1;
 }
 
-int Code(const std::string& reply) { return std::atoi(reply.c_str()); }
-
-// One reader connection, greeted and in reader mode; every read and write gives up after 20 s.
-class Connection {
- public:
-  explicit Connection(int port) : port_(port) {
-    const timeval limit{20, 0};
-    setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in address{};
-    address.sin_family = AF_INET, address.sin_port = htons(port), address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) Fail("connect");
-    if (Code(Line()) / 100 != 2 || Code(Command("MODE READER")) / 100 != 2) Fail("no reader connection");
+// A reader connection through the relay's own client (its reading is news_test's part), every wait 20 s at most.
+struct Reader {
+  explicit Reader(int port) {
+    NewsOptions options;
+    options.host = "127.0.0.1", options.port = std::to_string(port), options.read_lines = true;
+    options.timeout = std::chrono::seconds(20);
+    client.Configure(options);
+    if (client.Connect()) Fail("no reader connection");
   }
-
-  std::string Command(std::string line) {
-    line += "\r\n";
-    if (send(socket_.get(), line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) Fail("send");
-    return last_ = Line();
-  }
-  std::string Line() {  // without its CR LF
-    std::string line;
-    for (char c; !line.ends_with("\r\n"); line += c) {
-      if (recv(socket_.get(), &c, 1, 0) != 1) Fail("no reply (or the server closed the connection)");
-    }
-    return line.substr(0, line.size() - 2);
+  // The reply's code; a refusal is no failure.
+  int Command(const std::string& line) {
+    client.Command(line);
+    return std::atoi(client.LastReply().c_str());
   }
   std::string Block() {  // up to its "." line, unstuffed
     std::string text;
-    for (std::string line; (line = Line()) != ".";) text += (line.starts_with(".") ? line.substr(1) : line) + "\r\n";
+    for (std::string line; client.Readable() && (line = client.ReceivedText()) != ".\r\n";) {
+      text += line.starts_with(".") ? line.substr(1) : line;
+    }
     return text;
   }
-
   [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error("INN on port " + std::to_string(port_) + ": " + SystemError(what) + "; last reply \"" +
-                             last_ + "\"");
+    throw std::runtime_error("INN on port " + client.options().port + ": " + what + "; last reply \"" +
+                             client.LastReply() + "\"");
   }
-
- private:
-  FileDescriptor socket_{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-  int port_;
-  std::string last_;
+  NntpClient client;
 };
 
 }  // namespace
 
 InnServer::InnServer(std::vector<std::string> groups) {
   char folder[] = "/tmp/quillport-inn-XXXXXX";  // user news must be able to enter it
-  if (mkdtemp(folder) == nullptr) throw std::runtime_error(SystemError("mkdtemp"));
+  if (mkdtemp(folder) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
   dir_ = folder;
   int started = kPortTaken;
   std::random_device random;
@@ -118,8 +97,8 @@ InnServer::~InnServer() {
 }
 
 std::optional<std::string> InnServer::Fetch(const std::string& command, int expected) {
-  Connection server(port_);
-  const int code = Code(server.Command(command));
+  Reader server(port_);
+  const int code = server.Command(command);
   if (code == 430) return std::nullopt;
   if (code != expected) server.Fail(command + " answered unexpectedly");
   return server.Block();
@@ -129,10 +108,9 @@ std::optional<std::string> InnServer::Head(const std::string& message_id) { retu
 std::optional<std::string> InnServer::Body(const std::string& message_id) { return Fetch("BODY " + message_id, 222); }
 
 std::int64_t InnServer::ArticleCount(const std::string& group) {
-  Connection server(port_);
-  const std::string reply = server.Command("GROUP " + group);  // "211 count low high group"
-  if (Code(reply) != 211) server.Fail("GROUP " + group + " refused");
-  return std::stoll(reply.substr(4));
+  Reader server(port_);
+  if (server.Command("GROUP " + group) != 211) server.Fail("GROUP " + group + " refused");
+  return std::stoll(server.client.LastReply().substr(4));  // "211 count low high group"
 }
 
 }  // namespace quillport::testing

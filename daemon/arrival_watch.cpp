@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "common/message_name.h"
 #include "common/path_join.h"
@@ -41,7 +42,6 @@ bool Unnamed(const std::string& name) { return name.size() > 1 && name[0] == '#'
 ArrivalWatch::ArrivalWatch(std::string folder, std::string pattern, std::chrono::steady_clock::duration quiet)
     : folder_(std::move(folder)), pattern_(std::move(pattern)), quiet_(quiet + kMargin), inotify_(-1) {
   Arm(std::chrono::steady_clock::now());
-  pending_.clear();  // what waits at the start is the service's first Action's to take
 }
 
 void ArrivalWatch::Arm(Time now) {
@@ -56,18 +56,29 @@ void ArrivalWatch::Arm(Time now) {
   watch_ = ::inotify_add_watch(inotify_.get(), folder_.c_str(), kWatched);
   if (watch_ < 0 || ::stat(folder_.c_str(), &status) != 0) {
     problem_ = "the folder " + folder_ + " cannot be watched: " + std::strerror(errno);
-    Disarm();
+    Disarm(now);
     return;
   }
   device_ = status.st_dev;
   inode_ = status.st_ino;
   problem_.clear();
-  pending_[kUnknownFiles] = {now, true};  // whatever came while nothing watched
+  if (lost_at_) restored_ = now - *lost_at_;
+  lost_at_.reset();
+  // Whatever came while nothing watched is looked at at once, and again
+  // once it will have settled.
+  pending_[kUnknownFiles] = {now, now + quiet_, true};
 }
 
-void ArrivalWatch::Disarm() {
-  if (watch_ >= 0) ::inotify_rm_watch(inotify_.get(), watch_);
+void ArrivalWatch::Disarm(Time now) {
+  if (watch_ >= 0) {
+    ::inotify_rm_watch(inotify_.get(), watch_);
+    if (!lost_at_) lost_at_ = now;
+  }
   watch_ = -1;
+}
+
+std::optional<std::chrono::steady_clock::duration> ArrivalWatch::TakeRestored() {
+  return std::exchange(restored_, std::nullopt);
 }
 
 void ArrivalWatch::Update(Time now) {
@@ -80,7 +91,9 @@ void ArrivalWatch::Update(Time now) {
         inotify_event event;
         std::memcpy(&event, buffer.data() + at, sizeof event);
         const char* name = buffer.data() + at + sizeof event;
-        Take(event.mask, event.len > 0 ? std::string(name) : std::string(), now);
+        if (event.wd == watch_ || (event.mask & IN_Q_OVERFLOW) != 0) {  // not of a watch given up
+          Take(event.mask, event.len > 0 ? std::string(name) : std::string(), now);
+        }
         at += static_cast<ssize_t>(sizeof event + event.len);
       }
     }
@@ -89,29 +102,29 @@ void ArrivalWatch::Update(Time now) {
   // link to another) sends the watched one no event: compare.
   struct stat status {};
   if (watch_ >= 0 && (::stat(folder_.c_str(), &status) != 0 || status.st_dev != device_ || status.st_ino != inode_)) {
-    Disarm();
+    Disarm(now);
   }
   if (watch_ < 0) Arm(now);
 }
 
 void ArrivalWatch::Take(std::uint32_t mask, const std::string& name, Time now) {
   if ((mask & IN_Q_OVERFLOW) != 0) {
-    pending_[kUnknownFiles] = {now, true};
+    pending_[kUnknownFiles] = {now, now + quiet_, true};
   } else if ((mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
-    Disarm();
+    Disarm(now);
   } else if ((mask & IN_ISDIR) != 0) {
     return;
   } else if (Unnamed(name) && (mask & IN_CLOSE_WRITE) != 0) {
-    pending_[kUnknownFiles] = {now, true};
+    pending_[kUnknownFiles] = {now, now, true};
   } else if (MatchesPattern(name, pattern_)) {
-    pending_[name] = {now + quiet_, true};
+    pending_[name] = {now, now + quiet_, true};
   }
 }
 
 std::optional<ArrivalWatch::Time> ArrivalWatch::DueAt() const {
   std::optional<Time> due;
   for (const auto& [name, pending] : pending_) {
-    const Time at = pending.fresh ? Time::min() : pending.settled;
+    const Time at = pending.fresh ? pending.arrived : pending.settled;
     if (!due || at < *due) due = at;
   }
   return due;

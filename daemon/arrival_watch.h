@@ -27,8 +27,8 @@ namespace quillport {
 // The watch comes back by itself: a folder removed, moved away or replaced
 // is watched again, at its path, as soon as a folder is there (see
 // Update); an inotify instance that could not be had is tried again too.
-// Once watched again, the folder counts as fresh: what arrived meanwhile is
-// looked at at once.
+// Once watched (at the start too), what arrived while nothing watched is
+// looked at at once, and again when it will have settled.
 class ArrivalWatch {
  public:
   using Time = std::chrono::steady_clock::time_point;
@@ -45,12 +45,16 @@ class ArrivalWatch {
   bool watching() const { return watch_ >= 0; }
   const std::string& problem() const { return problem_; }
 
+  // The length of the last stretch without a watch, once the folder is
+  // watched again after it (given once); nullopt otherwise.
+  std::optional<std::chrono::steady_clock::duration> TakeRestored();
+
   // Takes in every change reported since the last call, without waiting,
   // then makes sure the folder now at the path is the one watched: a watch
   // lost, or of a folder that no longer stands at the path, is set up again.
   void Update(Time now);
 
-  // When an Action is due for what arrived: `now` or earlier for a fresh
+  // When an Action is due for what arrived: when it arrived for a fresh
   // file, else when the earliest pending file will have settled; nullopt
   // when nothing is pending.
   std::optional<Time> DueAt() const;
@@ -65,11 +69,12 @@ class ArrivalWatch {
 
  private:
   struct Pending {
+    Time arrived;
     Time settled;
     bool fresh = true;  // no Action has started since it arrived
   };
   void Arm(Time now);
-  void Disarm();
+  void Disarm(Time now);
   void Take(std::uint32_t mask, const std::string& name, Time now);
 
   std::string folder_;
@@ -80,6 +85,8 @@ class ArrivalWatch {
   dev_t device_ = 0;  // of the folder watched
   ino_t inode_ = 0;
   std::string problem_;
+  std::optional<Time> lost_at_;  // when a watch was last lost, until it is back
+  std::optional<std::chrono::steady_clock::duration> restored_;
   std::map<std::string, Pending> pending_;  // by name
 };
 

@@ -131,11 +131,14 @@ void RelayService::FollowWatch(Time now) {
     unwatched_since_ = now;
     WriteSystemLog(
         LOG_ERR, "new files wait for the timed Action until the drop folder is watched again: " + arrivals_.problem());
-  } else if (arrivals_.watching() && unwatched_since_) {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - *unwatched_since_).count();
+  } else if (arrivals_.watching()) {
     unwatched_since_.reset();
+  }
+  if (const auto stretch = arrivals_.TakeRestored()) {
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(*stretch).count();
     WriteSystemLog(LOG_NOTICE, "the drop folder " + settings_.relay.drop_folder + " is watched again after " +
-                                   std::to_string(seconds) + " s unwatched; an Action looks at what came meanwhile");
+                                   std::to_string(milliseconds) +
+                                   " ms unwatched; an Action looks at what came meanwhile");
   }
 }
 
@@ -171,6 +174,7 @@ void RelayService::Wait(Time now) {
     if (retry_at_) until = std::min(until, *retry_at_);
   }
   if (const auto keep_alive = notifier_.NextKeepAlive()) until = std::min(until, *keep_alive);
+  until = std::max(until, now);
   const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::max(until - now, Time::duration::zero()));
   pollfd waits[] = {{signals_.descriptor(), POLLIN, 0},
                     {action_ended_.get(), POLLIN, 0},

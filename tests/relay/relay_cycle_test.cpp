@@ -1,5 +1,6 @@
 #include "relay/relay_cycle.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -157,6 +158,25 @@ TEST_F(RelayCycleTest, AFileStillBeingWrittenWaitsAndIsThenPostedWholeOnceItHasS
     EXPECT_FALSE(fs::exists(drop_ + "a.cnm"));
   }
   EXPECT_EQ(ReadFile(settings_.log_file), kLogged + kLogged);
+}
+
+// A file linked in whole (quillport-deliver's) needs no quiet period; one just written in place waits for it.
+TEST_F(RelayCycleTest, AFileNamedWholeIsPostedAtOnceAndOneWrittenInPlaceWaits) {
+  settings_.quiet_period = std::chrono::minutes(10);
+  settings_.settle_within_action = false;  // as the service runs it
+  relay();                                 // its watch starts before the files come
+  Drop("in-place.cnm", kMessage);
+  FileDescriptor unnamed(::open(settings_.drop_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0640));
+  if (!unnamed.valid()) GTEST_SKIP() << "no O_TMPFILE here";
+  ASSERT_EQ(::write(unnamed.get(), kMessage.data(), kMessage.size()), static_cast<ssize_t>(kMessage.size()));
+  const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
+  ASSERT_EQ(::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, (drop_ + "linked.cnm").c_str(), AT_SYMLINK_FOLLOW), 0);
+  relay().DoAction(ActionTrigger::kArrival);
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "in-place.cnm", "linked.cnm"));  // still open
+  unnamed = FileDescriptor(-1);
+  relay().DoAction(ActionTrigger::kArrival);
+  EXPECT_THAT(Names(settings_.drop_folder), ElementsAre("Errors", "in-place.cnm"));
+  EXPECT_EQ(Calls("EndArticle"), 1);
 }
 
 TEST_F(RelayCycleTest, AWatchThatCannotStartIsReportedAndFilesNobodyVouchesForWaitLong) {

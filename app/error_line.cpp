@@ -9,7 +9,9 @@ std::string_view RequestName(ActionTrigger trigger) {
     case ActionTrigger::kTimer: return "Tick";
     case ActionTrigger::kOperator: return "Immediate Action";
     case ActionTrigger::kArrival:
-    case ActionTrigger::kSignal: break;
+    case ActionTrigger::kSignal:
+    case ActionTrigger::kStart:
+    case ActionTrigger::kRetry: break;
   }
   return "Action";
 }

@@ -2,11 +2,14 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <iostream>
 #include <string>
 #include <utility>
 
 #include "app/event_handler.h"
 #include "board/board_fields.h"
+#include "common/printable_text.h"
+#include "relay/system_log.h"
 
 namespace quillport {
 namespace {
@@ -18,7 +21,7 @@ constexpr std::chrono::milliseconds kFrame{200};
 
 }  // namespace
 
-RelayRunner::RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings settings, Clock clock,
+RelayRunner::RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings settings, StampClock clock,
                          std::function<void()> refresh, QObject* parent)
     : QObject(parent),
       board_(board),
@@ -81,9 +84,19 @@ void RelayRunner::StateChanged(const RelayState& state) {
   Take([&] { latest_ = state; });
 }
 
+void RelayRunner::MessageHandled(const MessageReport& report) {
+  // Not a failure of the relay, but a message that reaches no one.
+  if (report.outcome.disposal != MessageOutcome::Disposal::kDeletedUnposted) return;
+  std::cerr << "quillport: " << Printable(report.message.Path() + " was deleted unposted: " + report.outcome.detail)
+            << std::endl;
+}
+
 void RelayRunner::FailureMet(const Failure& failure) {
+  std::cerr << "quillport: " << Printable(failure.text) << std::endl;
   Take([&] { error_ = AfterFailure(failure); });
 }
+
+void RelayRunner::Recorded(const RecordLine& line) { WriteSystemLog(line.severity, line.text); }
 
 void RelayRunner::StepSucceeded() {
   Take([&] { error_ = AfterSuccess(error_); });

@@ -3,7 +3,8 @@
 // reports is drawn on the window at most five times a second. The window is
 // busy (hourglass, no input) from the start of an Action to the end of its
 // disconnect; nothing here ever waits on the engine.
-// The error line is the window's (see error_line.h).
+// The error line is the window's (see error_line.h). The engine's failures
+// also go to standard error, and its record lines to the system log.
 //
 // The hand-over between the two threads: everything the engine reports,
 // its end included, is stored under one mutex, and a queued signal without
@@ -36,7 +37,7 @@ class RelayRunner : public QObject, private EngineListener {
  public:
   // `board` (the window) and `client` must outlive the runner. `refresh`
   // refreshes the error-folder figures; it runs on the window's thread.
-  RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings settings, Clock clock,
+  RelayRunner(StatusBoard& board, NewsClient& client, RelaySettings settings, StampClock clock,
               std::function<void()> refresh, QObject* parent = nullptr);
   // Stops an Action under way after its file in progress.
   ~RelayRunner() override;
@@ -76,8 +77,10 @@ class RelayRunner : public QObject, private EngineListener {
  private:
   // EngineListener: on the engine's thread.
   void StateChanged(const RelayState& state) override;
+  void MessageHandled(const MessageReport& report) override;
   void FailureMet(const Failure& failure) override;
   void StepSucceeded() override;
+  void Recorded(const RecordLine& line) override;
   void ActionEnded(const ActionReport& report) override;
 
   // Takes what the engine reported in, under the lock, and makes sure the

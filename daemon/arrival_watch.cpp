@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "common/message_name.h"
 #include "common/path_join.h"
@@ -25,68 +26,119 @@ constexpr std::uint32_t kWatched =
 // short of settled.
 constexpr std::chrono::milliseconds kMargin{100};
 
-// Stands for the files whose changes the kernel dropped (its queue overflowed).
+// Stands for files nobody named: those whose changes the kernel dropped
+// (its queue overflowed), those that came while the folder was not
+// watched, and a file written without a name that was closed (it may have
+// been named already). Such an entry names the folder itself, so it stays
+// until an Action has started after it settled.
 const std::string kUnknownFiles;
+
+// The kernel's name of a file written in the folder before it had a name
+// of its own (O_TMPFILE): "#" and its inode number.
+bool Unnamed(const std::string& name) { return name.size() > 1 && name[0] == '#'; }
 
 }  // namespace
 
-ArrivalWatch::ArrivalWatch(std::string folder, std::string pattern, Clock::duration quiet)
-    : folder_(std::move(folder)),
-      pattern_(std::move(pattern)),
-      quiet_(quiet + kMargin),
-      inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-  if (!inotify_.valid()) problem_ = std::string("inotify is unavailable: ") + std::strerror(errno);
-  Start();
+ArrivalWatch::ArrivalWatch(std::string folder, std::string pattern, std::chrono::steady_clock::duration quiet)
+    : folder_(std::move(folder)), pattern_(std::move(pattern)), quiet_(quiet + kMargin), inotify_(-1) {
+  Arm(std::chrono::steady_clock::now());
 }
 
-void ArrivalWatch::Start() {
-  if (!inotify_.valid() || watch_ >= 0) return;
-  watch_ = ::inotify_add_watch(inotify_.get(), folder_.c_str(), kWatched);
-  problem_ = watch_ >= 0 ? std::string() : "the folder " + folder_ + " cannot be watched: " + std::strerror(errno);
-}
-
-void ArrivalWatch::Update(Clock::time_point now) {
-  if (!inotify_.valid()) return;
-  alignas(inotify_event) std::array<char, 64 * 1024> buffer;
-  for (;;) {
-    const ssize_t length = ::read(inotify_.get(), buffer.data(), buffer.size());
-    if (length <= 0) break;  // nothing more for now (EAGAIN)
-    for (ssize_t at = 0; at < length;) {
-      inotify_event event;
-      std::memcpy(&event, buffer.data() + at, sizeof event);
-      const char* name = buffer.data() + at + sizeof event;
-      Take(event.mask, event.len > 0 ? std::string(name) : std::string(), now);
-      at += static_cast<ssize_t>(sizeof event + event.len);
+void ArrivalWatch::Arm(Time now) {
+  if (!inotify_.valid()) {
+    inotify_ = FileDescriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!inotify_.valid()) {
+      problem_ = std::string("inotify is unavailable: ") + std::strerror(errno);
+      return;
     }
   }
-  Start();  // again, when the folder was missing or replaced
+  struct stat status {};
+  watch_ = ::inotify_add_watch(inotify_.get(), folder_.c_str(), kWatched);
+  if (watch_ < 0 || ::stat(folder_.c_str(), &status) != 0) {
+    problem_ = "the folder " + folder_ + " cannot be watched: " + std::strerror(errno);
+    Disarm(now);
+    return;
+  }
+  device_ = status.st_dev;
+  inode_ = status.st_ino;
+  problem_.clear();
+  if (lost_at_) restored_ = now - *lost_at_;
+  lost_at_.reset();
+  // Whatever came while nothing watched is looked at at once, and again
+  // once it will have settled.
+  pending_[kUnknownFiles] = {now, now + quiet_, true};
 }
 
-void ArrivalWatch::Take(std::uint32_t mask, const std::string& name, Clock::time_point now) {
+void ArrivalWatch::Disarm(Time now) {
+  if (watch_ >= 0) {
+    ::inotify_rm_watch(inotify_.get(), watch_);
+    if (!lost_at_) lost_at_ = now;
+  }
+  watch_ = -1;
+}
+
+std::optional<std::chrono::steady_clock::duration> ArrivalWatch::TakeRestored() {
+  return std::exchange(restored_, std::nullopt);
+}
+
+void ArrivalWatch::Update(Time now) {
+  if (inotify_.valid()) {
+    alignas(inotify_event) std::array<char, 64 * 1024> buffer;
+    for (;;) {
+      const ssize_t length = ::read(inotify_.get(), buffer.data(), buffer.size());
+      if (length <= 0) break;  // nothing more for now (EAGAIN)
+      for (ssize_t at = 0; at < length;) {
+        inotify_event event;
+        std::memcpy(&event, buffer.data() + at, sizeof event);
+        const char* name = buffer.data() + at + sizeof event;
+        if (event.wd == watch_ || (event.mask & IN_Q_OVERFLOW) != 0) {  // not of a watch given up
+          Take(event.mask, event.len > 0 ? std::string(name) : std::string(), now);
+        }
+        at += static_cast<ssize_t>(sizeof event + event.len);
+      }
+    }
+  }
+  // A folder put in the watched one's place (renamed onto its path, or a
+  // link to another) sends the watched one no event: compare.
+  struct stat status {};
+  if (watch_ >= 0 && (::stat(folder_.c_str(), &status) != 0 || status.st_dev != device_ || status.st_ino != inode_)) {
+    Disarm(now);
+  }
+  if (watch_ < 0) Arm(now);
+}
+
+void ArrivalWatch::Take(std::uint32_t mask, const std::string& name, Time now) {
   if ((mask & IN_Q_OVERFLOW) != 0) {
-    pending_[kUnknownFiles] = now + quiet_;
+    pending_[kUnknownFiles] = {now, now + quiet_, true};
   } else if ((mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
-    if (watch_ >= 0) ::inotify_rm_watch(inotify_.get(), watch_);
-    watch_ = -1;
-  } else if ((mask & IN_ISDIR) == 0 && MatchesPattern(name, pattern_)) {
-    pending_[name] = now + quiet_;
+    Disarm(now);
+  } else if ((mask & IN_ISDIR) != 0) {
+    return;
+  } else if (Unnamed(name) && (mask & IN_CLOSE_WRITE) != 0) {
+    pending_[kUnknownFiles] = {now, now, true};
+  } else if (MatchesPattern(name, pattern_)) {
+    pending_[name] = {now, now + quiet_, true};
   }
 }
 
-std::optional<ArrivalWatch::Clock::time_point> ArrivalWatch::SettledAt() const {
-  if (pending_.empty()) return std::nullopt;
-  return std::ranges::min_element(pending_, {}, [](const auto& entry) { return entry.second; })->second;
+std::optional<ArrivalWatch::Time> ArrivalWatch::DueAt() const {
+  std::optional<Time> due;
+  for (const auto& [name, pending] : pending_) {
+    const Time at = pending.fresh ? pending.arrived : pending.settled;
+    if (!due || at < *due) due = at;
+  }
+  return due;
 }
 
-void ArrivalWatch::ActionStarted(Clock::time_point now) {
-  std::erase_if(pending_, [now](const auto& entry) { return entry.second <= now; });
+void ArrivalWatch::ActionStarted(Time now) {
+  std::erase_if(pending_, [now](const auto& entry) { return entry.second.settled <= now; });
+  for (auto& [name, pending] : pending_) pending.fresh = false;
 }
 
 void ArrivalWatch::ActionEnded() {
-  // (The stand-in for unknown files names the folder itself, so it stays.)
   std::erase_if(pending_, [this](const auto& entry) {
     struct stat status {};
-    return ::lstat(JoinPath(folder_, entry.first).c_str(), &status) != 0;
+    return !entry.first.empty() && ::lstat(JoinPath(folder_, entry.first).c_str(), &status) != 0;
   });
 }
 

@@ -14,10 +14,11 @@ int main() {
     RelayService service{ServiceSettings{}};
     return service.Run();
   } catch (const std::exception& failure) {
-    // The service manager restarts the program (Restart=on-failure).
+    // The service manager restarts the program (Restart=on-failure). The
+    // journal gets the line once: through the system log, or, where none
+    // listens, through standard error.
     const std::string line = std::string("cannot run: ") + failure.what();
-    WriteSystemLog(LOG_ERR, line);
-    std::cerr << "quillportd: " << line << std::endl;
+    if (!WriteSystemLog(LOG_ERR, line)) std::cerr << "quillportd: " << line << std::endl;
     return 1;
   }
 }

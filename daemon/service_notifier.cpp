@@ -11,7 +11,8 @@ namespace quillport {
 ServiceNotifier::ServiceNotifier() {
   std::uint64_t microseconds = 0;
   if (::sd_watchdog_enabled(0, &microseconds) > 0 && microseconds > 0) {
-    keep_alive_every_ = std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(microseconds / 2));
+    keep_alive_every_ =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::microseconds(microseconds / 2));
   }
 }
 
@@ -21,16 +22,16 @@ void ServiceNotifier::Stopping() const { Send("STOPPING=1"); }
 
 void ServiceNotifier::Status(std::string_view text) const { Send("STATUS=" + Printable(text)); }
 
-void ServiceNotifier::KeepAlive(Clock::time_point now) {
+void ServiceNotifier::KeepAlive(std::chrono::steady_clock::time_point now) {
   if (!keep_alive_every_) return;
   if (last_keep_alive_ && now < *last_keep_alive_ + *keep_alive_every_) return;
   Send("WATCHDOG=1");
   last_keep_alive_ = now;
 }
 
-std::optional<ServiceNotifier::Clock::time_point> ServiceNotifier::NextKeepAlive() const {
+std::optional<std::chrono::steady_clock::time_point> ServiceNotifier::NextKeepAlive() const {
   if (!keep_alive_every_) return std::nullopt;
-  if (!last_keep_alive_) return Clock::time_point::min();
+  if (!last_keep_alive_) return std::chrono::steady_clock::time_point::min();
   return *last_keep_alive_ + *keep_alive_every_;
 }
 

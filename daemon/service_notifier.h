@@ -12,8 +12,6 @@ namespace quillport {
 
 class ServiceNotifier {
  public:
-  using Clock = std::chrono::steady_clock;
-
   // Reads the watchdog's interval from the environment (WATCHDOG_USEC).
   ServiceNotifier();
 
@@ -24,15 +22,15 @@ class ServiceNotifier {
 
   // Sends WATCHDOG=1 when half the watchdog's interval has passed since the
   // last one (or none was sent yet). Does nothing without a watchdog.
-  void KeepAlive(Clock::time_point now);
+  void KeepAlive(std::chrono::steady_clock::time_point now);
   // When KeepAlive is next due; nullopt without a watchdog.
-  std::optional<Clock::time_point> NextKeepAlive() const;
+  std::optional<std::chrono::steady_clock::time_point> NextKeepAlive() const;
 
  private:
   void Send(std::string_view state) const;
 
-  std::optional<Clock::duration> keep_alive_every_;  // half the watchdog's interval
-  std::optional<Clock::time_point> last_keep_alive_;
+  std::optional<std::chrono::steady_clock::duration> keep_alive_every_;  // half the watchdog's interval
+  std::optional<std::chrono::steady_clock::time_point> last_keep_alive_;
 };
 
 }  // namespace quillport

@@ -13,7 +13,7 @@
 namespace quillport {
 
 struct ServiceSettings {
-  RelaySettings relay = RelaySettings::Compiled();
+  RelaySettings relay = ServiceRelaySettings();
   NewsOptions news = CompiledNewsOptions();
   // The window's timer: the first timed Action one minute after the start
   // (Remaining starts at 1), then one every period (Periodicity starts at 2),
@@ -22,6 +22,16 @@ struct ServiceSettings {
   std::chrono::milliseconds period{std::chrono::minutes(2)};
   // The name the records go out under ("started: quillportd 1.0, ...").
   std::string program = "quillportd";
+
+  // The compiled settings at the service's own pace: no pause between
+  // files, and a file that changed lately left for the Action the watch of
+  // the drop folder starts once it has settled.
+  static RelaySettings ServiceRelaySettings() {
+    RelaySettings relay = RelaySettings::Compiled();
+    relay.pause_after_file = std::chrono::milliseconds::zero();
+    relay.settle_within_action = false;
+    return relay;
+  }
 
   // The news client as the window configures it: the compiled server, reader
   // mode, 30 s on every wait.

@@ -44,7 +44,8 @@ ServiceSignals::ServiceSignals() : descriptor_(BlockAndOpen()) {}
 std::optional<ServiceSignals::Arrival> ServiceSignals::Next() {
   signalfd_siginfo info{};
   if (::read(descriptor_.get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return std::nullopt;
-  return Arrival{info.ssi_signo != SIGUSR1, Name(info.ssi_signo)};
+  const bool stop = info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT;
+  return Arrival{stop, Name(info.ssi_signo)};
 }
 
 }  // namespace quillport

@@ -1,6 +1,8 @@
 // The signals quillportd answers, read from a signalfd in its main loop:
-// SIGTERM, SIGINT and SIGHUP ask it to stop, SIGUSR1 to run an Action at
-// once (`systemctl kill -s USR1 quillportd`).
+// SIGTERM and SIGINT ask it to stop; SIGUSR1 and SIGHUP to run an Action at
+// once (`systemctl kill -s USR1 quillportd`, `systemctl reload quillportd`
+// where the unit allows it). A hang-up asks a service to look again, never
+// to go away.
 #pragma once
 
 #include <optional>

@@ -1,25 +1,32 @@
-// The relay engine: the Action (RelayCycle) on a thread of its own, so that
-// whoever steers it (the window, the service) never waits on the drop folder
-// or the news server. Commands go in: run an Action, stop after the file in
-// progress. What happens comes out through the EngineListener, as copies.
+// The relay engine: the Action on a thread of its own, so that whoever
+// steers it (the window, the service) never waits on the drop folder or the
+// news server. Commands go in: run an Action, stop after the file in
+// progress. What happens comes out through the EngineListener, as copies
+// and events; the engine writes nowhere itself (no standard error, no
+// system log): each front-end decides where its events go.
+//
+// This header is the engine's whole contract: the parts it is made of stay
+// inside relay/.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
-#include <optional>
-#include <thread>
+#include <chrono>
+#include <memory>
 
 #include "relay/engine_listener.h"
-#include "relay/relay_cycle.h"
+#include "relay/relay_settings.h"
+#include "relay/stamp_clock.h"
 
 namespace quillport {
+
+class NewsClient;
 
 class Engine {
  public:
   // `client` and `listener` must outlive the engine; from now on only the
-  // engine's thread uses the client, and calls the listener.
+  // engine's thread uses the client, and calls the listener. `stamp`
+  // stamps the log file's records.
   Engine(NewsClient& client, EngineListener& listener, RelaySettings settings = RelaySettings::Compiled(),
-         Clock clock = std::chrono::system_clock::now);
+         StampClock stamp = std::chrono::system_clock::now);
   // Stops the Action under way after its file in progress, then ends the
   // thread.
   ~Engine();
@@ -42,15 +49,8 @@ class Engine {
   bool Busy() const;
 
  private:
-  void Serve();
-
-  RelayCycle cycle_;
-  mutable std::mutex mutex_;  // guards the three below
-  std::condition_variable wake_;
-  std::optional<ActionTrigger> asked_;  // the Action started and not yet ended
-  bool ending_ = false;
-  EngineListener& listener_;
-  std::thread thread_;  // last: it starts once everything above is ready
+  class Core;
+  std::unique_ptr<Core> core_;
 };
 
 }  // namespace quillport

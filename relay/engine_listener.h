@@ -8,7 +8,7 @@
 #include <string>
 
 #include "relay/failure.h"
-#include "relay/message_poster.h"
+#include "relay/message_outcome.h"
 #include "relay/queued_message.h"
 #include "relay/relay_state.h"
 
@@ -20,6 +20,16 @@ enum class ActionTrigger {
   kOperator,  // the operator asked for one at once
   kArrival,   // new message files arrived and settled
   kSignal,    // a signal asked for one at once
+  kStart,     // the service started: the files already waiting
+  kRetry,     // the last Action was cut short by a failure: tried again
+};
+
+// A line for the news administrator's record (the system log), with the
+// severity it goes out at (syslog.h: LOG_ERR, LOG_WARNING, LOG_NOTICE,
+// LOG_INFO). The engine makes each line once; a front-end writes it.
+struct RecordLine {
+  int severity = 0;
+  std::string text;
 };
 
 // What became of one message the Action posted, deleted or filed.
@@ -35,6 +45,9 @@ struct ActionReport {
   std::optional<Failure> last_failure;  // the last failure it met, if any
   std::optional<Failure> broken_off;    // a failure that broke the Action off in the middle of its work
   bool stopped = false;                 // a stop request ended it before its last file
+  // A failure of the connection, the server, the session or the log file
+  // ended it before it had handled every file: they wait for a later one.
+  bool interrupted = false;
 };
 
 // Every call comes from the thread that runs the Action, one at a time, in
@@ -54,6 +67,10 @@ class EngineListener {
   // A step went well (connected, an article accepted, disconnected
   // normally): whatever failed before is over.
   virtual void StepSucceeded() {}
+  // A line for the record, once per outcome and failure, with repeats of
+  // a lasting problem held back (see OutcomeRecord). The listener decides
+  // where it goes (the service and the window: the system log).
+  virtual void Recorded(const RecordLine& /*line*/) {}
   // The Action has ended, its connection closed.
   virtual void ActionEnded(const ActionReport& /*report*/) {}
 };

@@ -24,6 +24,7 @@ class EngineReporter {
   void Failed(const Failure& failure) const { listener_.FailureMet(failure); }
   void Succeeded() const { listener_.StepSucceeded(); }
   void Handled(const MessageReport& report) const { listener_.MessageHandled(report); }
+  void Recorded(const RecordLine& line) const { listener_.Recorded(line); }
 
  private:
   RelayState state_;

@@ -6,6 +6,7 @@
 #include "news/news_client.h"
 #include "relay/failure.h"
 #include "relay/file_system.h"
+#include "relay/message_outcome.h"
 #include "relay/queue_name_generator.h"
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
@@ -21,24 +22,6 @@ struct PostingContext {
   // Set when an article had to be abandoned: the connection is gone and
   // must be opened again before the next message.
   bool connection_dropped = false;
-};
-
-// What became of a message that PostMessageFile handled without failing.
-struct MessageOutcome {
-  enum class Disposal {
-    kDeletedUnposted,  // no "Newsgroups: ", or a header that never ends
-    kPosted,           // accepted by the server, deleted
-    kHeld,             // refused, but the server holds its message id: deleted
-    kFiled,            // refused and filed in the error folder
-    kFiledUnposted,    // can never be posted: filed in the error folder
-  };
-  Disposal disposal;
-  std::string message_id;  // as the header gave it; empty when it had none
-  // kDeletedUnposted: why it was not posted. kHeld and kFiled: the server's
-  // refusal, as the error line shows it. kFiledUnposted: the report, what is
-  // wrong with the message and where it was filed.
-  std::string detail;
-  std::string filed_as;  // kFiled, kFiledUnposted: its path in the error folder
 };
 
 // Reads the message in `file` (opened and checked by QueuedFile::Open),

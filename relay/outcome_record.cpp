@@ -2,8 +2,6 @@
 
 #include <syslog.h>
 
-#include "relay/system_log.h"
-
 namespace quillport {
 namespace {
 
@@ -13,7 +11,7 @@ std::string MessageId(std::string_view message_id) {
 
 }  // namespace
 
-bool ProblemMemory::Due(std::string& line, Clock::time_point now) {
+bool ProblemMemory::Due(std::string& line, std::chrono::steady_clock::time_point now) {
   const auto found = seen_.find(line);
   if (found == seen_.end()) {
     seen_.emplace(line, Seen{now});
@@ -36,7 +34,7 @@ void ProblemMemory::ActionEnded() {
   for (auto& [line, seen] : seen_) seen.met = false;
 }
 
-OutcomeRecord::OutcomeRecord(ProblemMemory& problems) : problems_(problems) {}
+OutcomeRecord::OutcomeRecord(ProblemMemory& problems, Sink sink) : problems_(problems), sink_(std::move(sink)) {}
 
 OutcomeRecord::~OutcomeRecord() { problems_.ActionEnded(); }
 
@@ -98,9 +96,9 @@ void OutcomeRecord::About(int priority, std::string_view file, const std::string
 }
 
 void OutcomeRecord::Problem(int priority, std::string line) {
-  if (problems_.Due(line, ProblemMemory::Clock::now())) Write(priority, line);
+  if (problems_.Due(line, std::chrono::steady_clock::now())) Write(priority, line);
 }
 
-void OutcomeRecord::Write(int priority, const std::string& line) const { WriteSystemLog(priority, line); }
+void OutcomeRecord::Write(int priority, const std::string& line) const { sink_(priority, line); }
 
 }  // namespace quillport

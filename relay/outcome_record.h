@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -17,28 +18,29 @@ namespace quillport {
 // forgotten at the Action's end (it is over).
 class ProblemMemory {
  public:
-  using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::hours kRepeatAfter{1};
 
   // Whether `line` is to be written now; when it is, `line` gets the count
   // of the times it was met unwritten since, if any.
-  bool Due(std::string& line, Clock::time_point now);
+  bool Due(std::string& line, std::chrono::steady_clock::time_point now);
 
   // Ends an Action: forgets what it did not meet.
   void ActionEnded();
 
  private:
   struct Seen {
-    Clock::time_point written;
+    std::chrono::steady_clock::time_point written;
     int unwritten = 0;
     bool met = true;  // during the Action under way
   };
   std::map<std::string, Seen, std::less<>> seen_;
 };
 
-// Lives for one Action and counts its outcomes (see WriteSystemLog). Every
-// line starts with the file it concerns,
-// when there is one, and goes out with the severity given:
+// Lives for one Action and counts its outcomes, and makes the lines of the
+// news administrator's record, each handed once to its sink (the engine's
+// listener, which writes them to the system log). Every line starts with
+// the file it concerns, when there is one, and goes out with the severity
+// given (syslog.h):
 //   F: posted, Message-ID I                                     notice
 //   F: already on the server (Message-ID I), deleted            notice
 //   F: refused and filed as E: REPLY                            warning
@@ -54,7 +56,10 @@ class ProblemMemory {
 // ProblemMemory.
 class OutcomeRecord {
  public:
-  explicit OutcomeRecord(ProblemMemory& problems);
+  // Where each line goes, with its severity.
+  using Sink = std::function<void(int severity, std::string line)>;
+
+  OutcomeRecord(ProblemMemory& problems, Sink sink);
   ~OutcomeRecord();
   OutcomeRecord(const OutcomeRecord&) = delete;
   OutcomeRecord& operator=(const OutcomeRecord&) = delete;
@@ -82,6 +87,7 @@ class OutcomeRecord {
   void Write(int priority, const std::string& line) const;
 
   ProblemMemory& problems_;
+  Sink sink_;
   int posted_ = 0, held_ = 0, filed_ = 0, deleted_ = 0, left_ = 0, gone_ = 0;
 };
 

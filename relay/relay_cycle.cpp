@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <stdexcept>
 #include <thread>
 
@@ -62,11 +61,11 @@ std::string LogRecord(std::chrono::system_clock::time_point when, std::int64_t s
   return std::string("#") + stamp + "#,\"" + FormatNumber(size, kPatternLogSize) + "\"\r\n";
 }
 
-RelayCycle::RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings, Clock clock,
+RelayCycle::RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings, StampClock stamp,
                        FileSystem& files)
     : client_(client),
       settings_(std::move(settings)),
-      clock_(std::move(clock)),
+      stamp_(std::move(stamp)),
       reporter_(listener),
       connection_(client, reporter_),
       files_(files),
@@ -76,7 +75,11 @@ ActionReport RelayCycle::DoAction(ActionTrigger trigger) {
   last_failure_.reset();
   broken_off_.reset();
   cut_short_.clear();
-  record_.emplace(problems_);
+  interrupted_ = false;
+  // Lines go out escaped: a file's name may hold control characters.
+  record_.emplace(problems_, [this](int severity, const std::string& line) {
+    reporter_.Recorded({severity, Printable(line)});
+  });
   // Failures come as values; what is thrown is a broken invariant, which
   // ends this Action but never the engine.
   try {
@@ -88,7 +91,7 @@ ActionReport RelayCycle::DoAction(ActionTrigger trigger) {
   }
   record_->Ended(cut_short_);
   record_.reset();
-  return {trigger, state(), last_failure_, broken_off_, StopRequested()};
+  return {trigger, state(), last_failure_, broken_off_, StopRequested(), interrupted_};
 }
 
 void RelayCycle::RunAction() {
@@ -108,10 +111,7 @@ void RelayCycle::RunAction() {
   if (!listing.problem().empty()) ReportFailure("Drop folder: " + listing.problem());
   const bool served_elsewhere = listing.problem().empty() && !drop_lock_.Hold();
   if (served_elsewhere) ReportFailure("Drop folder: " + drop_lock_.problem());
-  if (!listing.valid() || served_elsewhere) {
-    if (last_failure_) cut_short_ = last_failure_->text;
-    return;
-  }
+  if (!listing.valid() || served_elsewhere) return;  // the failure, if any, has its own record line
   if (!swept_) SweepLeftoversOnce();
   CheckWriterWatch();
   CheckErrorFolder();
@@ -155,16 +155,14 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
     record_->LeftInPlace(path, kWrittenElsewhere);
     return true;
   }
-  // A file the watch cannot vouch for waits long, unless its lease can.
-  const QuietPeriods quiet{settings_.quiet_period, writing == WriterVerdict::kNotWritten ? settings_.quiet_period
-                                                                                         : settings_.long_quiet_period};
+  const QuietPeriods quiet = QuietFor(writing);
   Result<QueuedFile> opened = QueuedFile::Open(files_, message, quiet, std::chrono::system_clock::now());
   if (!opened) return Settle(message, opened.failure());
   QueuedFile& file = *opened;
   if (file.busy()) {  // may still be written: left for later
     if (!file.settling()) {
       record_->LeftInPlace(path, kWrittenElsewhere);
-    } else if (settling != nullptr && file.quiet_period() == settings_.quiet_period) {
+    } else if (settling != nullptr && settings_.settle_within_action && file.quiet_period() == settings_.quiet_period) {
       settling->push_back(entry);
     } else {
       record_->LeftInPlace(path, "it changed in the last " + std::to_string(file.quiet_period().count()) + " ms");
@@ -185,7 +183,9 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
 bool RelayCycle::Settle(const QueuedMessage& message, const Failure& failure) {
   const std::string path = message.Path();
   if (failure.reach == Failure::Reach::kAction) {  // the file waits for the next Action
-    record_->LeftInPlace(path, failure.text, Stay::kProblem);
+    // The failure itself is recorded once, in the closing line that says
+    // what cut the Action short.
+    record_->LeftInPlace(path, "the Action was cut short");
     BreakOff(failure);
     return false;
   }
@@ -226,7 +226,6 @@ void RelayCycle::Report(const QueuedMessage& message, const MessageOutcome& outc
       // Not a failure of the relay, but a message that reaches no one: the
       // administrator hears of it.
       record_->DeletedUnposted(path, outcome.detail);
-      std::cerr << "quillport: " << Printable(path + " was deleted unposted: " + outcome.detail) << std::endl;
       break;
     case MessageOutcome::Disposal::kPosted:
       record_->Posted(path, outcome.message_id);
@@ -254,10 +253,10 @@ bool RelayCycle::Connect() {
   const Status failure = connection_.Connect();
   if (!failure) return true;
   // The connection has told the listener; the failure is what this Action
-  // leaves in view, and goes to standard error too.
+  // leaves in view, and what its closing record says cut it short.
   last_failure_ = *failure;
   cut_short_ = failure->text;
-  std::cerr << "quillport: " << Printable(failure->text) << std::endl;
+  interrupted_ = true;
   return false;
 }
 
@@ -295,7 +294,6 @@ void RelayCycle::SweepLeftoversOnce() {
 
 void RelayCycle::Fail(Failure failure) {
   failure.text = Printable(failure.text);
-  std::cerr << "quillport: " << failure.text << std::endl;
   reporter_.Failed(failure);
   last_failure_ = std::move(failure);
 }
@@ -307,9 +305,9 @@ void RelayCycle::ReportFailure(const std::string& text) {
 
 void RelayCycle::BreakOff(Failure failure) {
   failure.text = Printable(failure.text);
-  std::cerr << "quillport: the Action was broken off: " << failure.Described() << std::endl;
   reporter_.Failed(failure);
   cut_short_ = failure.text;
+  interrupted_ = true;
   broken_off_ = std::move(failure);
 }
 
@@ -342,13 +340,27 @@ Status RelayCycle::AppendLogRecord(std::int64_t size) const {
   FileStatus opened;
   if (const int error = files_.ExamineOpen(log.get(), opened); error != 0) return fail("examine", error);
   if (!opened.regular()) return refuse_kind(opened.mode);
-  int error = files_.AppendWhole(log.get(), LogRecord(clock_(), size));
+  int error = files_.AppendWhole(log.get(), LogRecord(stamp_(), size));
   if (error == 0) error = files_.Close(log);
   if (error != 0) return fail("write", error);
   return {};
 }
 
-void RelayCycle::PauseAfterFile() const { std::this_thread::sleep_for(settings_.pause_after_file); }
+QuietPeriods RelayCycle::QuietFor(WriterVerdict writing) const {
+  switch (writing) {
+    case WriterVerdict::kNamedWhole: return {};  // whole since it had a name: no writer to wait for
+    case WriterVerdict::kNotWritten: return {settings_.quiet_period, settings_.quiet_period};
+    case WriterVerdict::kUnvouched:
+    case WriterVerdict::kBeingWritten: break;
+  }
+  // A file the watch cannot vouch for waits long, unless its lease can.
+  return {settings_.quiet_period, settings_.long_quiet_period};
+}
+
+void RelayCycle::PauseAfterFile() const {
+  if (settings_.pause_after_file > std::chrono::milliseconds::zero())
+    std::this_thread::sleep_for(settings_.pause_after_file);
+}
 
 void RelayCycle::ClearFileInProgress() {
   RelayState& state = Changing();

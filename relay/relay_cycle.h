@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,11 +23,10 @@
 #include "relay/queued_file.h"
 #include "relay/relay_settings.h"
 #include "relay/server_connection.h"
+#include "relay/stamp_clock.h"
 #include "relay/writer_watch.h"
 
 namespace quillport {
-
-using Clock = std::function<std::chrono::system_clock::time_point()>;
 
 class RelayCycle {
  public:
@@ -36,9 +34,10 @@ class RelayCycle {
   // over: from now on only the relay uses it. `listener` hears of every
   // change and event, on the thread that runs the Action. Actions run one
   // at a time, on any one thread at a time.
-  // `files` is how the relay reaches the drop and error folders.
+  // `files` is how the relay reaches the drop and error folders; `stamp`
+  // stamps the log file's records.
   RelayCycle(NewsClient& client, EngineListener& listener, RelaySettings settings = RelaySettings::Compiled(),
-             Clock clock = std::chrono::system_clock::now, FileSystem& files = DefaultFileSystem());
+             StampClock stamp = std::chrono::system_clock::now, FileSystem& files = DefaultFileSystem());
 
   // Runs one Action: counts it, clears the file in progress and this
   // Action's totals, lists the drop folder and, when it found anything,
@@ -49,9 +48,12 @@ class RelayCycle {
   // A file is opened before it is counted (see QueuedFile::Open): one that
   // another program has open for writing (told by its lease, or by the drop
   // folder's WriterWatch whoever writes it) is left for a later Action
-  // without a trace. One that only changed lately (a mail program that just
-  // put it there) is tried once more at the end of the walk, after the quiet
-  // period, and left for a later Action if it changed again. One that
+  // without a trace. One that the watch saw named whole (written without a
+  // name, then linked in and closed, as quillport-deliver writes) is taken
+  // at once. One that only changed lately (a mail program that just put it
+  // there) is tried once more at the end of the walk, after the quiet
+  // period, when the settings say so (else left for a later Action), and
+  // left for a later Action if it changed again. One that
   // neither its lease nor the watch can vouch for waits for the long quiet
   // period instead. A drop folder that cannot be watched is reported, with
   // the system's reason, at every Action. A failure that belongs to one
@@ -65,7 +67,8 @@ class RelayCycle {
   // At the end the file in progress is cleared and the connection closed,
   // also when a failure broke the Action off (the connection, the log file,
   // an answer of the server about the session rather than the article).
-  // Returns how the Action ended; never throws.
+  // Returns how the Action ended; never throws. Every outcome and failure
+  // goes to the listener as an event and as one record line (Recorded).
   ActionReport DoAction(ActionTrigger trigger);
 
   // Asks the Action under way to stop before its next file: the file in
@@ -76,10 +79,9 @@ class RelayCycle {
   void ClearStopRequest() { stop_requested_.store(false); }
   bool StopRequested() const { return stop_requested_.load(); }
 
-  // The state as the last change left it.
-  const RelayState& state() const { return reporter_.state(); }
-
-  ServerConnection& connection() { return connection_; }
+  // A copy of the state as the last change left it. Only between Actions,
+  // or on the thread that runs them.
+  RelayState state() const { return reporter_.state(); }
 
  private:
   void RunAction();
@@ -94,13 +96,16 @@ class RelayCycle {
   Status AppendLogRecord(std::int64_t size) const;
   void SweepLeftoversOnce();
   void ClearFileInProgress();
+  // The quiet periods of a file the writer watch judged so.
+  QuietPeriods QuietFor(WriterVerdict writing) const;
   void PauseAfterFile() const;
   bool Connect();
   void CheckWriterWatch();
   void CheckErrorFolder();
-  // Tells of a failure (the listener, standard error) and keeps it as the
-  // Action's last; ReportFailure also writes it to the system log as a line
-  // of its own, and BreakOff ends the Action with it.
+  // Tells the listener of a failure and keeps it as the Action's last;
+  // ReportFailure also records it as a line of its own, and BreakOff ends
+  // the Action with it. The engine writes nothing itself: what becomes of
+  // a failure is the listener's to decide.
   void Fail(Failure failure);
   void ReportFailure(const std::string& text);
   void BreakOff(Failure failure);
@@ -109,7 +114,7 @@ class RelayCycle {
 
   NewsClient& client_;
   RelaySettings settings_;
-  Clock clock_;
+  StampClock stamp_;
   EngineReporter reporter_;
   ServerConnection connection_;
   QueueNameGenerator names_;
@@ -119,6 +124,7 @@ class RelayCycle {
   std::optional<Failure> last_failure_;                      // the last failure met during this Action
   std::optional<Failure> broken_off_;                        // the failure that broke this Action off
   std::string cut_short_;                                    // the failure that ended this Action early
+  bool interrupted_ = false;                                 // see ActionReport::interrupted
   ProblemMemory problems_;                                   // what the system log was told lately
   std::optional<OutcomeRecord> record_;                      // the system log, during an Action
   std::atomic<bool> stop_requested_{false};                  // see RequestStop

@@ -10,8 +10,8 @@
 
 namespace quillport {
 
-void WriteSystemLog(int severity, std::string_view line) {
-  if (::access(_PATH_LOG, W_OK) != 0) return;
+bool WriteSystemLog(int severity, std::string_view line) {
+  if (::access(_PATH_LOG, W_OK) != 0) return false;
   const std::string text = Printable(std::string(line));
   // The identifier is the C library's one per process: set, used and given
   // back in one step, so the engine's thread and the window's never mix
@@ -22,6 +22,7 @@ void WriteSystemLog(int severity, std::string_view line) {
   ::openlog("quillport", LOG_PID | LOG_NDELAY, LOG_NEWS);
   ::syslog(LOG_NEWS | severity, "%s", text.c_str());
   ::closelog();
+  return true;
 }
 
 }  // namespace quillport

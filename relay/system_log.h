@@ -11,7 +11,8 @@ namespace quillport {
 
 // Writes `line` at `severity`, with its control characters escaped, so a
 // record stays one line and cannot forge another. Where no system log
-// listens (no /dev/log) nothing is written. Safe from any thread.
-void WriteSystemLog(int severity, std::string_view line);
+// listens (no /dev/log) nothing is written, and false returned. Safe from
+// any thread.
+bool WriteSystemLog(int severity, std::string_view line);
 
 }  // namespace quillport

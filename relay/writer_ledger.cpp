@@ -10,10 +10,45 @@ namespace {
 // A file renamed out of the folder leaves the first half of its rename
 // behind; past this many such halves they are dropped.
 constexpr std::size_t kMaxMoving = 256;
+// Files written without a name, and names created, kept at most: past
+// this many, the oldest knowledge is dropped (such files wait their quiet
+// period instead).
+constexpr std::size_t kMaxKept = 4096;
+
+// The inode number of the kernel's name of a file that has none ("#123");
+// 0 for any other name.
+std::uint64_t UnnamedInode(const std::string& name) {
+  if (name.size() < 2 || name[0] != '#') return 0;
+  std::uint64_t inode = 0;
+  for (std::size_t at = 1; at < name.size(); ++at) {
+    if (name[at] < '0' || name[at] > '9') return 0;
+    inode = inode * 10 + static_cast<std::uint64_t>(name[at] - '0');
+  }
+  return inode;
+}
 
 }  // namespace
 
+void WriterLedger::Unnamed(std::uint32_t mask, const std::string& name) {
+  const std::uint64_t inode = UnnamedInode(name);
+  if (inode == 0) return;
+  if ((mask & IN_MODIFY) != 0) {
+    if (unnamed_.size() >= kMaxKept) unnamed_.clear();
+    unnamed_[inode] = false;
+  }
+  if ((mask & IN_CLOSE_WRITE) != 0) {
+    const auto known = unnamed_.find(inode);
+    if (known != unnamed_.end()) known->second = true;
+  }
+}
+
 void WriterLedger::Take(std::uint32_t mask, std::uint32_t cookie, const std::string& name) {
+  Unnamed(mask, name);
+  if ((mask & IN_CREATE) != 0) {
+    if (created_.size() >= kMaxKept) created_.clear();
+    created_.insert(name);
+  }
+  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0) created_.erase(name);
   if ((mask & IN_MODIFY) != 0) written_.insert(name);
   if ((mask & (IN_CLOSE_WRITE | IN_DELETE)) != 0) {
     written_.erase(name);
@@ -60,10 +95,17 @@ void WriterLedger::Lost(Time since, Time resumed) {
   loss_->unsure.merge(written_);
   written_.clear();
   moving_.clear();
+  created_.clear();
+  unnamed_.clear();
 }
 
-WriterVerdict WriterLedger::Judge(const std::string& name, Time modified, Time now) {
+WriterVerdict WriterLedger::Judge(const std::string& name, Time modified, Time now, std::uint64_t inode) {
   if (written_.contains(name)) return WriterVerdict::kBeingWritten;
+  if (const auto unnamed = unnamed_.find(inode); inode != 0 && unnamed != unnamed_.end() && created_.contains(name)) {
+    // Named by a writer that may still write through its descriptor:
+    // whole once it has closed it.
+    return unnamed->second ? WriterVerdict::kNamedWhole : WriterVerdict::kBeingWritten;
+  }
   if (loss_ && now - loss_->resumed >= long_quiet_period_) loss_.reset();
   if (loss_ && !loss_->vouched.contains(name) && (loss_->unsure.contains(name) || modified >= loss_->since)) {
     return WriterVerdict::kUnvouched;

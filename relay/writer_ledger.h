@@ -16,12 +16,22 @@ enum class WriterVerdict {
   kBeingWritten,  // written to, and no writer has closed it since
   kUnvouched,     // changes to it may have been lost: it may be being written
   kNotWritten,    // not written since the last close, as far as every change was seen
+  kNamedWhole,    // written before it had a name, named, closed, and not written under its name
 };
 
 // Keeps, by name, what the reported changes (inotify events) tell: a file
 // counts as being written from its first write or truncation until a
 // program that had it open for writing closes it; a rename carries that
 // over to the new name, a deletion ends it.
+//
+// A file written in the folder before it has a name (O_TMPFILE, as
+// quillport-deliver writes) is reported under the name "#" and its inode
+// number; linked in, it appears under its name (IN_CREATE) and its writes
+// and close go on being reported under "#...". Such a file is named whole
+// once that writer has closed it, as long as nothing wrote to it under its
+// name: whatever another program writes under a name is seen under it, so
+// this verdict is never given to a file written in place, nor to one whose
+// unnamed writes the watch did not see (a link made from elsewhere).
 //
 // When changes were lost (the kernel's queue overflowed, or nothing watched
 // for a while) nothing is forgotten: a file known as being written, and a
@@ -34,15 +44,17 @@ class WriterLedger {
 
   explicit WriterLedger(std::chrono::milliseconds long_quiet_period) : long_quiet_period_(long_quiet_period) {}
 
-  // Takes in one change (an inotify mask with IN_MODIFY, IN_CLOSE_WRITE,
-  // IN_DELETE, IN_MOVED_FROM or IN_MOVED_TO) of the entry `name`.
+  // Takes in one change (an inotify mask with IN_CREATE, IN_MODIFY,
+  // IN_CLOSE_WRITE, IN_DELETE, IN_MOVED_FROM or IN_MOVED_TO) of the entry
+  // `name`.
   void Take(std::uint32_t mask, std::uint32_t cookie, const std::string& name);
 
   // Changes made from `since` until `resumed` may have been lost.
   void Lost(Time since, Time resumed);
 
-  // What is known of `name`, last modified at `modified`, at `now`.
-  WriterVerdict Judge(const std::string& name, Time modified, Time now);
+  // What is known of `name`, last modified at `modified`, at `now`;
+  // `inode` is the inode number of the file it names now (0 when unknown).
+  WriterVerdict Judge(const std::string& name, Time modified, Time now, std::uint64_t inode = 0);
 
  private:
   // What a rename carries from the old name to the new.
@@ -60,7 +72,11 @@ class WriterLedger {
   void Settled(const std::string& name);
 
   std::chrono::milliseconds long_quiet_period_;
+  void Unnamed(std::uint32_t mask, const std::string& name);
+
   std::set<std::string> written_;
+  std::set<std::string> created_;           // appeared (IN_CREATE), not written under the name since
+  std::map<std::uint64_t, bool> unnamed_;   // by inode: written without a name; true once closed
   std::map<std::uint32_t, Moving> moving_;  // by rename cookie, until the other half of the rename
   std::optional<Loss> loss_;
 };

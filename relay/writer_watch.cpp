@@ -14,8 +14,8 @@
 namespace quillport {
 namespace {
 
-constexpr std::uint32_t kWatched =
-    IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kWatched = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE |
+                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 // How often a folder that cannot be watched is tried again.
 constexpr int kRetryMilliseconds = 1000;
@@ -36,10 +36,15 @@ std::string Failed(const char* call, int error) {
   return text;
 }
 
-SystemClock::time_point ModifiedAt(FileSystem& files, const std::string& path) {
+// The entry's status; when it cannot be examined, one modified now (as if
+// just written) and of no known file.
+FileStatus StatusOf(FileSystem& files, const std::string& path) {
   FileStatus status;
-  if (files.Examine(path, status, FileSystem::Follow::kNo) != 0) return SystemClock::now();  // unknown: as if now
-  return status.modified;
+  if (files.Examine(path, status, FileSystem::Follow::kNo) != 0) {
+    status = {};
+    status.modified = SystemClock::now();
+  }
+  return status;
 }
 
 }  // namespace
@@ -106,7 +111,8 @@ WriterVerdict WriterWatch::Judge(const std::string& name) {
   std::lock_guard lock(mutex_);
   Drain();
   if (watch_ < 0) return WriterVerdict::kUnvouched;
-  return ledger_.Judge(name, ModifiedAt(files_, JoinPath(folder_, name)), SystemClock::now());
+  const FileStatus status = StatusOf(files_, JoinPath(folder_, name));
+  return ledger_.Judge(name, status.modified, SystemClock::now(), status.identity.inode);
 }
 
 void WriterWatch::Start() {

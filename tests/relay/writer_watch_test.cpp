@@ -31,6 +31,30 @@ TEST(WriterWatch, ABurstBetweenTwoActionsLosesNothing) {
   EXPECT_EQ(watch.Judge("closed.cnm"), WriterVerdict::kNotWritten);
 }
 
+// A file written without a name and linked in (as quillport-deliver writes it) is whole once its writer has
+// closed it; a file written under its name never is, however it began.
+TEST(WriterWatch, OnlyAFileWrittenBeforeItHadANameIsNamedWhole) {
+  testing::TempFolder folder;
+  WriterWatch watch(folder.path().string(), 10min);
+  FileDescriptor unnamed(::open(folder.path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (!unnamed.valid()) GTEST_SKIP() << "no O_TMPFILE here";
+  ASSERT_EQ(::write(unnamed.get(), "whole", 5), 5);
+  const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
+  ASSERT_EQ(::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, (folder / "linked.cnm").c_str(), AT_SYMLINK_FOLLOW), 0);
+  EXPECT_EQ(watch.Judge("linked.cnm"), WriterVerdict::kBeingWritten);  // its writer may still write through it
+  unnamed = FileDescriptor(-1);
+  EXPECT_EQ(watch.Judge("linked.cnm"), WriterVerdict::kNamedWhole);
+  FileDescriptor again(::open((folder / "linked.cnm").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  ASSERT_EQ(::write(again.get(), "more", 4), 4);  // written under its name: the usual rules from now on
+  again = FileDescriptor(-1);
+  EXPECT_EQ(watch.Judge("linked.cnm"), WriterVerdict::kNotWritten);
+
+  const FileDescriptor in_place(::open((folder / "in-place.cnm").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  EXPECT_EQ(watch.Judge("in-place.cnm"), WriterVerdict::kNotWritten);  // made, not yet written: never whole
+  testing::WriteFile(folder / "written.cnm", "in place");
+  EXPECT_EQ(watch.Judge("written.cnm"), WriterVerdict::kNotWritten);
+}
+
 // What the watch's changes tell when some were lost: nothing it knew is forgotten, and what changed since the
 // loss began is unvouched until seen closed, or until the loss is a long quiet period old.
 TEST(WriterLedger, NeverForgetsAfterLostChanges) {

@@ -37,8 +37,29 @@ struct Failure {
   friend bool operator==(const Failure&, const Failure&) = default;
 };
 
-// Success, or the failure of a step that yields nothing.
-using Status = std::optional<Failure>;
+// Success, or the failure of a step that yields nothing. Reads as
+// leveldb's: `if (!status.ok())` is the failed case.
+class Status {
+ public:
+  Status() = default;                                        // success
+  Status(Failure failure) : failure_(std::move(failure)) {}  // NOLINT(google-explicit-constructor)
+  static Status Ok() { return {}; }
+
+  bool ok() const { return !failure_.has_value(); }
+
+  // Only when !ok(); anything else is a broken invariant.
+  const Failure& failure() const {
+    if (ok()) throw std::logic_error("no failure");
+    return *failure_;
+  }
+  Failure& failure() {
+    if (ok()) throw std::logic_error("no failure");
+    return *failure_;
+  }
+
+ private:
+  std::optional<Failure> failure_;
+};
 
 // The value of a step, or its failure.
 template <class Value>

@@ -193,9 +193,9 @@ Result<MessageOutcome> FileUnpostable(QueuedFile& file, PostingContext& context,
 // so: the file stays, but it must not read as a message never posted.
 Status RemoveDelivered(const QueuedFile& file, const std::string& message_id) {
   Status removed = file.Remove();
-  if (removed) {
-    removed->text =
-        "the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) + ", but " + removed->text;
+  if (!removed.ok()) {
+    removed.failure().text = "the server holds it" + (message_id.empty() ? std::string() : " as " + message_id) +
+                             ", but " + removed.failure().text;
   }
   return removed;
 }
@@ -260,7 +260,7 @@ Result<std::optional<MessageOutcome>> PrepareHeader(MessageFile& reader, QueuedF
   if (end == HeaderEnd::kFileEnded || !header.has_newsgroups) {
     if (file.ChangedSinceOpened()) return ChangedWhileRead(file, "it stays for a later Action");
     file.Close();
-    if (Status removed = file.Remove()) return *removed;
+    if (Status removed = file.Remove(); !removed.ok()) return removed.failure();
     return std::optional<MessageOutcome>(
         MessageOutcome{Disposal::kDeletedUnposted,
                        header.message_id,
@@ -294,7 +294,7 @@ Result<MessageOutcome> Post(QueuedFile& file, PostingContext& context) {
     Result<std::optional<MessageOutcome>> prepared = PrepareHeader(reader, file, header, context);
     if (!prepared) return prepared.failure();
     if (*prepared) return **std::move(prepared);
-    if (Status removable = file.RequireRemovable()) return *removable;
+    if (Status removable = file.RequireRemovable(); !removable.ok()) return removable.failure();
     Result<Sent> sent = PostArticle(reader, file, header, context);
     if (!sent) return sent.failure();
     if (sent->overlong) return FileUnpostable(file, context, header.message_id, kOverlong);
@@ -302,7 +302,7 @@ Result<MessageOutcome> Post(QueuedFile& file, PostingContext& context) {
   }
 
   if (!refused) {
-    if (Status removed = RemoveDelivered(file, header.message_id)) return *removed;
+    if (Status removed = RemoveDelivered(file, header.message_id); !removed.ok()) return removed.failure();
     return MessageOutcome{Disposal::kPosted, header.message_id, {}, {}};
   }
   const std::string refusal = FailureLine(*refused);
@@ -314,7 +314,7 @@ Result<MessageOutcome> Post(QueuedFile& file, PostingContext& context) {
                              ", which stays for the next Action");
   }
   if (ArticleExists(context.client, header.message_id)) {
-    if (Status removed = RemoveDelivered(file, header.message_id)) return *removed;
+    if (Status removed = RemoveDelivered(file, header.message_id); !removed.ok()) return removed.failure();
     return MessageOutcome{Disposal::kHeld, header.message_id, refusal, {}};
   }
   const Filing filing = FileInErrorFolder(file, context);

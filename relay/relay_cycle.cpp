@@ -176,7 +176,7 @@ bool RelayCycle::HandleEntry(const ListedEntry& entry, std::vector<ListedEntry>*
   }
   // An earlier file had to drop the connection: open it again.
   if (!connection_.Connected() && !Connect()) return false;
-  if (const Status failure = HandleMessage(file)) return Settle(message, *failure);
+  if (const Status handled = HandleMessage(file); !handled.ok()) return Settle(message, handled.failure());
   return true;
 }
 
@@ -205,7 +205,7 @@ Status RelayCycle::HandleMessage(QueuedFile& file) {
   state.message_seen = true;
   state.file_kind = RelayState::FileKind::kMessage;
   reporter_.Publish();
-  if (Status failure = AppendLogRecord(size)) return failure;
+  if (Status logged = AppendLogRecord(size); !logged.ok()) return logged;
   PostingContext context{client_, names_, settings_, files_};
   // The article was abandoned by dropping the connection: the relay closed
   // it on purpose, so it is only marked closed (a disconnect through the
@@ -216,7 +216,7 @@ Status RelayCycle::HandleMessage(QueuedFile& file) {
   Result<MessageOutcome> posted = PostMessageFile(file, context);
   if (!posted) return posted.failure();
   Report(file.message(), *posted);
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void RelayCycle::Report(const QueuedMessage& message, const MessageOutcome& outcome) {
@@ -250,12 +250,12 @@ void RelayCycle::Report(const QueuedMessage& message, const MessageOutcome& outc
 }
 
 bool RelayCycle::Connect() {
-  const Status failure = connection_.Connect();
-  if (!failure) return true;
+  const Status connected = connection_.Connect();
+  if (connected.ok()) return true;
   // The connection has told the listener; the failure is what this Action
   // leaves in view, and what its closing record says cut it short.
-  last_failure_ = *failure;
-  cut_short_ = failure->text;
+  last_failure_ = connected.failure();
+  cut_short_ = connected.failure().text;
   interrupted_ = true;
   return false;
 }

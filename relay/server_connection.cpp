@@ -9,7 +9,7 @@ Status ServerConnection::Attempt(std::optional<Refusal> (NewsClient::*step)()) {
     if (const std::optional<Refusal> refusal = (client_.*step)()) {
       return Failure::OfAction(FailureLine(*refusal), refusal->code);
     }
-    return std::nullopt;
+    return Status::Ok();
   } catch (const NewsError& error) {
     return Failure::OfAction(FailureLine(error), error.number());
   }
@@ -18,8 +18,8 @@ Status ServerConnection::Attempt(std::optional<Refusal> (NewsClient::*step)()) {
 void ServerConnection::Report(std::string status_line, const Status& failure, bool ended) {
   reporter_.state().status_line = std::move(status_line);
   reporter_.Publish();
-  if (failure) {
-    reporter_.Failed(*failure);
+  if (!failure.ok()) {
+    reporter_.Failed(failure.failure());
   } else if (ended) {
     reporter_.Succeeded();
   }
@@ -27,26 +27,27 @@ void ServerConnection::Report(std::string status_line, const Status& failure, bo
 
 Status ServerConnection::Connect() {
   Report("Connecting To: " + Host());
-  Status failure = Attempt(&NewsClient::Connect);
-  connected_ = !failure;
+  Status connected = Attempt(&NewsClient::Connect);
+  connected_ = connected.ok();
   if (connected_) {
-    Report("Connected To " + Host(), std::nullopt, true);
+    Report("Connected To " + Host(), Status::Ok(), true);
   } else {
-    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(failure->number), failure);
+    Report("Unable To Connect To: " + Host() + " Error: " + std::to_string(connected.failure().number), connected);
   }
-  return failure;
+  return connected;
 }
 
 Status ServerConnection::Disconnect() {
   Report("Disconnecting From: " + Host());
-  Status failure = Attempt(&NewsClient::Disconnect);
+  Status disconnected = Attempt(&NewsClient::Disconnect);
   connected_ = false;
-  if (!failure) {
-    Report("Normally Disconnected From: " + Host(), std::nullopt, true);
+  if (disconnected.ok()) {
+    Report("Normally Disconnected From: " + Host(), Status::Ok(), true);
   } else {
-    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(failure->number), failure);
+    Report("Abnormally Disconnected From: " + Host() + " Error: " + std::to_string(disconnected.failure().number),
+           disconnected);
   }
-  return failure;
+  return disconnected;
 }
 
 void ServerConnection::Dropped() {

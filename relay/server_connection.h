@@ -48,7 +48,7 @@ class ServerConnection {
   Status Attempt(std::optional<Refusal> (NewsClient::*step)());
   // Sets the status line and publishes the state; then reports the step's
   // failure or, when `ended`, its success.
-  void Report(std::string status_line, const Status& failure = std::nullopt, bool ended = false);
+  void Report(std::string status_line, const Status& failure = Status::Ok(), bool ended = false);
 
   NewsClient& client_;
   EngineReporter& reporter_;

@@ -29,6 +29,20 @@ stage_done() {
   stage_start=$SECONDS
 }
 
+# The system test boots a container as root: a user who may sudo is asked
+# once, here, not in the middle of the tests. Its container's base root comes
+# from the mirror (debootstrap, minutes on a fresh machine, mostly waiting):
+# it is made beside the builds, in a process group of its own that goes with
+# the script.
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then sudo -v && as_root=(sudo -n); fi
+system_cache=${QUILLPORT_SYSTEM_CACHE:-/var/cache/quillport-system-test}
+"${as_root[@]}" mkdir -p "$system_cache"
+"${as_root[@]}" setsid flock "$system_cache/.lock" bash tests/system/bootstrap.sh "$system_cache" --ahead \
+  >/dev/null 2>&1 &
+bootstrap_pid=$!
+trap '"${as_root[@]}" kill -- -$bootstrap_pid 2>/dev/null || true' EXIT
+
 build_dir=${BUILD_DIR:-build}
 # Any compiler warning fails the run.
 BUILD_DIR=$build_dir bash scripts/build.sh -DQUILLPORT_WARNINGS_AS_ERRORS=ON
@@ -41,10 +55,7 @@ bash scripts/format.sh
 tidy_log=$(mktemp)
 BUILD_DIR=$build_dir setsid bash scripts/tidy.sh >"$tidy_log" 2>&1 &
 tidy_pid=$!
-trap 'kill -- -$tidy_pid 2>/dev/null || true; rm -f "$tidy_log"' EXIT
-# The system test boots a container as root: a user who may sudo is asked
-# once, here, not in the middle of the tests.
-if [ "$(id -u)" -ne 0 ]; then sudo -v; fi
+trap 'kill -- -$tidy_pid 2>/dev/null || true; rm -f "$tidy_log"; "${as_root[@]}" kill -- -$bootstrap_pid 2>/dev/null || true' EXIT
 # Three at a time on two cores: the system test holds one place for minutes
 # while it mostly waits on its container.
 ctest --test-dir "$build_dir" --output-on-failure --parallel 3 --timeout 600

@@ -43,9 +43,7 @@ trap 'stop_container; rm -rf "$work"' EXIT
 trap 'exit 1' TERM INT
 
 # The pristine root: Debian 12 with systemd, and in its apt cache everything the run installs.
-mirror=$(sed -n 's/^URIs: *\(http[^ ]*debian\)$/\1/p; s/^deb \(http[^ ]*debian\) bookworm main.*/\1/p' \
-  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -1)
-mirror=${mirror:-http://deb.debian.org/debian}
+mirror=$("$here/bootstrap.sh" "$cache" --mirror)
 wanted="inn2 exim4-daemon-light $(dpkg-deb -f "$common" Depends) $(dpkg-deb -f "$daemon" Depends)"
 key=$(echo "bookworm $mirror systemd-sysv dbus $wanted" | sha256sum | cut -c1-16)
 pristine=$cache/$key
@@ -54,13 +52,8 @@ exec 9>"$cache/.lock"
 flock 9
 if [[ ! -d $pristine ]]; then
   echo "making the pristine root $pristine (debootstrap from $mirror)"
-  # A root an earlier run bootstrapped but could not finish is taken up again.
-  if [[ ! -f $cache/new/bootstrapped ]]; then
-    rm -rf "$cache/new" && mkdir -p "$cache/new"
-    debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm "$cache/new/root" "$mirror" \
-      >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log"; fail "debootstrap failed"; }
-    touch "$cache/new/bootstrapped"
-  fi
+  # A root bootstrapped ahead (by the test command) or by an earlier run that could not finish is taken up.
+  "$here/bootstrap.sh" "$cache" || fail "no base root for the container"
   mkdir -p "$cache/new/debs" && cp "$common" "$daemon" "$cache/new/debs/"
   systemd-nspawn -q -D "$cache/new/root" --register=no --keep-unit --bind-ro="$cache/new/debs:/debs" \
     sh -c 'apt-get update -q && apt-get install -y -q --download-only inn2 exim4-daemon-light /debs/*.deb' \

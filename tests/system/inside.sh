@@ -1,7 +1,7 @@
 #!/bin/bash
 # The system test's checks, run as root inside the booted Debian 12 container by system_test.sh:
 #   install       INN, Exim and the packages from /debs as the administrator's guide says; the service
-#                 package alone pulls in no Qt or X11;
+#                 package alone pulls in no Qt or X11; the folders, log file and user quillport;
 #   checks        a mail posted once, upgrade, stop mid-backlog, drop folder made again (while the
 #                 service runs, and after it started without one);
 #   after-reboot  the service came up and posts; remove stops it; purge leaves no link and Exim working.
@@ -52,6 +52,10 @@ install() {
   dpkg -i /debs/quillport-common_*.deb /debs/quillportd_*.deb >/tmp/apt.log 2>&1 \
     || { tail -30 /tmp/apt.log; fail "the packages did not install"; }
   ! systemctl is-enabled -q quillportd && ! systemctl is-active -q quillportd || fail "the service is not shipped disabled"
+  [[ $(stat -c '%U:%G %a' "$drop" "$drop/Errors" /var/log/quillport /var/log/quillport/~NNTP.log | sort -u) \
+    == $'root:quillport 2775\nroot:quillport 664' ]] || fail "the folders are not root:quillport 2775, the log file 664"
+  [[ $(id -gn quillport) == quillport && $(getent passwd quillport | cut -d: -f7) == /usr/sbin/nologin ]] \
+    || fail "no system user quillport in the group quillport without a login"
   # Exim's unsplit configuration, as the administrator's guide says.
   sed -i -e '/^system_aliases:/i .include_if_exists /etc/exim4/conf.d/router/390_quillport_news-aliases' \
     -e '/^address_pipe:/i .include_if_exists /etc/exim4/conf.d/transport/30_quillport_news-pipe' \

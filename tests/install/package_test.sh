@@ -41,23 +41,17 @@ conffiles=(/etc/exim4/conf.d/router/390_quillport_news-aliases /etc/exim4/conf.d
 for deb in "$common" "$daemon" "$window"; do
   dpkg-deb --contents "$deb" | awk -v p="$(field "$deb" Package)" '$1 ~ /^-/ { print p, ($1 ~ /x/ ? 755 : 644), substr($6, 2) }'
 done | sort -k3 >"$work/files"
+# The files of an install under /usr, each in its package, and what only the packages hold.
+source "$(dirname "$0")/expected_files.sh"
 {
+  expected_files usr | awk '$2 !~ /doc\/quillport\// { print ($2 ~ /man|deliver/ ? "quillport-common" :
+    $2 ~ /quillportd/ ? "quillportd" : "quillport"), $1, "/" $2 }'
   for p in quillport-common quillportd quillport; do
     echo "$p 644 /usr/share/doc/$p/changelog.gz"
     echo "$p 644 /usr/share/doc/$p/copyright"
   done
-  echo "quillport-common 755 /usr/bin/quillport-deliver"
   echo "quillport-common 644 /usr/share/doc/quillport-common/administration.md"
-  for page in man1/quillport.1 man1/quillport-deliver.1 man8/quillportd.8; do
-    echo "quillport-common 644 /usr/share/man/$page.gz"
-  done
   printf 'quillport-common 644 %s\n' "${conffiles[@]}"
-  echo "quillportd 755 /usr/sbin/quillportd"
-  echo "quillportd 644 /usr/lib/systemd/system/quillportd.service"
-  echo "quillport 755 /usr/bin/quillport"
-  echo "quillport 644 /usr/share/applications/quillport.desktop"
-  for side in 16 22 24 32 48 64 128 256; do echo "quillport 644 /usr/share/icons/hicolor/${side}x$side/apps/quillport.png"; done
-  echo "quillport 644 /usr/share/icons/hicolor/scalable/apps/quillport.svg"
 } | sort -k3 >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the packages' files differ from the expected list"
 dpkg-deb --contents "$common" >"$work/common.contents"

@@ -42,8 +42,8 @@ done | sort -k3 >"$work/files"
 # The files of an install under /usr, each in its package, and what only the packages hold.
 source "$(dirname "$0")/expected_files.sh"
 {
-  expected_files usr | awk '$2 !~ /doc\/quillport\// { print ($2 ~ /man|deliver/ ? "quillport-common" :
-    $2 ~ /quillportd/ ? "quillportd" : "quillport"), $1, "/" $2 }'
+  expected_files usr | awk '$2 !~ /doc\/quillport\// { p = $2 ~ /quillportd/ ? "quillportd" : "quillport"
+    print ($2 ~ /man|deliver/ ? "quillport-common" : p), $1, "/" $2 }'
   for p in quillport-common quillportd quillport; do
     echo "$p 644 /usr/share/doc/$p/changelog.gz"
     echo "$p 644 /usr/share/doc/$p/copyright"

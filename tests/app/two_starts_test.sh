@@ -69,9 +69,12 @@ xprop -id "$window" WM_STATE | grep -q 'state: Iconic' || fail "the framed windo
 wait_until centred "$window" || fail "the minimised window is off centre by $(frame_offset "$window")"
 frame=$(xwininfo -tree -id "$window" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
 
+# On top of the stack and focused.
+in_front() { [[ $(($(xprop -root _NET_CLIENT_LIST_STACKING | awk '{ print $NF }'))) == "$1" &&
+  $(xdotool getactivewindow) == "$1" ]]; }
 xmessage -geometry 1024x768+0+0 "covering window" >"$work/cover.log" 2>&1 &
 cover=$! pids+=($!)
-wait_until eval '[[ $(xdotool getactivewindow 2>/dev/null) == $(xdotool search --class xmessage | head -n1) ]]' \
+wait_until eval 'cover_window=$(xdotool search --class xmessage | head -n1) && in_front "$cover_window"' \
   || fail "the covering window does not take the focus"
 # Watch every window mapped on the screen while the second start runs.
 xev -root -event substructure >"$work/events.txt" 2>&1 &
@@ -81,9 +84,7 @@ TMPDIR=$work timeout 60 "$program" >"$work/second.log" 2>&1 || fail "the second 
 
 wait_until is_mapped "$window" IsViewable || fail "the first window is not restored"
 wait_until has_initial_state "$window" Normal || fail "the first window still asks to be minimised"
-top=$(xprop -root _NET_CLIENT_LIST_STACKING | awk '{ print $NF }')
-[[ $((top)) == "$window" ]] || fail "the first window is not on top (top is $top)"
-[[ $(xdotool getwindowfocus) == "$window" ]] || fail "the first window does not have the focus"
+wait_until in_front "$window" || fail "the first window is not on top and focused"
 kill -0 "$first" 2>/dev/null || fail "the first instance has ended"
 centred "$window" || fail "the restored window is off centre by $(frame_offset "$window")"
 sleep 0.3
@@ -92,6 +93,10 @@ kill "$xev" 2>/dev/null
 others=$(awk '/^MapNotify/ { getline; for (i = 1; i < NF; i++) if ($i == "window") print $(i + 1) }' \
   "$work/events.txt" | tr -d , | sort -u | grep -v -x -e "$(printf '0x%x' "$window")" -e "$frame")
 [[ -z $others ]] || fail "the second start mapped a window: $others"
+# Covered, not minimised: a start raises the window and gives it the focus.
+xdotool windowactivate --sync "$cover_window" && wait_until in_front "$cover_window" || fail "cannot bring the cover forward"
+TMPDIR=$work timeout 60 "$program" >"$work/third.log" 2>&1 || fail "the third start ended with $?"
+wait_until in_front "$window" || fail "a start does not bring the covered window forward"
 
 xdotool windowmove "$window" 40 30
 wait_until eval '! centred "$window"' || fail "the restored window cannot be moved"

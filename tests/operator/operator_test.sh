@@ -121,9 +121,8 @@ start_xvfb || fail "Xvfb did not start"
 launched=$(now)
 XDG_RUNTIME_DIR=$work/xdg "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
-find_window() { window_of "$program_pid"; }
 viewable() { xwininfo -id "$window" | grep -q 'Map State: IsViewable'; }
-wait_for 30 find_window || fail "the program shows no window"
+wait_for 30 window_of "$program_pid" || fail "the program shows no window"
 # It asks to start minimised; with no window manager it is mapped anyway, else map it by hand.
 wait_for 3 viewable || xdotool windowmap "$window"
 wait_for 30 viewable || fail "the window cannot be shown"
@@ -230,5 +229,5 @@ for _ in {1..300}; do program_runs && sleep 0.2; done
 wait $program_pid; status=$? program_pid=$later_pid
 ((status == 0)) || fail "the program ended with status $status on SIGTERM"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action stopped by SIGTERM left $(listing "$drop")"
-wait_for 30 find_window || fail "the start that waited shows no window: $(cat "$work/later.log")"
+wait_for 30 window_of "$program_pid" || fail "the start that waited shows no window: $(cat "$work/later.log")"
 echo "PASS; screenshots in $screens"

@@ -15,16 +15,14 @@ mkdir -m 700 "$work/xdg"
 # Inside the private session bus: the X server, the program, then the probe; all stopped at the end.
 cat >"$work/session.sh" <<'SESSION'
 set -u
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in {1..150}; do [[ -s $WORK/display ]] && break; sleep 0.2; done
-export DISPLAY=":$(head -n1 "$WORK/display")" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_RUNTIME_DIR=$WORK/xdg
+work=$WORK && source "$HERE/../testing/x_session.sh" && start_xvfb
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_RUNTIME_DIR=$WORK/xdg
 "$PROGRAM" >"$WORK/program.log" 2>&1 &
 program=$!
 timeout 120 /usr/bin/python3 "$HERE/accessibility_probe.py" quillport
 status=$?
-kill "$program" "$xvfb" 2>/dev/null
-wait "$program" "$xvfb" 2>/dev/null
+kill "$program" "$xvfb_pid" 2>/dev/null
+wait "$program" "$xvfb_pid" 2>/dev/null
 exit $status
 SESSION
 WORK=$work PROGRAM=$program HERE=$here dbus-run-session -- bash "$work/session.sh" 2> >(grep -v 'fd limit' >&2)

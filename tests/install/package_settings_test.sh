@@ -13,19 +13,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Builds a package with scripts/package.sh ARGUMENTS and checks that its manual page and program name HOST.
-package_for() {
-  local host=$1 deb
-  shift
-  PACKAGE_BUILD_DIR=$build/package bash "$source/scripts/package.sh" "$@" >"$work/package.log" 2>&1 \
-    || { tail -40 "$work/package.log"; fail "scripts/package.sh $* failed"; }
-  rm -rf "$work/root"
-  for deb in $(grep -E '/quillport(-common)?_[^/]*\.deb$' "$work/package.log"); do
-    dpkg-deb -x "$deb" "$work/root" || fail "no package: $deb"
-  done
-  LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$work/root/usr/share/man/man1/quillport.1.gz" 2>/dev/null \
-    | grep -qF "Connected To $host" || fail "scripts/package.sh $*: the manual page does not show $host"
-  grep -qF "$host" "$work/root/usr/bin/quillport" || fail "scripts/package.sh $*: the program does not hold $host"
-}
-package_for news.example.org -DQUILLPORT_SERVER_HOST=news.example.org
-echo "PASS: scripts/package.sh -DQUILLPORT_SERVER_HOST=news.example.org names that host in quillport(1) and the program"
+host=news.example.org
+PACKAGE_BUILD_DIR=$build/package bash "$source/scripts/package.sh" -DQUILLPORT_SERVER_HOST=$host >"$work/package.log" 2>&1 \
+  || { tail -40 "$work/package.log"; fail "scripts/package.sh -DQUILLPORT_SERVER_HOST=$host failed"; }
+for deb in $(grep -E '/quillport(-common)?_[^/]*\.deb$' "$work/package.log"); do
+  dpkg-deb -x "$deb" "$work/root" || fail "no package: $deb"
+done
+LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$work/root/usr/share/man/man1/quillport.1.gz" 2>/dev/null \
+  | grep -qF "Connected To $host" || fail "the manual page does not show $host"
+grep -qF "$host" "$work/root/usr/bin/quillport" || fail "the program does not hold $host"
+echo "PASS: scripts/package.sh -DQUILLPORT_SERVER_HOST=$host names that host in quillport(1) and the program"

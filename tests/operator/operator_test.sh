@@ -13,6 +13,7 @@ set -u
 source_dir=$1 cmake=$2 compiler=$3 generator=$4 build_type=$5 screens=$6 wm_message=${7:-}
 corpus=$(dirname "$(realpath "$0")")/corpus
 inn_script=$source_dir/scripts/inn-instance.sh
+source "$(dirname "$(realpath "$0")")/../testing/x_session.sh"
 
 for tool in Xvfb xdotool xwininfo xprop openbox import convert compare /usr/lib/news/bin/innd $wm_message; do
   command -v $tool >/dev/null || { echo "skipped: no $tool"; exit 77; }
@@ -116,19 +117,12 @@ double_click() { xdotool mousemove --window "$window" "${REMAINING[@]}" click --
 
 # --- Start
 mkdir -p "$errors" "${log%/*}" "$screens" "$work/xdg" && chmod 700 "$work/xdg" && rm -f "$screens"/*.png
-# -noreset: the server stays up between clients, so no start meets it resetting.
-Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb || fail "Xvfb did not start"
 launched=$(now)
 XDG_RUNTIME_DIR=$work/xdg "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
-find_window() {
-  window=$(xdotool search --all --pid $program_pid --name ' >>> NNTP$' 2>/dev/null | head -n1) && [[ $window ]]
-}
 viewable() { xwininfo -id "$window" | grep -q 'Map State: IsViewable'; }
-wait_for 30 find_window || fail "the program shows no window"
+wait_for 30 window_of "$program_pid" || fail "the program shows no window"
 # It asks to start minimised; with no window manager it is mapped anyway, else map it by hand.
 wait_for 3 viewable || xdotool windowmap "$window"
 wait_for 30 viewable || fail "the window cannot be shown"
@@ -195,10 +189,7 @@ alike 6-after-stall.png $ERROR_NB 4-after-fresh.png $ERROR_NB || fail "a click o
 posted "$corpus/stalled/h-stalled.cnm"
 
 # From here on a window manager maps each window as its hints ask, as on a desktop.
-mkdir "$work/openbox" && echo '<openbox_config><theme><animateIconify>no</animateIconify></theme></openbox_config>' >"$work/openbox/rc.xml"
-XDG_CONFIG_HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
-openbox_pid=$!
-wait_for 30 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox does not start"
+start_openbox || fail "openbox does not start"
 wait_for 3 viewable || xdotool windowactivate "$window"
 wait_for 30 viewable || fail "the window is not shown under openbox"
 in_front() { viewable && xprop -id "$window" WM_STATE | grep -q 'state: Normal' && [[ $(xdotool getactivewindow) == "$window" ]]; }
@@ -238,5 +229,5 @@ for _ in {1..300}; do program_runs && sleep 0.2; done
 wait $program_pid; status=$? program_pid=$later_pid
 ((status == 0)) || fail "the program ended with status $status on SIGTERM"
 [[ $(listing "$drop") == "Errors d-empty.cnm " ]] || fail "the Action stopped by SIGTERM left $(listing "$drop")"
-wait_for 30 find_window || fail "the start that waited shows no window: $(cat "$work/later.log")"
+wait_for 30 window_of "$program_pid" || fail "the start that waited shows no window: $(cat "$work/later.log")"
 echo "PASS; screenshots in $screens"

@@ -1,12 +1,12 @@
 #!/bin/bash
 # The system test's checks, run as root inside the booted Debian 12 container by system_test.sh:
 #   install       INN, Exim and the packages from /debs as the administrator's guide says; the service
-#                 package alone pulls in no Qt or X11;
+#                 package alone pulls in no Qt or X11; the folders, log file, user quillport, log rotation;
 #   checks        a mail posted once, upgrade, stop mid-backlog, drop folder made again (while the
 #                 service runs, and after it started without one);
-#   after-reboot  the service came up and posts; remove stops it; purge leaves no link and Exim working.
+#   after-reboot  the service came up and posts; remove stops it; purge leaves no log, link, and Exim working.
 set -u
-drop=/var/spool/quillport/_M2News
+drop=/var/spool/quillport/_M2News log=/var/log/quillport/~NNTP.log
 fail() { echo "FAIL: $*" >&2; journalctl -u quillportd --no-pager -n 30 >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 
@@ -44,14 +44,24 @@ install() {
   apt-get install -y -q --no-download --dry-run /debs/quillport-common_*.deb /debs/quillportd_*.deb >/tmp/dry 2>&1 \
     || { cat /tmp/dry; fail "the service's package cannot be installed"; }
   ! grep -E '^Inst (libqt6|libx11)' /tmp/dry || fail "installing quillportd pulls in Qt or X11"
-  apt-get install -y -q --no-download inn2 exim4-daemon-light >/tmp/apt.log 2>&1 \
-    || { tail -30 /tmp/apt.log; fail "inn2 and exim4 did not install"; }
+  apt-get install -y -q --no-download inn2 exim4-daemon-light logrotate >/tmp/apt.log 2>&1 \
+    || { tail -30 /tmp/apt.log; fail "inn2, exim4 and logrotate did not install"; }
   wait_for 60 ctlinnd -s mode || fail "INN did not start"
   ctlinnd -s newgroup local.test || fail "no group local.test"
   # (their dependencies are in the base system: apt checked it above)
   dpkg -i /debs/quillport-common_*.deb /debs/quillportd_*.deb >/tmp/apt.log 2>&1 \
     || { tail -30 /tmp/apt.log; fail "the packages did not install"; }
   ! systemctl is-enabled -q quillportd && ! systemctl is-active -q quillportd || fail "the service is not shipped disabled"
+  [[ $(stat -c '%U:%G %a' "$drop" "$drop/Errors" "${log%/*}" "$log" | sort -u) \
+    == $'root:quillport 2775\nroot:quillport 664' ]] || fail "the folders are not root:quillport 2775, the log file 664"
+  [[ $(id -gn quillport) == quillport && $(getent passwd quillport | cut -d: -f7) == /usr/sbin/nologin ]] \
+    || fail "no system user quillport in the group quillport without a login"
+  logrotate -d /etc/logrotate.d/quillport >/tmp/logrotate.log 2>&1 && ! grep -qi error /tmp/logrotate.log \
+    || { cat /tmp/logrotate.log; fail "logrotate -d finds fault with the snippet"; }
+  echo '#2026-12-07 09:05:07#,"0000512"' >>"$log"
+  logrotate -f /etc/logrotate.d/quillport || fail "the rotation failed"
+  [[ -s $log.1 && $(stat -c '%U:%G %a %s' "$log") == "root:quillport 664 0" ]] \
+    || fail "the rotation did not leave $log.1 and a new empty log file, root:quillport 664"
   # Exim's unsplit configuration, as the administrator's guide says.
   sed -i -e '/^system_aliases:/i .include_if_exists /etc/exim4/conf.d/router/390_quillport_news-aliases' \
     -e '/^address_pipe:/i .include_if_exists /etc/exim4/conf.d/transport/30_quillport_news-pipe' \
@@ -113,6 +123,7 @@ after_reboot() {
   apt-get remove -y -q quillportd >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "apt-get remove failed"; }
   ! systemctl is-active -q quillportd && ! pidof quillportd >/dev/null || fail "remove left the service running"
   apt-get purge -y -q quillportd quillport-common >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; fail "purge failed"; }
+  for path in "$log" "$log.1" /etc/logrotate.d/quillport; do [[ ! -e $path ]] || fail "purge left $path"; done
   links=$(find /etc/systemd/system -xtype l)
   [[ -z $links ]] || fail "purge left dangling links: $links"
   id alice >/dev/null 2>&1 || useradd -m alice

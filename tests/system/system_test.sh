@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The packages under a real systemd: a Debian 12 container booted with systemd-nspawn on a private
-# network, driven with nsenter. It installs INN, Exim and the packages in DEBS as the administrator's
+# network, driven with nsenter. It installs INN, Exim, logrotate and the packages in DEBS as the administrator's
 # guide says and runs the checks of inside.sh. A container that cannot boot fails the test, with the reason.
 # Here PID 1 is not systemd and the cgroups are v1/hybrid: nspawn boots systemd 252 on the host's
 # hierarchy as it is, and the hardened unit runs; neither SYSTEMD_NSPAWN_UNIFIED_HIERARCHY nor
@@ -44,7 +44,8 @@ trap 'exit 1' TERM INT
 
 # The pristine root: Debian 12 with systemd, and in its apt cache everything the run installs.
 mirror=$("$here/bootstrap.sh" "$cache" --mirror)
-wanted="inn2 exim4-daemon-light $(dpkg-deb -f "$common" Depends) $(dpkg-deb -f "$daemon" Depends)"
+extra="inn2 exim4-daemon-light logrotate"
+wanted="$extra $(dpkg-deb -f "$common" Depends) $(dpkg-deb -f "$daemon" Depends)"
 key=$(echo "bookworm $mirror systemd-sysv dbus $wanted" | sha256sum | cut -c1-16)
 pristine=$cache/$key
 mkdir -p "$cache"
@@ -56,7 +57,7 @@ if [[ ! -d $pristine ]]; then
   "$here/bootstrap.sh" "$cache" || fail "no base root for the container"
   mkdir -p "$cache/new/debs" && cp "$common" "$daemon" "$cache/new/debs/"
   systemd-nspawn -q -D "$cache/new/root" --register=no --keep-unit --bind-ro="$cache/new/debs:/debs" \
-    sh -c 'apt-get update -q && apt-get install -y -q --download-only inn2 exim4-daemon-light /debs/*.deb' \
+    sh -c "apt-get update -q && apt-get install -y -q --download-only $extra /debs/*.deb" \
     >"$work/download.log" 2>&1 </dev/null || { tail -20 "$work/download.log"; fail "downloading the packages failed"; }
   rm -rf "$cache/new/debs" "$cache/new/bootstrapped"
   find "$cache" -mindepth 1 -maxdepth 1 -type d ! -name new -exec rm -rf {} +  # older keys
@@ -108,5 +109,5 @@ phase checks
 stop_container  # a reboot: the container's poweroff, and a new boot of the same root
 boot
 phase after-reboot
-echo "PASS: under systemd 252: mail posted once; upgrade restarted the service; stop mid-backlog; drop folder" \
+echo "PASS: under systemd 252: folders, user and log rotation; mail posted once; upgrade restarted the service; stop mid-backlog; drop folder" \
   "made again; reboot; remove stopped it; purge left no link and a working Exim"

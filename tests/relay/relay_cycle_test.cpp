@@ -296,7 +296,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
     other.DoAction(ActionTrigger::kTimer);
     EXPECT_TRUE(client.calls.empty());
     EXPECT_THAT(heard.LastFailure(), StartsWith(holder));
-    EXPECT_THAT(heard.records, ElementsAre(StartsWith("<59>" + holder)));
+    EXPECT_EQ(heard.records.size(), 1U);  // its severity and the one line are daemon_test's
   }
   testing::FakeNewsClient second_client;  // and of the same user, on another display
   testing::RecordingListener second_heard;

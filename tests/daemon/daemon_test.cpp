@@ -171,10 +171,6 @@ TEST(DaemonTest, PostsAtStartOnArrivalAndOnSignalAndStopsAfterTheFileInProgress)
   Deliver(drop, "second");
   EXPECT_TRUE(Eventually([&] { return inn.Head("<second@daemon.test>").has_value(); }));
   EXPECT_LT(steady_clock::now() - delivered, seconds(5));
-  EXPECT_TRUE(Eventually([&] {
-    return notify.Count("STATUS=Action [0-9]+ \\(for new files\\) at [0-9:]+: 1 message \\(.*; no message waiting") >=
-           1;
-  }));
 
   // The drop folder made again: watched again at once, and what comes is posted without waiting for the timer.
   fs::remove_all(drop);
@@ -196,8 +192,7 @@ TEST(DaemonTest, PostsAtStartOnArrivalAndOnSignalAndStopsAfterTheFileInProgress)
   const int left = MessageFiles(drop);
   EXPECT_GT(left, 0);
   EXPECT_EQ(inn.ArticleCount("local.test"), 3 + kMany - left);  // none both posted and left
-  const std::string logged = ReadFile(log);
-  EXPECT_EQ(std::ranges::count(logged, '\n'), 3 + kMany - left);
+  EXPECT_EQ(std::ranges::count(ReadFile(log), '\n'), 3 + kMany - left);
   const std::string output = service.Output();
   EXPECT_THAT(output, HasSubstr("started: quillportd 1.1, process "));
   EXPECT_THAT(output, HasSubstr("drop/many0.cnm: posted, Message-ID <many0@daemon.test>"));

@@ -166,6 +166,10 @@ TEST(DaemonTest, PostsAtStartOnArrivalAndOnSignalAndStopsAfterTheFileInProgress)
   Deliver(drop, "second");
   EXPECT_TRUE(Eventually([&] { return inn.Head("<second@daemon.test>").has_value(); }));
   EXPECT_LT(steady_clock::now() - delivered, seconds(5));
+  EXPECT_TRUE(Eventually([&] {
+    return notify.Count("STATUS=Action [0-9]+ \\(for new files\\) at [0-9:]+: 1 message \\(.*; no message waiting") >=
+           1;
+  }));
 
   // The drop folder made again: watched again at once, and what comes is posted without waiting for the timer.
   fs::remove_all(drop);

@@ -17,19 +17,13 @@ int main(int argc, char** argv) {
   for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&signals, number);
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   quillport::testing::SystemLogCapture records;
-  int status = 1;
-  try {
-    quillport::ServiceSettings settings;
-    settings.relay.drop_folder = argv[1];
-    settings.relay.error_folder = argv[2];
-    settings.relay.log_file = argv[3];
-    settings.news.host = argv[4];
-    settings.news.port = argv[5];
-    quillport::RelayService service(std::move(settings));
-    status = service.Run();
-  } catch (const std::exception& failure) {
-    std::cerr << "quillportd_into: " << failure.what() << std::endl;
-  }
+  quillport::ServiceSettings settings;  // a failure to start ends it with the exception's text, as a crash
+  settings.relay.drop_folder = argv[1];
+  settings.relay.error_folder = argv[2];
+  settings.relay.log_file = argv[3];
+  settings.news.host = argv[4];
+  settings.news.port = argv[5];
+  const int status = quillport::RelayService(std::move(settings)).Run();
   if (!records.unavailable().empty()) std::cout << "system log unavailable: " << records.unavailable() << '\n';
   for (const std::string& record : records.Stop()) std::cout << "system log: " << record << '\n';
   return status;

@@ -240,7 +240,7 @@ TEST_F(RelayCycleTest, AFailureThatBelongsToOneFileNeverHoldsBackTheOthers) {
   EXPECT_THAT(listener_.LastFailure(), HasSubstr("e\\e[1m\\n.cnm is a symbolic link"));
   relay().DoAction(ActionTrigger::kTimer);  // the same problems again
   // Each file's fate; problems met again at the next Action are not recorded again within the hour.
-  const std::vector<std::string>& lines = listener_.records;
+  const std::vector<std::string>& lines = listener_.records;  // each ElementsAre checks the count too
   // Severities by meaning: <61> notice, <60> warning, <62> info (facility news).
   EXPECT_THAT(lines, ElementsAre(StartsWith("<61>"), StartsWith("<60>"), StartsWith("<60>"), StartsWith("<60>"),
                                  StartsWith("<60>"), StartsWith("<61>"), StartsWith("<62>"), StartsWith("<62>")));
@@ -296,8 +296,7 @@ TEST_F(RelayCycleTest, OneRelayServesTheDropFolderWhoeverStartsTheSecond) {
     other.DoAction(ActionTrigger::kTimer);
     EXPECT_TRUE(client.calls.empty());
     EXPECT_THAT(heard.LastFailure(), StartsWith(holder));
-    EXPECT_EQ(heard.records.size(), 1U);
-    EXPECT_THAT(heard.records, ElementsAre(StartsWith("<59>" + holder)));
+    EXPECT_EQ(heard.records.size(), 1U);  // its severity and the one line are daemon_test's
   }
   testing::FakeNewsClient second_client;  // and of the same user, on another display
   testing::RecordingListener second_heard;

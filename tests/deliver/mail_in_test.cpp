@@ -1,7 +1,5 @@
-// Mail in, end to end: Debian's Exim, with a private configuration and spool in the test's folder, routes the
-// news aliases through the router and transport the package installs (packaging/exim4); Debian's procmail runs
-// the recipe of quillport-deliver's manual page. quillport-deliver is deliver_into. What the relay makes of such
-// a file on a real server is relay_server_test's part.
+// Mail in, end to end: Debian's Exim (private configuration and spool) routes the news aliases through the
+// package's router and transport (packaging/exim4); procmail runs the manual page's recipe into deliver_into.
 #include <grp.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -35,28 +33,20 @@ struct TrustedEximConfig {
 // The package's router and transport ahead of a router like Debian's system_aliases (pipes allowed, no group),
 // with the program and the alias file given by their macros.
 std::string EximConfig(const std::string& dir) {
-  const std::string exim4 = QUILLPORT_EXIM4_CONF_DIR;
-  return "primary_hostname = quillport.test\nqualify_domain = quillport.test\n"
-         "domainlist local_domains = quillport.test\nspool_directory = " +
-         dir +
-         "/spool\n"
-         "log_file_path = " +
-         dir +
-         "/log/%slog\nkeep_environment =\n"
-         "QUILLPORT_DELIVER = " QUILLPORT_DELIVER_INTO "\nQUILLPORT_ALIASES = " +
-         dir +
-         "/aliases\n"
-         "begin routers\n.include " +
-         exim4 +
-         "/router/390_quillport_news-aliases\n"
-         "system_aliases:\n  driver = redirect\n  domains = +local_domains\n"
-         "  data = ${lookup{$local_part}lsearch{" +
-         dir +
-         "/aliases}}\n  pipe_transport = address_pipe\n"
-         "begin transports\n.include " +
-         exim4 +
-         "/transport/30_quillport_news-pipe\n"
-         "address_pipe:\n  driver = pipe\n  return_fail_output\nbegin retry\n* * F,2h,15m\n";
+  std::string config =
+      "primary_hostname = quillport.test\nqualify_domain = quillport.test\ndomainlist local_domains = quillport.test\n"
+      "spool_directory = @D/spool\nlog_file_path = @D/log/%slog\nkeep_environment =\nQUILLPORT_DELIVER = @P\n"
+      "QUILLPORT_ALIASES = @D/aliases\nbegin routers\n.include @E/router/390_quillport_news-aliases\n"
+      "system_aliases:\n  driver = redirect\n  domains = +local_domains\n"
+      "  data = ${lookup{$local_part}lsearch{@D/aliases}}\n  pipe_transport = address_pipe\n"
+      "begin transports\n.include @E/transport/30_quillport_news-pipe\n"
+      "address_pipe:\n  driver = pipe\n  return_fail_output\nbegin retry\n* * F,2h,15m\n";
+  for (const auto& [mark, text] : {std::pair<std::string, std::string>("@D", dir),
+                                   {"@P", QUILLPORT_DELIVER_INTO},
+                                   {"@E", QUILLPORT_EXIM4_CONF_DIR}}) {
+    config = std::regex_replace(config, std::regex(mark), text);
+  }
+  return config;
 }
 
 // The group quillport, as the Debian package adds it, for the test's run: one added here is deleted again.

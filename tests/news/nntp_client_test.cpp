@@ -46,11 +46,12 @@ int CodeOf(const std::optional<Refusal>& refusal, std::string* text = nullptr) {
 // Deadlines not under test leave room for a loaded or sanitized run; the fake server outwaits a tested one.
 class NntpClientTest : public ::testing::Test {
  protected:
-  void Serve(std::vector<FakeStep> script, int timeout = 20) {
+  void Serve(std::vector<FakeStep> script, int timeout = 20, bool read_lines = false) {
     server_ = std::make_unique<testing::FakeNntpServer>(std::move(script), 30s);
     options_.host = "127.0.0.1";
     options_.port = server_->port_text();
     options_.timeout = std::chrono::seconds(timeout);
+    options_.read_lines = read_lines;
     client_.Configure(options_);
   }
   std::string ReadAll() {
@@ -109,9 +110,7 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
     SCOPED_TRACE(::testing::Message() << "dribble " << dribble << ", by lines " << by_lines << ", skipped " << skipped);
     Serve(Opened({Expect("HEAD <a@b>\r\n"), Send("221 0 <a@b>\r\nSubject: x\r\n"),
                   dribble ? Dribble("X-Line: more\r\n", 300ms) : AwaitClose()}),
-          1);
-    options_.read_lines = by_lines;
-    client_.Configure(options_);
+          1, by_lines);
     ASSERT_EQ(CodeOf(client_.Connect()), 0);
     start = Clock::now();
     client_.Command("HEAD <a@b>");
@@ -127,8 +126,6 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
 
   // A reply that came in full in time is read in full, however late.
   Serve(Opened({Expect("HEAD <a@b>\r\n"), SendPieces({"221 0 <a@b>\r\n", "Subject: x\r\n.\r\n"}), AwaitClose()}), 1);
-  options_.read_lines = false;
-  client_.Configure(options_);
   ASSERT_EQ(CodeOf(client_.Connect()), 0);
   client_.Command("HEAD <a@b>");
   std::this_thread::sleep_for(3s);  // the second piece comes 50 ms after the first, the deadline after 1 s

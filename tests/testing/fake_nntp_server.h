@@ -15,7 +15,7 @@ struct FakeStep {
   enum class Kind { kSend, kExpect, kReadThrough, kAwaitClose };
   Kind kind;
   std::vector<std::string> texts;    // kSend: one write per text, 50 ms apart; else the line, marker or text
-  std::chrono::milliseconds gap{0};  // kAwaitClose: the time between two sends
+  std::chrono::milliseconds gap{0};  // kAwaitClose with a text: it is sent every gap
 };
 
 namespace fake {
@@ -24,10 +24,6 @@ inline FakeStep SendPieces(std::vector<std::string> pieces) { return {FakeStep::
 inline FakeStep Expect(std::string line) { return {FakeStep::Kind::kExpect, {std::move(line)}}; }  // CR LF included
 inline FakeStep ReadThrough(std::string marker) { return {FakeStep::Kind::kReadThrough, {std::move(marker)}}; }
 inline FakeStep AwaitClose() { return {FakeStep::Kind::kAwaitClose, {}}; }  // reads until the client closes
-// AwaitClose, sending `text` every `gap` meanwhile.
-inline FakeStep Dribble(std::string text, std::chrono::milliseconds gap) {
-  return {FakeStep::Kind::kAwaitClose, {std::move(text)}, gap};
-}
 }  // namespace fake
 
 class FakeNntpServer {

@@ -46,9 +46,7 @@ std::string Ground(QWidget* widget) {
   return QColor(std::ranges::max_element(count, {}, &std::pair<const QRgb, int>::second)->first).name().toStdString();
 }
 
-// Every control where the layout table puts it (15 twips a pixel), painted in its colour, with its start text:
-// the table's, or the setting start-up writes into a Constants field. Where the window opens, centred and
-// minimised, two_starts_test.sh sees on a real X server.
+// Every control where the layout table puts it (15 twips a pixel), in its colour, with its start text.
 TEST(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
   struct FirstInstance : InstanceGuard {
     bool AnotherInstanceRuns() override { return false; }
@@ -133,8 +131,7 @@ TEST(MainWindow, StartsNothingOnInputWhileBusyAndTimerFieldsKeepOnlyNumbers) {
   EXPECT_EQ(qobject_cast<QLabel*>(Control(window, "lbl_StatusE"))->textFormat(), Qt::PlainText);
   EXPECT_TRUE(window.Visible("lbl_StatusE"));
 
-  // A timer field keeps only what reads as a number (fractions, zero and negatives included): a typo never stops
-  // the relay, the field goes back to its last number, and the error line says why.
+  // A timer field keeps only numbers: after a typo it goes back to its last number, and the error line says why.
   auto* period = qobject_cast<QLineEdit*>(Control(window, "txt_TIM_Per"));
   auto* remaining = qobject_cast<QLineEdit*>(Control(window, "txt_TIM_Rem"));
   const auto type = [](QLineEdit* field, const char* text) {
@@ -157,9 +154,8 @@ TEST(MainWindow, StartsNothingOnInputWhileBusyAndTimerFieldsKeepOnlyNumbers) {
   EXPECT_EQ(remaining->text(), "7");
 }
 
-// An Action runs on the engine's thread: the window stays live and draws each step, but is busy until the
-// disconnect; a second start meanwhile does nothing. A close mid-Action is taken back by the program started
-// again, and the Action runs to its end; a stop signal stops it after the file in progress, and is never taken back.
+// The window draws the engine's Action live and is busy until its end; a close mid-Action is taken back, a stop
+// signal stops it after the file in progress.
 TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInProgress) {
   testing::TempFolder folder;
   const RelaySettings settings{
@@ -239,8 +235,7 @@ TEST(MainWindow, ViewShowsThatNoFileBrowserCouldOpenTheFolder) {
 }  // namespace
 }  // namespace quillport
 
-// One QApplication for all; offscreen unless a platform is set. Under ThreadSanitizer, one test a process (as
-// ctest runs them): after the VIEW test's QProcess, the sanitizer misses this process's locks.
+// One QApplication for all; offscreen unless a platform is set. Under ThreadSanitizer, one test a process.
 int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

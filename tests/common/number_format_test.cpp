@@ -25,10 +25,9 @@ TEST(NumberFormat, PrintsEachPatternAsTheBoardShowsIt) {
                                    {12345678, kPatternLogSize, "12345678"}}) {
     EXPECT_EQ(FormatNumber(c.value, c.pattern), c.expected) << c.value << " with " << c.pattern;
   }
-  EXPECT_EQ(FormatNumber(1439.6, kPattern4), "1 440");  // reals round to the nearest whole number
-  EXPECT_EQ(FormatNumber(1439.4, kPattern4), "1 439");
-  EXPECT_EQ(FormatNumber(0.5, kPattern4), "1");
-  EXPECT_EQ(FormatNumber(-0.4, kPattern4), "0");
+  for (const auto& [real, rounded] : {std::pair{1439.6, "1 440"}, {1439.4, "1 439"}, {0.5, "1"}, {-0.4, "0"}}) {
+    EXPECT_EQ(FormatNumber(real, kPattern4), rounded);  // to the nearest whole number
+  }
   EXPECT_THROW(FormatNumber(1e30, kPattern4), std::overflow_error);
 }
 

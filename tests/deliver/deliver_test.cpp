@@ -1,6 +1,4 @@
-// quillport-deliver: each kind of input, the faults of the drop folder, signals and many deliveries at once. The
-// converter's independence of where its input is cut is message_converter_fuzzer's part, the file's mode
-// mail_in_test's.
+// quillport-deliver: each kind of input, the faults of the drop folder, signals and many deliveries at once.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -123,7 +121,6 @@ const Case kCases[] = {
     {"empty input", {"-n", "a"}, "", EX_DATAERR, ""},
     {"nothing but a From line", {"-n", "a"}, kMbox, EX_DATAERR, ""},
     {"a header that never ends", {"-n", "a"}, "Subject: s\nFrom: x\n", EX_DATAERR, ""},
-    {"no Newsgroups and no -n", {}, "Subject: s\n\nb\n", EX_DATAERR, ""},
     {"an empty component", {"-n", "a..b"}, "Subject: s\n\nb\n", EX_USAGE, ""},
     {"a blank in a group list", {"-n", "a, b"}, "Subject: s\n\nb\n", EX_USAGE, ""},
     {"-n without groups", {"-n"}, "Subject: s\n\nb\n", EX_USAGE, ""},
@@ -149,10 +146,8 @@ TEST(Deliver, EveryKindOfInputAndEveryRefusal) {
 
 const std::string kMessage = "Subject: s\nNewsgroups: local.test\n\nbody\n";
 
-// The id added to a message without one is its content's, added as the last header line: a retry of the
-// same mail (another delivery time in its From line) gets the same, as does the mail with an empty
-// Message-ID, a mail that differs in its last byte another. Larger than one piece, so the id is written into
-// the file after the body.
+// The id added as the last header line comes from the content (not the From line's time), also for a message
+// larger than one piece, whose id is written after its body.
 TEST(Deliver, TheAddedMessageIdComesFromTheContent) {
   const std::string body = std::string(300000, 'x') + "\n";
   const auto delivered = [](const std::string& input) {
@@ -171,8 +166,7 @@ TEST(Deliver, TheAddedMessageIdComesFromTheContent) {
   EXPECT_NE(delivered(kMessage + body + "!"), first);
 }
 
-// Whatever stops the writing, the status is the message's: 75 for one that can be posted, 65 for one that
-// never can, and nothing is left.
+// Whatever stops the writing, nothing is left; 75 for a message that can be posted, 65 for one that never can.
 TEST(DeliverFaults, MissingOrFullDropFolderOrAFileSizeLimit) {
   TempFolder folder;
   fs::create_directory(folder / "full");
@@ -206,8 +200,7 @@ std::map<std::string, std::string> Contents(const std::string& folder) {
   return contents;
 }
 
-// Every message answered 0 for is whole on disk: a crash right after keeps it. When the folder cannot be
-// flushed the message is taken back (75); when it cannot be taken back either, it stays whole for the relay (0).
+// Every message answered 0 for lasts a crash; one whose folder cannot be flushed is taken back (75), if it can be.
 TEST(DeliverFaults, WhatIsAnsweredForLastsACrash) {
   TempFolder folder;
   const std::string drop = folder / "drop";

@@ -1,8 +1,5 @@
-// The fault campaign: quillport-deliver and the relay engine, their file and network calls failing at random
-// (libfiu through fiu-run, and more_failure_points), lose nothing and post nothing twice: after Actions under
-// faults and then without until nothing changes, every message is on the private INN once, whole and without
-// its transport headers, or in one of the folders once, and nothing else is left. Run r uses the seed r;
-// QUILLPORT_FAULT_RUNS sets the runs (scripts/fault-campaign.sh); the default keeps to about a minute.
+// The fault campaign: quillport-deliver and the relay engine, their calls failing at random under libfiu, lose
+// nothing and post nothing twice. Run r uses the seed r; QUILLPORT_FAULT_RUNS sets the runs.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -46,9 +43,7 @@ struct Message {
   bool through_deliver, refused;
 };
 
-// The corpus of run `run`, a message a row: its letter, whether quillport-deliver takes it, and its form (LF line
-// ends, a Message-ID, an mbox From line, no Newsgroups, a group the server refuses). Every transport header names
-// hidden.example.
+// The corpus of run `run`: a letter, whether quillport-deliver takes it, and its form, a message a row.
 std::vector<Message> Corpus(int run) {
   const std::vector<std::tuple<char, bool, std::string>> rows = {
       {'a', false, "id"},         {'b', false, "plain"},   {'c', false, "lf id"},           {'d', false, "lf"},
@@ -76,8 +71,7 @@ std::vector<Message> Corpus(int run) {
   return corpus;
 }
 
-// Runs a program (killed after two minutes at most) with `input` as its standard input and its output appended
-// to `output`; returns its exit status, or 128 and the signal that ended it.
+// Runs a program (killed after two minutes) on `input`, its output appended to `output`; returns its status.
 int RunProgram(const std::vector<std::string>& args, const std::string& input, const std::string& output) {
   std::string command = "timeout -k 5 120";
   for (const std::string& arg : args) command += " '" + arg + "'";
@@ -92,8 +86,7 @@ std::pair<std::size_t, std::size_t> OftenFailing(int run) {
   return {first, (first + 1 + static_cast<std::size_t>(run) / count % (count - 1)) % count};
 }
 
-// fiu-run's command line that makes the calls of `program` fail as run `run` asks: every call with probability
-// 0.03, two of them 0.3.
+// fiu-run's command line for `program` in run `run`: every call fails with probability 0.03, two of them 0.3.
 std::vector<std::string> UnderFaults(int run, const std::vector<std::string>& program) {
   std::vector<std::string> args = {"fiu-run", "-x", "-f", ""};
   const auto [first, second] = OftenFailing(run);
@@ -103,8 +96,7 @@ std::vector<std::string> UnderFaults(int run, const std::vector<std::string>& pr
       args.insert(args.end(), {"-c", "enable_random name=" + point + ",probability=" + probability});
     }
   }
-  // fiu-run preloads libfiu's libraries; the library of the further points goes after them (and a sanitizer's
-  // runtime before them, where there is one; it is told that libfiu keeps some memory to the end).
+  // The further points' library goes after libfiu's (a sanitizer's runtime before them).
   args.insert(args.end(), {"env", "FIU_PRNG_SEED=" + std::to_string(run),
                            "LD_PRELOAD=" QUILLPORT_FIU_PRELOAD " " QUILLPORT_MORE_FAILURE_POINTS,
                            "LSAN_OPTIONS=suppressions=" QUILLPORT_FIU_LEAKS});
@@ -146,9 +138,8 @@ void AddFiles(const fs::path& folder, const std::string& where, std::vector<Plac
 
 class FaultCampaignTest : public ::testing::Test {
  protected:
-  // One run: hand the corpus over, Actions under faults, Actions without until nothing changes; then the checks.
-  // What quillport-deliver did not take under faults is delivered again without, as a mail system retries; a
-  // message it bounces for a failure of the moment is lost to the news.
+  // One run: the corpus handed over (again without faults where refused, as a mail system retries), Actions under
+  // faults, Actions without until nothing changes; then the checks.
   void CampaignRun(int run) {
     testing::TempFolder folder;
     const std::string drop = folder / "_M2News", errors = drop + "/Errors", output = folder / "output";
@@ -192,8 +183,7 @@ class FaultCampaignTest : public ::testing::Test {
                                      << ReadFile(output);
   }
 
-  // Every message in exactly one place (an article, or a file in the error or the drop folder), whole; on the
-  // server stripped of its transport headers, and only when the server takes it. Nothing else anywhere.
+  // Every message in exactly one place, whole; on the server only when taken, without transport headers.
   void Check(const std::vector<Message>& corpus, const std::vector<Place>& places) {
     std::map<std::string, std::vector<const Place*>> found;  // by label
     for (const Place& place : places) {

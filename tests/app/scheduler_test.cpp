@@ -43,8 +43,7 @@ class SchedulerTest : public ::testing::Test {
                        start_};
 };
 
-// Six ticks, a * before each that runs an Action, then the countdown: first with the start values (an Action at
-// the first tick, then every period), then with the period and remaining time set alike.
+// Six ticks, a * before each that runs an Action, then the countdown: with the start values, then with periods.
 TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheActionAndElapsedFollowsTheClock) {
   for (const auto& [period, ticks] :
        std::initializer_list<std::pair<const char*, const char*>>{{nullptr, "*2 1 *2 1 *2 1 "},
@@ -66,8 +65,7 @@ TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheActionAndElapsedFollowsTheClo
   EXPECT_EQ(Text(field::kTimEla), "1 440");
 }
 
-// A double-click runs the Action alone; ticks during a running Action only count down; a text that is not a
-// number is reported at each tick, with no Action while the period is wrong.
+// A double-click runs the Action alone; ticks during an Action only count down; a text not a number stops none.
 TEST_F(SchedulerTest, DoubleClickRunningActionsAndTextsThatAreNotNumbers) {
   board_.SetText(field::kTimPer, "3");
   scheduler_.RunNow();

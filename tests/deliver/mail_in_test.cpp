@@ -30,8 +30,7 @@ struct TrustedEximConfig {
   ~TrustedEximConfig() { before.empty() ? (void)fs::remove(list) : testing::WriteFile(list, before); }
 };
 
-// The package's router and transport ahead of a router like Debian's system_aliases (pipes allowed, no group),
-// with the program and the alias file given by their macros.
+// The package's router and transport ahead of one like Debian's system_aliases (pipes allowed, no group).
 std::string EximConfig(const std::string& dir) {
   std::string config =
       "primary_hostname = quillport.test\nqualify_domain = quillport.test\ndomainlist local_domains = quillport.test\n"
@@ -141,8 +140,7 @@ TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
                   "\r\nNewsgroups: local.test\r\n\r\nFirst line.\r\n.\r\nd\xe9j\xe0 vu, 8 bits\r\nLast line.\r\n"));
 }
 
-// The example after ".SS procmail" in the manual page, with groff's escapes undone and the program
-// replaced by `program`.
+// The manual page's procmail example, groff's escapes undone, its program replaced by `program`.
 std::string ManualPageRecipe(const std::string& program) {
   const std::string page = testing::ReadFile(QUILLPORT_MANUAL_PAGE);
   const std::size_t section = page.find("\n.SS procmail\n");

@@ -1,7 +1,5 @@
-// The relay engine as a program of its own, so that libfiu can make its calls fail from outside:
-//   relay_driver DROP_FOLDER ERROR_FOLDER LOG_FILE PORT ACTIONS TIMEOUT_SECONDS
-// runs ACTIONS Actions in a row, with the real news client, against the news server on 127.0.0.1:PORT; no quiet
-// period and no pause after a file. Exits 0 once they ran, whether or not each ran to its end.
+// relay_driver DROP_FOLDER ERROR_FOLDER LOG_FILE PORT ACTIONS TIMEOUT_SECONDS: the relay engine as a program for
+// libfiu, ACTIONS Actions in a row against the news server on 127.0.0.1:PORT; exits 0 once they ran.
 #include <chrono>
 #include <string>
 

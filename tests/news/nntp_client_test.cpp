@@ -47,7 +47,7 @@ int CodeOf(const std::optional<Refusal>& refusal, std::string* text = nullptr) {
 class NntpClientTest : public ::testing::Test {
  protected:
   void Serve(std::vector<FakeStep> script, int timeout = 20, bool read_lines = false) {
-    server_ = std::make_unique<testing::FakeNntpServer>(std::move(script), 30s);
+    server_ = std::make_unique<testing::FakeNntpServer>(std::move(script));
     options_.host = "127.0.0.1";
     options_.port = server_->port_text();
     options_.timeout = std::chrono::seconds(timeout);
@@ -103,8 +103,7 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
   EXPECT_TRUE(within_timeout());
   EXPECT_EQ(server_->Finish(), "");
 
-  // A reply that stops, or never ends (a line at a time): its one deadline runs out however it is read (by
-  // bytes, by lines, or skipped by the next command), and the connection is dropped.
+  // A reply that stops, or never ends: its deadline runs out however it is read, and the connection is dropped.
   for (const auto& [dribble, by_lines, skipped] :
        {std::tuple{false, false, false}, {true, false, false}, {true, true, false}, {true, false, true}}) {
     SCOPED_TRACE(::testing::Message() << "dribble " << dribble << ", by lines " << by_lines << ", skipped " << skipped);
@@ -132,8 +131,7 @@ TEST_F(NntpClientTest, ASilentServerIsDroppedWhenTheTimeoutRunsOut) {
   EXPECT_EQ(ReadAll(), "Subject: x\r\n.\r\n");
 }
 
-// Replies cut anywhere are put together again; the encoder's output reaches the wire whole, written in large
-// blocks; a piece too long drops the connection.
+// Cut replies are put together again; articles reach the wire whole; a piece too long drops the connection.
 TEST_F(NntpClientTest, CutRepliesBadCommandsAndArticlesWholeAndNeverOversized) {
   Serve({SendPieces({"2", "00 news", ".test ready\r", "\n"}), Expect(kOpening),
          SendPieces({"200 reader", " ready\r\n"}), Expect("HEAD <a@b>\r\n"),

@@ -1,5 +1,4 @@
-// A scripted news server on a free port of 127.0.0.1, for faults a real one will not show on demand: it accepts
-// one connection and plays its script on its own thread, each step bounded by the step limit.
+// A scripted news server on 127.0.0.1: one connection, its script played on its own thread, each step bounded.
 #pragma once
 
 #include <atomic>

@@ -177,7 +177,6 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   const auto in_progress = [&](const char* name) {
     return QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + name; }, 30000);
   };
-  const auto left = [&] { return testing::Names(settings.drop_folder); };
   using Names = std::vector<std::string>;
 
   relay.StartAction(ActionTrigger::kTimer, true);
@@ -192,7 +191,7 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   EXPECT_TRUE(relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
-  EXPECT_EQ(left(), Names{"Errors"});
+  EXPECT_EQ(testing::Names(settings.drop_folder), Names{"Errors"});
   EXPECT_TRUE(window.Enabled());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(window.Text("txt_Info(3)") + "|" + window.Text("txt_Info(4)"), "|0");
@@ -207,7 +206,7 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   EXPECT_FALSE(relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
-  EXPECT_EQ(left(), (Names{"Errors", "b.cnm"}));
+  EXPECT_EQ(testing::Names(settings.drop_folder), (Names{"Errors", "b.cnm"}));
   EXPECT_EQ(refreshes, 1);
   EXPECT_FALSE(relay.TakeBackClose());
   EXPECT_TRUE(relay.StopOnSignal());

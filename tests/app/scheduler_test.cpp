@@ -26,7 +26,6 @@ class SchedulerTest : public ::testing::Test {
     }
     return with_action;
   }
-  std::string Text(const std::string& control) const { return board_.Text(control); }
 
   MemoryStatusBoard board_;
   const std::chrono::system_clock::time_point start_ = std::chrono::system_clock::now();
@@ -51,18 +50,18 @@ TEST_F(SchedulerTest, PeriodsDecideWhichTicksRunTheActionAndElapsedFollowsTheClo
                                                                   {"0", "*0 *0 *0 *0 *0 *0 "},
                                                                   {"-2", "*-2 *-2 *-2 *-2 *-2 *-2 "},
                                                                   {"1.5", "0.5 *1.5 0.5 *1.5 0.5 *1.5 "}}) {
-    for (const char* f : {field::kTimPer, field::kTimRem}) board_.SetText(f, period ? period : Text(f));
+    for (const char* f : {field::kTimPer, field::kTimRem}) board_.SetText(f, period ? period : board_.Text(f));
     std::string seen;
     for (int i = 1; i <= 6; ++i) {
       seen += Ticks(1).empty() ? "" : "*";
-      seen += Text(field::kTimRem) + " ";
+      seen += board_.Text(field::kTimRem) + " ";
     }
     EXPECT_EQ(seen, ticks) << "period " << (period ? period : "at start");
   }
   // Elapsed follows the clock, to the nearest minute, not the count of ticks.
   now_ = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(1439.6min) - 1min;
   Ticks(1);
-  EXPECT_EQ(Text(field::kTimEla), "1 440");
+  EXPECT_EQ(board_.Text(field::kTimEla), "1 440");
 }
 
 // A double-click runs the Action alone; ticks during an Action only count down; a text not a number stops none.
@@ -70,12 +69,12 @@ TEST_F(SchedulerTest, DoubleClickRunningActionsAndTextsThatAreNotNumbers) {
   board_.SetText(field::kTimPer, "3");
   scheduler_.RunNow();
   EXPECT_THAT(log_, ElementsAre("operator"));
-  EXPECT_EQ(Text(field::kTimRem) + "|" + Text(field::kTimEla), "3|0");
+  EXPECT_EQ(board_.Text(field::kTimRem) + "|" + board_.Text(field::kTimEla), "3|0");
   EXPECT_THAT(Ticks(3), ElementsAre(3));  // a full period of ticks later
   EXPECT_THAT(log_, ElementsAre("timer then refresh"));
   running_ = true;
   EXPECT_TRUE(Ticks(4).empty());
-  EXPECT_EQ(Text(field::kTimRem), "-1");
+  EXPECT_EQ(board_.Text(field::kTimRem), "-1");
   scheduler_.RunNow();
   EXPECT_TRUE(log_.empty());
   running_ = false;
@@ -89,7 +88,7 @@ TEST_F(SchedulerTest, DoubleClickRunningActionsAndTextsThatAreNotNumbers) {
     EXPECT_THROW(scheduler_.Tick(), std::runtime_error);
     EXPECT_EQ(log_.size(), i == 2 ? 1u : 0u);
   }
-  EXPECT_EQ(Text(field::kTimRem), "2");  // the Action restarted the countdown from the corrected period
+  EXPECT_EQ(board_.Text(field::kTimRem), "2");  // the Action restarted the countdown from the corrected period
   EXPECT_THAT(Ticks(2), ElementsAre(2));
 }
 

@@ -91,7 +91,6 @@ struct Case {
 const std::string kMbox = "From sender@example.org Mon Dec  7 06:00:00 2026\n";
 
 const Case kCases[] = {
-    {"CR LF", {}, "Newsgroups: a.b\r\n\r\none\r\n\r\n", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\n"},
     {"lone CR, CR CR LF", {}, "Newsgroups: a.b\r\rone\r\r\ntwo\r", 0, "Newsgroups: a.b\r\n\r\none\r\n\r\ntwo\r\n"},
     {"no final line end", {}, "Newsgroups: a.b\n\nlast", 0, "Newsgroups: a.b\r\n\r\nlast\r\n"},
     {"From line and the empty line after the message dropped, body kept as is",

@@ -63,14 +63,6 @@ void MakeDropFolder(const std::string& path) {
   ::chmod(path.c_str(), 02770);
 }
 
-// Runs the shell command `command` with `mail` as its standard input; returns its exit status.
-int Piped(const std::string& command, const std::string& mail) {
-  FILE* pipe = ::popen(command.c_str(), "w");
-  if (pipe == nullptr) return -1;
-  std::fputs(mail.c_str(), pipe);
-  return ::pclose(pipe);
-}
-
 // The content of the one file in `drop` (named as quillport-deliver names them) and its status in `file`.
 std::string OneDroppedFile(const std::string& drop, struct stat& file) {
   const std::vector<std::string> dropped = testing::Names(drop);
@@ -105,10 +97,12 @@ TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   TrustedEximConfig trusted(folder / "exim.conf");
   const std::string exim = "exim4 -C " + dir + "/exim.conf ";
 
+  testing::WriteFile(
+      folder / "mail",
+      "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
+      "To: news-list@quillport.test\nSubject: Mail in\n\nFirst line.\n.\nd\xe9j\xe0 vu, 8 bits\nLast line.\n");
   ASSERT_EQ(
-      Piped(exim + "-odi -oi news-list@quillport.test broken@quillport.test other",
-            "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
-            "To: news-list@quillport.test\nSubject: Mail in\n\nFirst line.\n.\nd\xe9j\xe0 vu, 8 bits\nLast line.\n"),
+      std::system((exim + "-odi -oi news-list@quillport.test broken@quillport.test other <" + dir + "/mail").c_str()),
       0);
   const std::string exim_log = testing::ReadFile(folder / "log/mainlog");
   ASSERT_THAT(exim_log, HasSubstr("R=quillport_news_aliases T=quillport_pipe\n")) << exim_log;
@@ -162,10 +156,11 @@ TEST(MailIn, ProcmailRunsTheManualPagesRecipeAndTheRelaysGroupCanReadTheFile) {
   testing::WriteFile(folder / "procmailrc", "LOGFILE=" + (folder / "log") + "\n" + recipe);
 
   const mode_t umask_before = ::umask(022);  // procmail's own umask is what counts
-  const int status = Piped("procmail -m " + (folder / "procmailrc"),
-                           "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
-                           "List-Id: An example list <list.example.org>\nMessage-ID: <1@example.org>\nSubject: s\n\n"
-                           "First line.\n.\nLast line.\n");
+  testing::WriteFile(folder / "mail",
+                     "From someone@example.org Mon Dec  7 06:00:00 2026\nFrom: Someone <someone@example.org>\n"
+                     "List-Id: An example list <list.example.org>\nMessage-ID: <1@example.org>\nSubject: s\n\n"
+                     "First line.\n.\nLast line.\n");
+  const int status = std::system(("procmail -m " + (folder / "procmailrc") + " <" + (folder / "mail")).c_str());
   ::umask(umask_before);
   ASSERT_EQ(status, 0) << testing::ReadFile(folder / "log");
   struct stat file {};

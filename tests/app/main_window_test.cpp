@@ -68,8 +68,7 @@ TEST(Startup, LeavesEveryControlAsTheLayoutTableHasIt) {
     if (c.kind == ControlKind::kPicture) continue;
     const Rgb back = c.back.value_or(kDefaultFieldBack);
     EXPECT_EQ(Ground(widget), QColor(back.red, back.green, back.blue).name().toStdString());
-    const bool constant = c.name.starts_with("txt_InfoK(");
-    EXPECT_EQ(window.Text(c.name), constant ? written[c.name[10] - '0'] : c.text);
+    EXPECT_EQ(window.Text(c.name), c.name.starts_with("txt_InfoK(") ? written[c.name[10] - '0'] : c.text);
   }
 
   EXPECT_EQ(window.Text("frm_Quillport"), "Quillport " + std::string(settings::kDropFolder) + " >>> NNTP");

@@ -7,8 +7,7 @@
 namespace quillport {
 namespace {
 
-// The standard's test vectors, fed whole and in uneven pieces (the padding
-// crosses a block boundary at 56 bytes).
+// The standard's test vectors, fed whole and in uneven pieces (the padding crosses a block at 56 bytes).
 TEST(Sha256, MatchesTheStandardVectorsHoweverTheInputIsCut) {
   const std::string million_a(1000000, 'a');
   struct Case {

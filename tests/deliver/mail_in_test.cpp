@@ -2,7 +2,6 @@
 // package's router and transport (packaging/exim4); procmail runs the manual page's recipe into deliver_into.
 #include <grp.h>
 #include <pwd.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -40,9 +40,7 @@ std::string Ground(QWidget* widget) {
   QImage image(widget->size(), QImage::Format_RGB32);
   widget->render(&image, {}, {}, QWidget::DrawWindowBackground);
   std::map<QRgb, int> count;
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) ++count[image.pixel(x, y)];
-  }
+  for (int i = 0; i < image.width() * image.height(); ++i) ++count[image.pixel(i % image.width(), i / image.width())];
   return QColor(std::ranges::max_element(count, {}, &std::pair<const QRgb, int>::second)->first).name().toStdString();
 }
 
@@ -157,8 +155,7 @@ TEST(MainWindow, StartsNothingOnInputWhileBusyAndTimerFieldsKeepOnlyNumbers) {
 // signal stops it after the file in progress.
 TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInProgress) {
   testing::TempFolder folder;
-  const RelaySettings settings{
-      folder / "drop", "*.cnm", folder / "drop/Errors", folder / "nntp.log", std::chrono::milliseconds(0), {}};
+  const RelaySettings settings{folder / "drop", "*.cnm", folder / "drop/Errors", folder / "nntp.log", {}, {}};
   std::filesystem::create_directories(settings.error_folder);
   // After a, b and c, enough files that the window draws while the engine goes on reporting.
   for (const std::string name : {"/a", "/b", "/c", "/d0", "/d1", "/d2", "/d3", "/d4", "/d5", "/d6", "/d7", "/d8"}) {
@@ -176,7 +173,6 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   const auto in_progress = [&](const char* name) {
     return QTest::qWaitFor([&] { return window.Text("txt_Info(3)") == settings.drop_folder + name; }, 30000);
   };
-  using Names = std::vector<std::string>;
 
   relay.StartAction(ActionTrigger::kTimer, true);
   EXPECT_TRUE(relay.Running() && !window.Enabled());
@@ -188,7 +184,7 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   EXPECT_TRUE(!relay.MayClose() && relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
-  EXPECT_EQ(testing::Names(settings.drop_folder), Names{"Errors"});
+  EXPECT_EQ(testing::Names(settings.drop_folder), std::vector<std::string>{"Errors"});
   EXPECT_TRUE(window.Enabled() && QGuiApplication::overrideCursor() == nullptr);
   EXPECT_EQ(window.Text("txt_Info(3)") + "|" + window.Text("txt_Info(4)"), "|0");
   EXPECT_EQ(refreshes, 1);
@@ -201,7 +197,7 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   EXPECT_FALSE(relay.StopOnSignal() || relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));
-  EXPECT_EQ(testing::Names(settings.drop_folder), (Names{"Errors", "b.cnm"}));
+  EXPECT_EQ(testing::Names(settings.drop_folder), (std::vector<std::string>{"Errors", "b.cnm"}));
   EXPECT_EQ(refreshes, 1);
   EXPECT_TRUE(!relay.TakeBackClose() && relay.StopOnSignal());
 }

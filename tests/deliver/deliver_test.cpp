@@ -29,7 +29,6 @@
 namespace quillport {
 namespace {
 
-using ::testing::IsEmpty;
 using testing::Names;
 using testing::ReadFile;
 using testing::TempFolder;
@@ -185,7 +184,7 @@ TEST(DeliverFaults, MissingOrFullDropFolderOrAFileSizeLimit) {
     const Outcome outcome = DeliverByProgram(c.input, c.folder, c.file_size_limit);
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_THAT(outcome.error, ::testing::MatchesRegex("quillport-deliver: [^\n]*" + c.error + "[^\n]*\n"));
-    EXPECT_THAT(Names(c.folder), IsEmpty());
+    EXPECT_THAT(Names(c.folder), ::testing::IsEmpty());
   }
   ::umount((folder / "full").c_str());
 }
@@ -243,7 +242,7 @@ TEST(DeliverFaults, ASignalMidMessageLeavesNothing) {
     ASSERT_TRUE(WritesInto(child, drop));
     ::kill(child, signal);
     EXPECT_EQ(Wait(child), status);
-    EXPECT_THAT(Names(drop), IsEmpty());
+    EXPECT_THAT(Names(drop), ::testing::IsEmpty());
   }
 }
 

@@ -122,8 +122,7 @@ TEST(MailIn, EximPipesANewsAliasIntoQuillportDeliverWithTheGroupQuillportOnly) {
   // Written by Exim's user, readable to the group quillport (the relay's users).
   struct stat file {};
   const std::string message = OneDroppedFile(drop, file);
-  EXPECT_EQ(file.st_uid, exim_user->pw_uid);
-  EXPECT_EQ(file.st_gid, ::getgrnam("quillport")->gr_gid);
+  EXPECT_EQ(std::pair(file.st_uid, file.st_gid), std::pair(exim_user->pw_uid, ::getgrnam("quillport")->gr_gid));
   EXPECT_EQ(file.st_mode & 0040, 0040);
   // Exim's framing gone, CR LF line ends, 8 bits and dots as they came, the alias's group added.
   EXPECT_THAT(message, ::testing::Not(HasSubstr("someone@example.org Mon")));

@@ -7,12 +7,10 @@
 #include "relay/relay_cycle.h"
 
 int main(int argc, char** argv) {
-  if (argc != 7) return 64;  // EX_USAGE
-  using std::chrono::milliseconds;
-  const quillport::RelaySettings settings{argv[1], "*.cnm", argv[2], argv[3], milliseconds(0), milliseconds(0)};
+  if (argc != 7) return 64;                                                             // EX_USAGE
+  const quillport::RelaySettings settings{argv[1], "*.cnm", argv[2], argv[3], {}, {}};  // no waits
   quillport::NewsOptions options;
-  options.host = "127.0.0.1";
-  options.port = argv[4];
+  options.host = "127.0.0.1", options.port = argv[4];
   options.timeout = std::chrono::seconds(std::stoi(argv[6]));
   quillport::NntpClient client;
   client.Configure(options);

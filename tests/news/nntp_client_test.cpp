@@ -48,10 +48,8 @@ class NntpClientTest : public ::testing::Test {
  protected:
   void Serve(std::vector<FakeStep> script, int timeout = 20, bool read_lines = false) {
     server_ = std::make_unique<testing::FakeNntpServer>(std::move(script));
-    options_.host = "127.0.0.1";
-    options_.port = server_->port_text();
-    options_.timeout = std::chrono::seconds(timeout);
-    options_.read_lines = read_lines;
+    options_.host = "127.0.0.1", options_.port = server_->port_text();
+    options_.timeout = std::chrono::seconds(timeout), options_.read_lines = read_lines;
     client_.Configure(options_);
   }
   std::string ReadAll() {
@@ -66,8 +64,7 @@ class NntpClientTest : public ::testing::Test {
 };
 
 TEST_F(NntpClientTest, ConnectReturnsARefusalThrowsAFailureAndLogsIn) {
-  options_.user = "joe";
-  options_.password = "pw";
+  options_.user = "joe", options_.password = "pw";
   const auto login = [](std::vector<FakeStep> then) {
     then.insert(then.begin(), {Expect("AUTHINFO USER joe\r\n"), Send("381 More\r\n"), Expect("AUTHINFO PASS pw\r\n")});
     return Opened(then);

@@ -30,8 +30,6 @@ class FakeNntpServer {
   explicit FakeNntpServer(std::vector<FakeStep> script,
                           std::chrono::milliseconds step_limit = std::chrono::seconds(30));
   ~FakeNntpServer();
-  FakeNntpServer(const FakeNntpServer&) = delete;
-  FakeNntpServer& operator=(const FakeNntpServer&) = delete;
 
   std::string port_text() const { return std::to_string(port_); }
   // Waits for the script to end; empty when every step went as scripted, else what went wrong.

@@ -225,9 +225,8 @@ TEST(DeliverFaults, ASignalMidMessageLeavesNothing) {
   ::signal(SIGPIPE, SIG_IGN);  // a child that died early fails the test, not the test program
   for (const auto& [signal, status] : {std::pair{SIGTERM, EX_TEMPFAIL}, std::pair{SIGKILL, -1}}) {
     SCOPED_TRACE(strsignal(signal));
-    TempFolder folder;
-    const std::string drop = folder / "drop";
-    fs::create_directory(drop);
+    const TempFolder folder;
+    const std::string drop = folder.path();
     int ends[2];
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
     FileDescriptor reading(ends[0]), writing(ends[1]);
@@ -248,14 +247,13 @@ TEST(DeliverFaults, ASignalMidMessageLeavesNothing) {
 
 TEST(DeliverFaults, SixtyDeliveriesAtOnceUnderTheSameNamesAllArriveNoneReplaced) {
   constexpr int kDeliveries = 60;
-  TempFolder folder;
-  fs::create_directory(folder / "drop");
+  const TempFolder drop;
   const auto message = [](int n) { return "Message-ID: <" + std::to_string(n) + "@x>\n" + kMessage; };
   std::vector<pid_t> children;
   for (int n = 0; n < kDeliveries; ++n) {
     // Every one of them tries the same names: none may take a name another took first.
     children.push_back(Spawn([&, n] {
-      DropFile file(folder / "drop");
+      DropFile file(drop.path());
       file.Write(message(n));
       file.Commit([](int attempt) { return std::string("m").append(std::to_string(attempt)) + ".cnm"; });
       return 0;
@@ -264,7 +262,7 @@ TEST(DeliverFaults, SixtyDeliveriesAtOnceUnderTheSameNamesAllArriveNoneReplaced)
   for (const pid_t child : children) EXPECT_EQ(Wait(child), EX_OK);
   std::set<std::string> expected, arrived;
   for (int n = 0; n < kDeliveries; ++n) expected.insert(message(n));
-  for (const std::string& name : Names(folder / "drop")) arrived.insert(ReadFile(folder / ("drop/" + name)));
+  for (const std::string& name : Names(drop.path())) arrived.insert(ReadFile(drop / name));
   EXPECT_EQ(arrived, expected);
 }
 

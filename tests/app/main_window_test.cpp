@@ -180,7 +180,7 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   // Drawn while the engine waits on the server: the window's thread is never held.
   EXPECT_TRUE(in_progress("/a.cnm"));
   EXPECT_EQ(window.Text("txt_Info(6)") + "|" + window.Text("txt_TIM_NbT"), "1|1");
-  EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");  // checked nowhere else
+  EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");
   relay.StartAction(ActionTrigger::kOperator, false);                  // nothing: one is under way
   EXPECT_TRUE(!relay.MayClose() && relay.TakeBackClose());
   held = false;

@@ -181,7 +181,7 @@ TEST(RelayRunner, TheWindowDrawsTheActionLiveAndAClosingStopsItAfterTheFileInPro
   EXPECT_TRUE(in_progress("/a.cnm"));
   EXPECT_EQ(window.Text("txt_Info(6)") + "|" + window.Text("txt_TIM_NbT"), "1|1");
   EXPECT_EQ(window.Text("lbl_StatusH"), "Connected To news.example");
-  relay.StartAction(ActionTrigger::kOperator, false);                  // nothing: one is under way
+  relay.StartAction(ActionTrigger::kOperator, false);  // nothing: one is under way
   EXPECT_TRUE(!relay.MayClose() && relay.TakeBackClose());
   held = false;
   EXPECT_TRUE(QTest::qWaitFor([&] { return !relay.Running(); }, 30000));

@@ -152,6 +152,10 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() {
   if (pointer_ == kPointerHourglass) QGuiApplication::restoreOverrideCursor();
+  // The controls outlive this body: the widget base deletes them afterwards,
+  // and a field being edited then tells that its edit finished. By then this
+  // window's members are gone, so nothing of the window may answer.
+  for (QObject* control : findChildren<QObject*>()) control->disconnect(this);
 }
 
 void MainWindow::Build() {

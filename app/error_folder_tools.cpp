@@ -8,8 +8,8 @@
 #include "board/board_fields.h"
 #include "common/number_format.h"
 #include "common/path_join.h"
+#include "common/system_log.h"
 #include "relay/folder_listing.h"
-#include "relay/system_log.h"
 
 namespace quillport {
 

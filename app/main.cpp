@@ -21,8 +21,8 @@
 #include "app/startup.h"
 #include "app/stop_signals.h"
 #include "common/settings.h"
+#include "common/system_log.h"
 #include "news/nntp_client.h"
-#include "relay/system_log.h"
 
 int main(int argc, char* argv[]) {
   using namespace quillport;

@@ -9,7 +9,7 @@
 #include "app/event_handler.h"
 #include "board/board_fields.h"
 #include "common/printable_text.h"
-#include "relay/system_log.h"
+#include "common/system_log.h"
 
 namespace quillport {
 namespace {

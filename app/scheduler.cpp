@@ -7,7 +7,7 @@
 
 #include "board/board_fields.h"
 #include "common/number_format.h"
-#include "relay/system_log.h"
+#include "common/system_log.h"
 
 namespace quillport {
 namespace {

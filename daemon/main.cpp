@@ -5,8 +5,8 @@
 #include <exception>
 #include <iostream>
 
+#include "common/system_log.h"
 #include "daemon/relay_service.h"
-#include "relay/system_log.h"
 
 int main() {
   using namespace quillport;

@@ -13,7 +13,7 @@
 #include <stdexcept>
 
 #include "common/printable_text.h"
-#include "relay/system_log.h"
+#include "common/system_log.h"
 
 namespace quillport {
 namespace {

@@ -1,4 +1,4 @@
-#include "relay/system_log.h"
+#include "common/system_log.h"
 
 #include <syslog.h>
 #include <unistd.h>

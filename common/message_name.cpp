@@ -51,4 +51,14 @@ bool IsTemporaryName(std::string_view name, std::string_view owner) {
   return random.find_first_not_of(kHexDigits) == std::string_view::npos;
 }
 
+std::uint64_t UnnamedFileInode(std::string_view name) {
+  if (name.size() < 2 || name[0] != '#') return 0;
+  std::uint64_t inode = 0;
+  for (const char digit : name.substr(1)) {
+    if (digit < '0' || digit > '9') return 0;
+    inode = inode * 10 + static_cast<std::uint64_t>(digit - '0');
+  }
+  return inode;
+}
+
 }  // namespace quillport

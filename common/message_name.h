@@ -4,6 +4,7 @@
 // never sees a partial message.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,10 @@ inline constexpr std::size_t kTemporaryRandomLength = 16;
 // True when `name` has exactly the form TemporaryName(owner) gives, in the
 // same case: a name a user gave a file of their own is never taken for one.
 bool IsTemporaryName(std::string_view name, std::string_view owner);
+
+// The inode number in the name a folder watch (inotify) gives a file written
+// in the folder before it had a name of its own (O_TMPFILE): "#" and the
+// number. 0 for any other name.
+std::uint64_t UnnamedFileInode(std::string_view name);
 
 }  // namespace quillport

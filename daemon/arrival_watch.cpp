@@ -33,10 +33,6 @@ constexpr std::chrono::milliseconds kMargin{100};
 // until an Action has started after it settled.
 const std::string kUnknownFiles;
 
-// The kernel's name of a file written in the folder before it had a name
-// of its own (O_TMPFILE): "#" and its inode number.
-bool Unnamed(const std::string& name) { return name.size() > 1 && name[0] == '#'; }
-
 }  // namespace
 
 ArrivalWatch::ArrivalWatch(std::string folder, std::string pattern, std::chrono::steady_clock::duration quiet)
@@ -114,7 +110,7 @@ void ArrivalWatch::Take(std::uint32_t mask, const std::string& name, Time now) {
     Disarm(now);
   } else if ((mask & IN_ISDIR) != 0) {
     return;
-  } else if (Unnamed(name) && (mask & IN_CLOSE_WRITE) != 0) {
+  } else if (UnnamedFileInode(name) != 0 && (mask & IN_CLOSE_WRITE) != 0) {
     pending_[kUnknownFiles] = {now, now, true};
   } else if (MatchesPattern(name, pattern_)) {
     pending_[name] = {now, now + quiet_, true};

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/message_name.h"
+
 namespace quillport {
 namespace {
 
@@ -15,22 +17,10 @@ constexpr std::size_t kMaxMoving = 256;
 // period instead).
 constexpr std::size_t kMaxKept = 4096;
 
-// The inode number of the kernel's name of a file that has none ("#123");
-// 0 for any other name.
-std::uint64_t UnnamedInode(const std::string& name) {
-  if (name.size() < 2 || name[0] != '#') return 0;
-  std::uint64_t inode = 0;
-  for (std::size_t at = 1; at < name.size(); ++at) {
-    if (name[at] < '0' || name[at] > '9') return 0;
-    inode = inode * 10 + static_cast<std::uint64_t>(name[at] - '0');
-  }
-  return inode;
-}
-
 }  // namespace
 
 void WriterLedger::Unnamed(std::uint32_t mask, const std::string& name) {
-  const std::uint64_t inode = UnnamedInode(name);
+  const std::uint64_t inode = UnnamedFileInode(name);
   if (inode == 0) return;
   if ((mask & IN_MODIFY) != 0) {
     if (unnamed_.size() >= kMaxKept) unnamed_.clear();
